@@ -1,0 +1,38 @@
+// STREAM: a readable, seekable byte source over a whole file or one segment of a file, read
+// through a private read-only memory mapping (standard I/O only when no mapping exists).
+#pragma once
+
+#include <cstdio>
+
+class STREAM {
+public:
+    STREAM();
+    ~STREAM();
+    STREAM(STREAM const&) = delete;
+    STREAM& operator=(STREAM const&) = delete;
+
+    void CloseFile();
+    // Maps a whole file; false for a file that cannot be opened or mapped, or is empty.
+    bool FOpenFile(char const* path);
+    // Maps cb bytes of the file from offset ibStart (any alignment).
+    bool FOpenFileSegment(char const* path, unsigned long ibStart, unsigned long cb);
+
+    long CbSize();
+    long PosCur();
+    bool FSetPos(long pos);
+    bool FReadByte(unsigned char* pb);
+    // Reads exactly cb bytes at the current position; a read past the end fails and moves nothing.
+    bool FReadBytes(int cb, void* pv);
+
+    // The mapped bytes (CbSize() of them), or null when the stream is not mapped.
+    unsigned char const* PbMap() const { return pbMap; }
+
+private:
+    FILE* pfile;
+    unsigned char const* pbMap;
+    long cbMap;
+    long posMap;
+    // What munmap must release: the page-aligned start and length of the whole mapping.
+    void* pvMapBase;
+    unsigned long cbMapTotal;
+};

@@ -1,0 +1,21 @@
+// Printing a decoded record: the column layout with labels and units, and the tab-delimited layout.
+#pragma once
+
+#include "records/record.h"
+
+const char* UnitsDistMiKm(int fMetric);
+const char* UnitsSpeed(int fMetric);
+const char* UnitsDistFtM(int fMetric);
+double DistConvertMiles(double miles, int fMetric);
+double SpeedConvertMph(double mph, int fMetric);
+short DistConvertMeters(short metres, int fMetric);
+
+// The tab layout's heading line.
+void PrintVlrHeader(int grfDisplay);
+// The column layout's two heading lines (printed by the listing walk).
+void PrintTextHeader(int grfDisplay);
+// The start of a record's line: date, timestamp, type code and the optional hex dumps.
+void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
+                          int grfDisplay);
+// The values of a record's line, without the line end.
+void PrintVlr(int grfDisplay, VLR const* pvlr);

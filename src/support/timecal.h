@@ -1,0 +1,26 @@
+// Timestamps (unsigned 32-bit seconds since 1970-01-01 UTC) to and from calendar text, the display
+// time zone, and notes on daylight-saving changes inside a span.
+#pragma once
+
+// 2001-01-01 00:00:00 UTC: the epoch of platform time; earlier timestamps print as dashes.
+constexpr unsigned int timestampEpoch2001 = 978307200u;
+
+// Parses "m/d/y" or "m/d/y h:m:s" in the system's time zone; 0 when unparsable.
+unsigned int TimestampFromDate(char const* text);
+
+// Writes "%02d/%02d/%04d %02d:%02d:%02d" in the display zone (cut to cb bytes), or cb-1 dashes
+// for a time before 2001 (and for 0x80000000 and above). Returns buf.
+char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb);
+
+// A note on daylight saving time for the span, written into buf; null when there is nothing to say.
+char* PszDSTNote(unsigned int timestampStart, unsigned int timestampEnd, char* buf, int cb);
+
+// -z NAME: when NAME is a zone (or a known abbreviation), prints "Using time zone ..." to standard
+// output, makes it the display zone and returns 1; returns 0 (and changes nothing) otherwise.
+int FUseTimeZone(char const* name);
+
+// -z alone or with an unknown name: prints the abbreviation table to standard output.
+void PrintTimeZoneList();
+
+// Test seam: makes `name` the display zone and the system zone, as if TZ named it. 1 on success.
+int FSetZonesForTest(char const* name);

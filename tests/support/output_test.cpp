@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "support/output.h"
+TEST(Output, Placeholder) { SUCCEED(); }
