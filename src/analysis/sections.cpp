@@ -1,6 +1,307 @@
-// PLACEHOLDER until the section table lands.
+// The log's sections: one pass over the record headers builds the section table, from which the
+// long-term part's end, the transient ring's oldest record and each section's firmware follow;
+// the walks that visit the records in the log's own time order are built on that table.
 #include "analysis/sections.h"
-void BuildLogLayout(STREAM*, LOGLAYOUT* p, int, int) { p->csec = 0; p->isecOldest = p->isecFirstTransient = -1; }
-void BeginRingWalk(LOGLAYOUT const*, RINGWALK* w) { w->fDone = 1; }
-int FNextRingRecord(STREAM*, LOGLAYOUT const*, RINGWALK*, long*, int*) { return 0; }
-long IbEndLongTerm(LOGLAYOUT const* p) { return p->cbFile; }
+
+#include <cstdio>
+#include <cstring>
+
+#include "records/scanner.h"
+#include "support/output.h"
+#include "support/timecal.h"
+
+namespace {
+
+constexpr uint32_t timestampNone = 0xFFFFFFFFu;
+// A timestamp is "valid" here when it lies after this instant (2001-01-01 00:00:00 UTC) and is
+// not erased flash; several tests use the instant itself as their bound, each says which.
+constexpr uint32_t timestampBefore2001 = 978307200u;
+constexpr uint32_t timestampValidFirst = timestampBefore2001 + 1;
+// Transient sections dated this far after the newest long-term record are left out of the ring:
+// they carry a clock that was wrong, and taking them as the oldest would scramble the order.
+constexpr uint32_t secRingLimit = 2592000u;   // 30 days
+constexpr uint8_t ft3LongTerm = 0x80;
+constexpr int cchDate = 20;
+constexpr int cchFirmware = 20;
+
+const char s_szHeaderRecordHeader[] =
+    "  offset   timestamp - date                 firmware        records\n"
+    "--------   ------------------------------   ----------- -----------\n";
+
+void WidenSpan(uint32_t* ptimestampMin, uint32_t* ptimestampMax, uint32_t timestamp)
+{
+    if (timestamp < *ptimestampMin)
+        *ptimestampMin = timestamp;
+    if (timestamp > *ptimestampMax)
+        *ptimestampMax = timestamp;
+}
+
+// Appends an entry at ibStart with the flag of the entry before it, or prints the table-full
+// message (the scan stops there, so it is printed once) and returns null.
+SEC* PsecAppend(LOGLAYOUT* playout, int64_t ibStart)
+{
+    if (playout->csec >= csecMax) {
+        fputs("ERROR: too many sections in log file!\n", stdout);
+        return nullptr;
+    }
+    SEC* psec = &playout->rgsec[playout->csec];
+    psec->ibStart = ibStart;
+    psec->cb = 0;
+    psec->timestampFirst = timestampNone;
+    psec->versFirmware = 0;
+    psec->fLongTerm = playout->csec > 0 ? playout->rgsec[playout->csec - 1].fLongTerm : 0;
+    psec->crec = 0;
+    playout->csec++;
+    return psec;
+}
+
+// Widens the time span of the part that the record belongs to. Drive records are left out: the
+// car writes them by the second and their clock is the least trustworthy.
+void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp)
+{
+    if (rh.rt == rtVINF) {
+        if (timestamp < timestampValidFirst)
+            return;
+        if (rh.t3 & ft3LongTerm)
+            WidenSpan(&playout->timestampMinLongTerm, &playout->timestampMaxLongTerm, timestamp);
+        else
+            WidenSpan(&playout->timestampMinTransient, &playout->timestampMaxTransient, timestamp);
+        return;
+    }
+    if (rh.rt == rtDR1S || rh.rt == rtD10M || playout->csec == 0)
+        return;
+    SEC const& secCur = playout->rgsec[playout->csec - 1];
+    if (secCur.fLongTerm) {
+        if (timestamp >= timestampBefore2001 && timestamp <= s_timestampLastValid)
+            WidenSpan(&playout->timestampMinLongTerm, &playout->timestampMaxLongTerm, timestamp);
+    } else if (secCur.timestampFirst > timestampBefore2001) {
+        WidenSpan(&playout->timestampMinTransient, &playout->timestampMaxTransient, timestamp);
+    }
+}
+
+// Step 1: one pass over the file, reading only record headers (and decoding VINF records).
+// The current entry is always the last one appended.
+void ScanSections(STREAM* pstream, LOGLAYOUT* playout)
+{
+    long cbFile = playout->cbFile;
+    if (cbFile < 1)
+        return;
+    long posSearch = 0;
+    long posExpected = 0;
+    for (;;) {
+        long pos = posSearch;
+        int cb = 0;
+        if (!FScanToRecord(pstream, &pos, cbFile, &cb))
+            pos = cbFile;
+        if (pos != posExpected) {
+            if (!PsecAppend(playout, posExpected))
+                return;
+            if (pos == cbFile)
+                return;
+        }
+        RH rh;
+        FReadRecordHeader(pstream, pos, cb, &rh);
+        uint32_t timestamp = TimestampFromRh(&rh);
+        AccountForSpans(playout, rh, timestamp);
+
+        if (pos != posExpected || rh.rt == rtVINF) {
+            SEC* psec = PsecAppend(playout, pos);
+            if (!psec)
+                return;
+            psec->crec = 1;
+            psec->timestampFirst = timestamp;
+            if (rh.rt == rtVINF) {
+                psec->fLongTerm = (rh.t3 & ft3LongTerm) ? 1 : 0;
+                s_versFirmware = 0;
+                ScanRecordFromFile(pstream, pos, (unsigned long)cb, 0, nullptr);
+                psec->versFirmware = s_versFirmware;
+            }
+        } else if (playout->csec > 0) {
+            playout->rgsec[playout->csec - 1].crec++;
+        }
+        // A found record is at least 3 bytes long; the guard only keeps a broken scanner from
+        // looping forever.
+        posExpected = posSearch = pos + (cb > 0 ? cb : 1);
+        if (posSearch >= cbFile)
+            return;
+    }
+}
+
+// A section without its own VINF record takes the version of the last earlier-dated long-term
+// section, in file order, before the first transient entry.
+void InheritFirmware(LOGLAYOUT* playout, int isec)
+{
+    SEC* psec = &playout->rgsec[isec];
+    if (psec->versFirmware != 0 || isec == 0)
+        return;
+    for (int isecPrev = 0; isecPrev < isec; isecPrev++) {
+        SEC const& secPrev = playout->rgsec[isecPrev];
+        if (secPrev.timestampFirst < timestampBefore2001)
+            continue;
+        if (!secPrev.fLongTerm)
+            return;
+        if (secPrev.timestampFirst < psec->timestampFirst)
+            psec->versFirmware = secPrev.versFirmware;
+    }
+}
+
+// Step 2: lengths, firmware inheritance, and the ring's start and wrap points.
+void CompleteTable(LOGLAYOUT* playout)
+{
+    // Without any long-term time (a joined log, or a download without a long-term part) there is
+    // nothing to measure "too late" against, so every valid transient section may qualify.
+    uint32_t timestampLimit =
+        playout->timestampMaxLongTerm == 0 ? timestampNone : playout->timestampMaxLongTerm + secRingLimit;
+    uint32_t timestampOldest = timestampNone;
+    for (int isec = 0; isec < playout->csec; isec++) {
+        SEC* psec = &playout->rgsec[isec];
+        int64_t ibEnd = isec + 1 < playout->csec ? playout->rgsec[isec + 1].ibStart : (int64_t)playout->cbFile;
+        psec->cb = ibEnd - psec->ibStart;
+        if (psec->crec == 0)
+            continue;
+        InheritFirmware(playout, isec);
+        uint32_t timestamp = psec->timestampFirst;
+        if (psec->fLongTerm || timestamp < timestampValidFirst || timestamp == timestampNone ||
+            timestamp >= timestampLimit)
+            continue;
+        if (playout->isecFirstTransient < 0)
+            playout->isecFirstTransient = isec;
+        if (timestamp < timestampOldest) {
+            timestampOldest = timestamp;
+            playout->isecOldest = isec;
+        }
+    }
+}
+
+void PrintCoverLine(int crec, uint32_t timestampMin, uint32_t timestampMax)
+{
+    char szDate[cchDate];
+    printf("%d records cover from %s", crec, DateFromTimestamp(timestampMin, szDate, cchDate));
+    printf(" to %s\n", DateFromTimestamp(timestampMax, szDate, cchDate));
+    putchar('\n');
+}
+
+// Step 3: the table of contents, one line per entry, with a title where the part changes.
+void PrintContents(LOGLAYOUT const* playout)
+{
+    int crecRunning = 0;
+    for (int isec = 0; isec < playout->csec; isec++) {
+        SEC const& sec = playout->rgsec[isec];
+        if (sec.crec == 0) {
+            printf("%08llX | %llu unused byte%s\n", (unsigned long long)sec.ibStart, (unsigned long long)sec.cb,
+                   sec.cb == 1 ? "" : "s");
+            continue;
+        }
+        if (isec == 0 || sec.fLongTerm != playout->rgsec[isec - 1].fLongTerm) {
+            if (!sec.fLongTerm) {
+                PrintCoverLine(crecRunning, playout->timestampMinLongTerm, playout->timestampMaxLongTerm);
+                crecRunning = 0;
+            }
+            PrintSectionTitle(sec.fLongTerm ? "Long-term Records" : "Transient Records");
+            fputs(s_szHeaderRecordHeader, stdout);
+        }
+        char szDate[cchDate];
+        char szFirmware[cchFirmware];
+        szFirmware[0] = '\0';
+        FormatFirmwareVersion(sec.versFirmware, szFirmware, cchFirmware);
+        printf("%08llX | %08X - %s | %-11s %4d record%s\n", (unsigned long long)sec.ibStart, sec.timestampFirst,
+               DateFromTimestamp(sec.timestampFirst, szDate, cchDate), szFirmware, sec.crec,
+               sec.crec == 1 ? "" : "s");
+        crecRunning += sec.crec;
+    }
+    PrintCoverLine(crecRunning, playout->timestampMinTransient, playout->timestampMaxTransient);
+}
+
+}   // namespace
+
+int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
+{
+    memset(prh, 0, sizeof *prh);
+    int cbRead = cb < cbRecordHeader ? cb : cbRecordHeader;
+    if (cbRead <= 0 || pos < 0)
+        return 0;
+    unsigned char const* pbMap = pstream->PbMap();
+    if (pbMap) {
+        long cbFile = pstream->CbSize();
+        if (pos > cbFile - cbRead)
+            return 0;
+        memcpy(prh, pbMap + pos, (size_t)cbRead);
+        return 1;
+    }
+    return pstream->FSetPos(pos) && pstream->FReadBytes(cbRead, prh);
+}
+
+void BuildLogLayout(STREAM* pstream, LOGLAYOUT* playout, int grfDisplay, int fPrintContents)
+{
+    playout->csec = 0;
+    playout->cbFile = pstream->CbSize();
+    playout->timestampMinLongTerm = playout->timestampMinTransient = timestampNone;
+    playout->timestampMaxLongTerm = playout->timestampMaxTransient = 0;
+    playout->isecOldest = playout->isecFirstTransient = -1;
+
+    ScanSections(pstream, playout);
+    if (!(grfDisplay & fdispAggregate))
+        printf("\n%s VIN %s\n\n", s_pszRoadsterVersion ? s_pszRoadsterVersion : "", s_achVIN);
+    CompleteTable(playout);
+    if (fPrintContents)
+        PrintContents(playout);
+}
+
+void BeginRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)
+{
+    pwalk->fWrapped = 0;
+    pwalk->fDone = playout->isecOldest < 0 || playout->isecFirstTransient < 0;
+    pwalk->pos = pwalk->fDone ? playout->cbFile : (long)playout->rgsec[playout->isecOldest].ibStart;
+}
+
+int FNextRingRecord(STREAM* pstream, LOGLAYOUT const* playout, RINGWALK* pwalk, long* ppos, int* pcb)
+{
+    while (!pwalk->fDone) {
+        long pos = pwalk->pos;
+        int cb = 0;
+        if (FScanToRecord(pstream, &pos, playout->cbFile, &cb)) {
+            if (pwalk->fWrapped && pos >= playout->rgsec[playout->isecOldest].ibStart)
+                break;
+            pwalk->pos = pos + (cb > 0 ? cb : 1);
+            *ppos = pos;
+            *pcb = cb;
+            return 1;
+        }
+        if (pwalk->fWrapped)
+            break;
+        pwalk->fWrapped = 1;
+        pwalk->pos = (long)playout->rgsec[playout->isecFirstTransient].ibStart;
+    }
+    pwalk->fDone = 1;
+    return 0;
+}
+
+long IbEndLongTerm(LOGLAYOUT const* playout)
+{
+    if (playout->isecFirstTransient < 0)
+        return playout->cbFile;
+    return (long)playout->rgsec[playout->isecFirstTransient].ibStart;
+}
+
+void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk)
+{
+    pwalk->pos = ibStart;
+    pwalk->ibEnd = ibEnd;
+    pwalk->fDone = ibStart >= ibEnd;
+}
+
+int FNextLinearRecord(STREAM* pstream, LOGLAYOUT const* playout, LINEARWALK* pwalk, long* ppos, int* pcb)
+{
+    if (pwalk->fDone)
+        return 0;
+    long pos = pwalk->pos;
+    int cb = 0;
+    if (!FScanToRecord(pstream, &pos, playout->cbFile, &cb) || pos >= pwalk->ibEnd) {
+        pwalk->fDone = 1;
+        return 0;
+    }
+    pwalk->pos = pos + (cb > 0 ? cb : 1);
+    *ppos = pos;
+    *pcb = cb;
+    return 1;
+}

@@ -1,8 +1,93 @@
-// PLACEHOLDER until the statistics land.
+// Record-type statistics: every record decoded during a walk is tallied by its header signature
+// (cb, rt, t2, t3), and the table is printed sorted by record type after a listing or summary.
 #include "records/tagstats.h"
-void ResetTagStats() {}
-void TallyRecord(unsigned char const*, int) {}
-void PrintTagStats(const char*) {}
-int _CmpTags(unsigned int, unsigned int, void*) { return -1; }
-int CtageInUse() { return 0; }
-TAGE const* PtageAt(int) { return nullptr; }
+
+#include <cstdio>
+#include <cstring>
+
+#include "records/record.h"
+#include "support/heapsort.h"
+#include "support/output.h"
+
+static TAGE s_atage[ctageMax];
+static int s_ctage;
+
+// Positions of the header bytes inside TAGE.tag (the record's bytes 2 to 5).
+constexpr int itagCb = 0;
+constexpr int itagRt = 1;
+constexpr int itagT2 = 2;
+constexpr int itagT3 = 3;
+
+void ResetTagStats()
+{
+    s_ctage = 0;
+}
+
+void TallyRecord(unsigned char const* rec, int cb)
+{
+    uint32_t tag;
+    memcpy(&tag, rec + 2, sizeof tag);
+    for (int itage = 0; itage < s_ctage; itage++) {
+        uint32_t tagCur;
+        memcpy(&tagCur, s_atage[itage].tag, sizeof tagCur);
+        if (tagCur == tag) {
+            s_atage[itage].crec++;
+            s_atage[itage].cbTotal += (uint32_t)cb;
+            return;
+        }
+    }
+    // A full table drops new tags silently: the table is a survey, not an inventory.
+    if (s_ctage >= ctageMax)
+        return;
+    TAGE* ptage = &s_atage[s_ctage++];
+    memcpy(ptage->tag, &tag, sizeof tag);
+    ptage->versFirmware = s_versFirmware;
+    ptage->crec = 1;
+    ptage->cbTotal = (uint32_t)cb;
+}
+
+// Never 0: equal entries compare as "after", which HeapSort accepts.
+int _CmpTags(unsigned int i, unsigned int j, void* ctx)
+{
+    TAGE const* rgtage = (TAGE const*)ctx;
+    TAGE const& tageI = rgtage[i];
+    TAGE const& tageJ = rgtage[j];
+    static const int s_rgitag[] = {itagRt, itagT2, itagT3, itagCb};
+    for (int itag : s_rgitag) {
+        if (tageI.tag[itag] != tageJ.tag[itag])
+            return tageI.tag[itag] < tageJ.tag[itag] ? -1 : 1;
+    }
+    return tageI.versFirmware < tageJ.versFirmware ? -1 : 1;
+}
+
+void PrintTagStats(const char* title)
+{
+    PrintSectionTitle(title);
+    fputs("rt t2 t3 cb    firmware   count    bytes  tag   notes\n"
+          "-- -- -- -- ----------- ------- --------  ----  -----\n",
+          stdout);
+    HeapSort(s_atage, (unsigned int)s_ctage, (int)sizeof(TAGE), _CmpTags);
+    for (int itage = 0; itage < s_ctage; itage++) {
+        TAGE const& tage = s_atage[itage];
+        char szFirmware[20];
+        szFirmware[0] = '\0';
+        FormatFirmwareVersion(tage.versFirmware, szFirmware, sizeof szFirmware);
+        printf("%02X %02X %02X %02X %11s %7u %8u", tage.tag[itagRt], tage.tag[itagT2], tage.tag[itagT3],
+               tage.tag[itagCb], szFirmware, tage.crec, tage.cbTotal);
+        int rt = tage.tag[itagRt];
+        if (rt < rtMax && s_mp_rt_ri[rt].szCode)
+            printf("  %-4s  %s", s_mp_rt_ri[rt].szCode, s_mp_rt_ri[rt].szDesc ? s_mp_rt_ri[rt].szDesc : "");
+        putchar('\n');
+    }
+    putchar('\n');
+}
+
+int CtageInUse()
+{
+    return s_ctage;
+}
+
+TAGE const* PtageAt(int i)
+{
+    return i >= 0 && i < s_ctage ? &s_atage[i] : nullptr;
+}
