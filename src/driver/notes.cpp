@@ -1,5 +1,96 @@
-// PLACEHOLDER until the notes land.
+// The user's annotation notes: "date<TAB>text" lines loaded from -n files while the command line
+// is read, and printed in their place among the records as the walks move forward in time.
 #include "driver/notes.h"
-void LoadAnnotationsFile(char const*) {}
-int FPrintNotesForTimestamp(unsigned int, unsigned int, int) { return 0; }
-void ResetNotes() {}
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/options.h"
+#include "support/timecal.h"
+
+namespace {
+
+// fgets reads at most 1023 characters at a time: a longer line arrives in pieces, and each piece
+// is a line of its own for the line numbers and the format.
+constexpr int cchLineBuffer = 1024;
+constexpr int cchDate = 20;
+
+NOTE s_anote[cnoteMax];
+int s_cnote;
+
+}   // namespace
+
+void LoadAnnotationsFile(char const* path)
+{
+    FILE* pfile = fopen(path, "r");
+    if (!pfile)
+        GiveUsageAndExit("can't open annotation file: '%s' %s.\n", path, strerror(errno));
+
+    char szLine[cchLineBuffer];
+    // Each failure closes the file first, so that nothing leaks when the fatal routine returns
+    // control by throwing (fuzz builds).
+    for (int iLine = 1; fgets(szLine, sizeof szLine, pfile); iLine++) {
+        // fgets stops only at a line feed: a NUL byte inside the line ends the text early, and
+        // strchr never looks past the first NUL, so nothing beyond the buffer is touched.
+        char* pchLineFeed = strchr(szLine, '\n');
+        if (pchLineFeed)
+            *pchLineFeed = '\0';
+        if (szLine[0] == '\0')
+            continue;
+
+        char* pchTab = strchr(szLine, '\t');
+        if (!pchTab) {
+            fclose(pfile);
+            GiveUsageAndExit("'%s(%d)' missing tab between date and note\n", path, iLine);
+        }
+        if (s_cnote >= cnoteMax) {
+            fclose(pfile);
+            GiveUsageAndExit("'%s(%d)' too many notes in annotation file!\n", path, iLine);
+        }
+        *pchTab = '\0';
+        unsigned int timestamp = TimestampFromDate(szLine);
+        if (timestamp == 0) {
+            fclose(pfile);
+            GiveUsageAndExit("'%s(%d)' invalid date string: %s\n", path, iLine, szLine);
+        }
+        char* pszText = strdup(pchTab + 1);
+        if (!pszText) {
+            fclose(pfile);
+            GiveUsageAndExit("'%s(%d)' out of memory\n", path, iLine);
+        }
+        s_anote[s_cnote].timestamp = timestamp;
+        s_anote[s_cnote].psz = pszText;
+        s_cnote++;
+    }
+    fclose(pfile);
+}
+
+int FPrintNotesForTimestamp(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+{
+    int fPrinted = 0;
+    // The table keeps file order: the walk stops at the first note past the window, so notes
+    // that stand after a later-dated one wait until the window reaches that one.
+    for (int inote = 0; inote < s_cnote; inote++) {
+        NOTE const& note = s_anote[inote];
+        if (note.timestamp > timestampCur)
+            break;
+        if (note.timestamp <= timestampPrev)
+            continue;
+        char szDate[cchDate];
+        printf("%*s%s  (NOTE)  %s\n", cchIndent, "", DateFromTimestamp(note.timestamp, szDate, sizeof szDate),
+               note.psz);
+        fPrinted = 1;
+    }
+    return fPrinted;
+}
+
+void ResetNotes()
+{
+    for (int inote = 0; inote < s_cnote; inote++) {
+        free(s_anote[inote].psz);
+        s_anote[inote] = NOTE{};
+    }
+    s_cnote = 0;
+}
