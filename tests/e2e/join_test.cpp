@@ -1,0 +1,224 @@
+// Joining downloads with -j: the preview, the merge's order and tie rules, skipped records, and the
+// safety of the output file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "testsupport/logbuilder.h"
+#include "testsupport/run.h"
+
+namespace {
+
+constexpr uint32_t t0 = 1243857600;   // 06/01/2009 12:00:00 UTC
+constexpr uint32_t tLongTerm = t0 - 86400;
+
+// A long-term part (81 bytes: VINF 40 + DAY 41) followed by the given transient records.
+LogBuilder Download(const std::vector<Rec>& transient)
+{
+    LogBuilder log;
+    log.Add(VinfRec(t0 - 3 * 86400, true)).Add(DayRec(tLongTerm, 1000.0, 2700, 80));
+    for (auto const& rec : transient)
+        log.Add(rec);
+    return log;
+}
+
+Bytes Concat(const std::vector<Rec>& recs)
+{
+    Bytes all;
+    for (auto const& rec : recs) {
+        Bytes b = rec.Get();
+        all.insert(all.end(), b.begin(), b.end());
+    }
+    return all;
+}
+
+Bytes ReadBytes(const std::string& path)
+{
+    std::string s = ReadText(path);
+    return Bytes(s.begin(), s.end());
+}
+
+struct JoinTest : ::testing::Test {
+    std::string dir = TempDir();
+    std::string Path(const char* name) { return dir + "/" + name; }
+};
+
+TEST_F(JoinTest, OverlappingDownloadsAreMergedOnceInTimeOrder)
+{
+    Download({VinfRec(t0, false), IdleRec(t0 + 3600), IdleRec(t0 + 7200)}).WriteFile(Path("a.log"));
+    Download({VinfRec(t0, false), IdleRec(t0 + 3600), IdleRec(t0 + 7200), IdleRec(t0 + 10800)})
+        .WriteFile(Path("b.log"));
+
+    // b is named first but sorts after a, whose newest transient record is older.
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("b.log"), Path("a.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::string a = Path("a.log"), b = Path("b.log");
+    EXPECT_EQ(r.out, "Analyze: " + b + "\nAnalyze: " + a + "\n\n"
+                     "06/01/2009 12:00:00 - 06/01/2009 14:00:00 00000051 00000051 " + a + "\n"
+                     "\tused 3 records, up to 06/01/2009 14:00:00\n"
+                     "06/01/2009 12:00:00 - 06/01/2009 15:00:00 00000051 00000051 " + b + "\n"
+                     "\tused 1 records, up to 06/01/2009 15:00:00\n" +
+                     a + " started\n" + a + " finished\n" + b + " started\n" + b + " finished\n"
+                     "4 records written to " + Path("out.log") + "\n");
+    EXPECT_EQ(ReadBytes(Path("out.log")),
+              Concat({VinfRec(t0, false), IdleRec(t0 + 3600), IdleRec(t0 + 7200), IdleRec(t0 + 10800)}));
+}
+
+TEST_F(JoinTest, IdenticalDownloadsGiveEveryRecordOnceWithoutNotes)
+{
+    std::vector<Rec> transient{VinfRec(t0, false), IdleRec(t0 + 3600), IdleRec(t0 + 7200)};
+    Download(transient).WriteFile(Path("a.log"));
+    Download(transient).WriteFile(Path("b.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("a.log"), Path("b.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string a = Path("a.log"), b = Path("b.log");
+    EXPECT_NE(r.out.find("\tused 0 records, up to 06/01/2009 14:00:00\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("NOTE"), std::string::npos);
+    // Twins are compared from the last input to the first, so b is used up first.
+    EXPECT_NE(r.out.find(a + " started\n" + b + " finished\n" + a + " finished\n3 records written to "),
+              std::string::npos) << r.out;
+    EXPECT_EQ(ReadBytes(Path("out.log")), Concat(transient));
+}
+
+TEST_F(JoinTest, DisagreeingCopiesAreReportedAndTheFirstIsWritten)
+{
+    Download({VinfRec(t0, false), IdleRec(t0 + 3600, 50)}).WriteFile(Path("a.log"));
+    Download({VinfRec(t0, false), IdleRec(t0 + 3600, 51), IdleRec(t0 + 7200)}).WriteFile(Path("b.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("a.log"), Path("b.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t ich = r.out.find("NOTE: non-matching records\n" + Path("a.log") + ": 06/01/2009 13:00:00 | 1243861200 | IDLE |");
+    EXPECT_NE(ich, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Path("b.log") + ": 06/01/2009 13:00:00 | 1243861200 | IDLE |", ich), std::string::npos);
+    EXPECT_NE(r.out.find("--------------------------"), std::string::npos);
+    EXPECT_EQ(ReadBytes(Path("out.log")),
+              Concat({VinfRec(t0, false), IdleRec(t0 + 3600, 50), IdleRec(t0 + 7200)}));
+}
+
+TEST_F(JoinTest, RecordsOfOneSecondAreWrittenInTypeOrder)
+{
+    Download({VinfRec(t0, false), C30mRec(t0 + 60, 0, 50, 32)}).WriteFile(Path("a.log"));
+    Download({VinfRec(t0, false), IdleRec(t0 + 60)}).WriteFile(Path("b.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("a.log"), Path("b.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("out.log")), Concat({VinfRec(t0, false), IdleRec(t0 + 60), C30mRec(t0 + 60, 0, 50, 32)}));
+}
+
+TEST_F(JoinTest, WrappedRingIsReadOnceAndRecordsBeforeTheFirstVehicleInfoAreDropped)
+{
+    // The transient part: VINF and one newer record, then the two oldest records of the ring.
+    Download({VinfRec(t0 + 5000, false), IdleRec(t0 + 6000), IdleRec(t0 + 1000), IdleRec(t0 + 2000)})
+        .WriteFile(Path("a.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("a.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // ibOldest is the record at 0x51 + 40 + 25.
+    EXPECT_NE(r.out.find("06/01/2009 12:16:40 - 06/01/2009 13:40:00 00000051 00000092 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2 records written to"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadBytes(Path("out.log")), Concat({VinfRec(t0 + 5000, false), IdleRec(t0 + 6000)}));
+}
+
+TEST_F(JoinTest, ImplausibleRecordsAreSkippedWithoutHoldingTheirInputBack)
+{
+    uint32_t t30 = tLongTerm + 2592000;
+    Download({VinfRec(t0, false), IdleRec(0xFFFFFFFF), IdleRec(t0 + 60), IdleRec(t30), IdleRec(t30 - 86400)})
+        .WriteFile(Path("a.log"));
+    Download({VinfRec(t0, false), IdleRec(t0 + 120)}).WriteFile(Path("b.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("a.log"), Path("b.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Skip: " + Path("a.log") + " ------------------- |         -1 | IDLE | 03 02 17 07 00 00 FFFFFFFF |"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Skip: " + Path("a.log") + " 06/30/2009 12:00:00 | 1246363200 | IDLE |"), std::string::npos);
+    EXPECT_EQ(ReadBytes(Path("out.log")),
+              Concat({VinfRec(t0, false), IdleRec(t0 + 60), IdleRec(t0 + 120), IdleRec(t30 - 86400)}));
+}
+
+TEST_F(JoinTest, AJoinedLogWithoutLongTermPartCanBeJoinedAgain)
+{
+    std::vector<Rec> transient{VinfRec(t0, false), IdleRec(t0 + 3600), IdleRec(t0 + 90 * 86400)};
+    LogBuilder joined;
+    for (auto const& rec : transient)
+        joined.Add(rec);
+    joined.WriteFile(Path("joined.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("joined.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Skip"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadBytes(Path("out.log")), joined.Data());
+}
+
+TEST_F(JoinTest, InputWithoutTransientPartIsFinishedAtOnce)
+{
+    LogBuilder longTermOnly;
+    longTermOnly.Add(VinfRec(t0 - 3 * 86400, true)).Add(DayRec(tLongTerm, 1000.0, 2700, 80));
+    longTermOnly.WriteFile(Path("lt.log"));
+    Download({VinfRec(t0, false), IdleRec(t0 + 60)}).WriteFile(Path("a.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("lt.log"), Path("a.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(Path("lt.log") + " finished\n" + Path("a.log") + " started\n"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadBytes(Path("out.log")), Concat({VinfRec(t0, false), IdleRec(t0 + 60)}));
+}
+
+TEST_F(JoinTest, JoinWithoutInputsCreatesNoFile)
+{
+    RunResult r = RunQuenfell({"-j", Path("out.log")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(Path("out.log")));
+}
+
+TEST_F(JoinTest, OutputThatIsAnInputIsRefusedAndLeftAlone)
+{
+    Download({VinfRec(t0, false), IdleRec(t0 + 60)}).WriteFile(Path("a.log"));
+    Bytes before = ReadBytes(Path("a.log"));
+    std::filesystem::create_symlink(Path("a.log"), Path("link.log"));
+    for (const char* out : {"a.log", "link.log"}) {
+        RunResult r = RunQuenfell({"-j", Path(out), Path("a.log")});
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err, "ERROR: output file '" + Path(out) + "' is also an input\n");
+        EXPECT_EQ(ReadBytes(Path("a.log")), before);
+    }
+}
+
+TEST_F(JoinTest, FailedWriteLeavesNoPartialLog)
+{
+    LogBuilder log;
+    log.Add(VinfRec(t0 - 3 * 86400, true)).Add(DayRec(tLongTerm, 1000.0, 2700, 80)).Add(VinfRec(t0, false));
+    for (int i = 1; i <= 400; i++)
+        log.Add(IdleRec(t0 + 60 * (uint32_t)i));
+    log.WriteFile(Path("a.log"));
+    WriteText(Path("out.log"), "the old joined log\n");
+    // A file size limit of 2 KiB makes the writes fail with EFBIG; the signal is ignored.
+    RunResult r = RunProgram({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 2; exec \"$0\" -j \"$1\" \"$2\"", QF_BINARY,
+                              Path("out.log"), Path("a.log")});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "ERROR: can't write file '" + Path("out.log") + "'. File too large.\n");
+    EXPECT_EQ(ReadText(Path("out.log")), "the old joined log\n");
+    int cfiles = 0;
+    for (auto const& entry : std::filesystem::directory_iterator(dir)) {
+        (void)entry;
+        cfiles++;
+    }
+    EXPECT_EQ(cfiles, 2);   // a.log and out.log, no temporary file left
+}
+
+TEST_F(JoinTest, UnwritableOutputFolderIsAFatalError)
+{
+    Download({VinfRec(t0, false), IdleRec(t0 + 60)}).WriteFile(Path("a.log"));
+    std::string out = Path("missing") + "/out.log";
+    RunResult r = RunQuenfell({"-j", out, Path("a.log")});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "ERROR: can't open file '" + out + "' for writing. No such file or directory.\n");
+}
+
+TEST_F(JoinTest, NewFileGetsTheUsualPermissions)
+{
+    Download({VinfRec(t0, false), IdleRec(t0 + 60)}).WriteFile(Path("a.log"));
+    RunResult r = RunProgram({"/bin/sh", "-c", "umask 022; exec \"$0\" -j \"$1\" \"$2\"", QF_BINARY, Path("out.log"),
+                              Path("a.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st;
+    ASSERT_EQ(stat(Path("out.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+} // namespace
