@@ -8,19 +8,24 @@ FUZZ_SECONDS ?= 60
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build run test test-release test-asan install bench fuzz clean
-
-all: build
-
-# Installs the Debian packages that are not there yet.
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+# Installs a list of Debian packages when any of them is missing: $(call apt_install,PACKAGES)
+define apt_install
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+endef
+
+.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan install bench fuzz coverage clean
+
+all: build
+
+# Installs the Debian packages that are not there yet.
+deps:
+	$(call apt_install,$(DEB_PACKAGES))
 
 build: deps
 	cmake --preset release >/dev/null
@@ -48,6 +53,33 @@ bench: deps
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
 	./bench/run-all.sh build/bench
+
+
+deps-fuzz: deps
+	$(call apt_install,$(FUZZ_PACKAGES))
+
+deps-coverage: deps
+	$(call apt_install,gcovr)
+
+# Builds every fuzz target with clang, libFuzzer, ASan and UBSan and runs each for FUZZ_SECONDS,
+# starting from the seed corpus in fuzz/corpus/<target>.
+fuzz: deps-fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	@set -e; for bin in build/fuzz/fuzz/fuzz_*; do \
+	  name=$$(basename $$bin); work=build/fuzz/corpus/$$name; mkdir -p $$work; \
+	  [ -d fuzz/corpus/$$name ] && cp -n fuzz/corpus/$$name/* $$work/ 2>/dev/null || true; \
+	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
+	  $$bin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$work 2>&1 | tail -n 12; \
+	done
+
+# Line and branch coverage of src/ over the whole test suite.
+coverage: deps-coverage
+	cmake -S . -B build/coverage -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage >/dev/null
+	cmake --build build/coverage -j $(JOBS)
+	find build/coverage -name '*.gcda' -delete
+	ctest --test-dir build/coverage -j $(JOBS) --output-on-failure
+	gcovr -r . --object-directory build/coverage --filter 'src/' --print-summary
 
 clean:
 	rm -rf build

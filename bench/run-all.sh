@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs every benchmark program of a build directory (default build/bench), one after another.
+set -euo pipefail
+dir=${1:-build/bench}
+for bin in "$dir"/bench/*_bench; do
+  [ -x "$bin" ] || continue
+  echo "== $(basename "$bin")"
+  "$bin" --benchmark_counters_tabular=true
+done
