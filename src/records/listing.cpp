@@ -1,12 +1,406 @@
-// PLACEHOLDER until the listing lands.
+// Printing decoded records: the start of a record's line, its values in the labelled text layout or
+// the tab-delimited layout, the headings and the unit conversions. Lines are assembled in a local
+// buffer with printf-exact formatting and written to standard output in one piece.
 #include "records/listing.h"
-const char* UnitsDistMiKm(int) { return ""; }
-const char* UnitsSpeed(int) { return ""; }
-const char* UnitsDistFtM(int) { return ""; }
-double DistConvertMiles(double m, int) { return m; }
-double SpeedConvertMph(double m, int) { return m; }
-short DistConvertMeters(short m, int) { return m; }
-void PrintVlrHeader(int) {}
-void PrintTextHeader(int) {}
-void PrintRecordLineStart(unsigned char const*, int, unsigned int, const char*, int) {}
-void PrintVlr(int, VLR const*) {}
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "records/scanner.h"
+#include "support/output.h"
+
+namespace {
+
+constexpr double kmPerMile = 1.609;
+constexpr double ftPerMetre = 3.2808399;
+constexpr int cchDateField = 19;
+constexpr int cchTimestampField = 10;
+constexpr int cchCodeField = 4;
+
+// One line being assembled; flushed to standard output when full and at the end.
+class LINE {
+public:
+    LINE() : cch(0) {}
+    ~LINE() { Flush(); }
+    LINE(LINE const&) = delete;
+    LINE& operator=(LINE const&) = delete;
+
+    void Ch(char ch)
+    {
+        Reserve(1);
+        rgch[cch++] = ch;
+    }
+
+    void Cch(const char* pch, size_t cchAdd)
+    {
+        if (cchAdd > sizeof rgch / 2) {
+            Flush();
+            OutCch(pch, cchAdd);
+            return;
+        }
+        Reserve(cchAdd);
+        memcpy(rgch + cch, pch, cchAdd);
+        cch += cchAdd;
+    }
+
+    void Sz(const char* sz) { Cch(sz, strlen(sz)); }
+
+    // printf "%*s" (right-aligned) and "%-*s" (left-aligned).
+    void SzRight(const char* sz, int cchWidth)
+    {
+        size_t cchSz = strlen(sz);
+        for (size_t i = cchSz; i < (size_t)cchWidth; i++)
+            Ch(' ');
+        Cch(sz, cchSz);
+    }
+
+    void SzLeft(const char* sz, int cchWidth)
+    {
+        size_t cchSz = strlen(sz);
+        Cch(sz, cchSz);
+        for (size_t i = cchSz; i < (size_t)cchWidth; i++)
+            Ch(' ');
+    }
+
+    // printf "%.*f".
+    void Fixed(double value, int prec)
+    {
+        Reserve(cchNumberMax);
+        std::to_chars_result res{};
+        if (value == value && value - value == 0)
+            res = std::to_chars(rgch + cch, rgch + sizeof rgch, value, std::chars_format::fixed, prec);
+        else
+            res.ec = std::errc::invalid_argument;
+        if (res.ec == std::errc()) {
+            cch = (size_t)(res.ptr - rgch);
+            return;
+        }
+        // Infinities and NaN: printf's own spelling.
+        int cchOut = snprintf(rgch + cch, sizeof rgch - cch, "%.*f", prec, value);
+        if (cchOut > 0)
+            cch += (size_t)cchOut < sizeof rgch - cch ? (size_t)cchOut : sizeof rgch - cch - 1;
+    }
+
+    // printf "%d" / "%ld".
+    void Int(long value)
+    {
+        Reserve(24);
+        cch = (size_t)(std::to_chars(rgch + cch, rgch + sizeof rgch, value).ptr - rgch);
+    }
+
+    // printf "%*d", right-aligned.
+    void IntRight(long value, int cchWidth)
+    {
+        char buf[24];
+        size_t cchNum = (size_t)(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+        for (size_t i = cchNum; i < (size_t)cchWidth; i++)
+            Ch(' ');
+        Cch(buf, cchNum);
+    }
+
+    // printf "%0*lX" (upper case) or "%0*lx".
+    void Hex(unsigned long value, int cchMin, bool fUpper)
+    {
+        static const char s_rgchUpper[] = "0123456789ABCDEF";
+        static const char s_rgchLower[] = "0123456789abcdef";
+        const char* rgchDigit = fUpper ? s_rgchUpper : s_rgchLower;
+        char buf[20];
+        int cchNum = 0;
+        do {
+            buf[cchNum++] = rgchDigit[value & 0xF];
+            value >>= 4;
+        } while (value != 0);
+        Reserve(32);
+        for (int i = cchNum; i < cchMin; i++)
+            rgch[cch++] = '0';
+        while (cchNum > 0)
+            rgch[cch++] = buf[--cchNum];
+    }
+
+    void Flush()
+    {
+        if (cch) {
+            OutCch(rgch, cch);
+            cch = 0;
+        }
+    }
+
+private:
+    static constexpr size_t cchNumberMax = 340;   // "%.9f" of the largest double, with sign
+
+    void Reserve(size_t cchMore)
+    {
+        if (cch + cchMore > sizeof rgch)
+            Flush();
+    }
+
+    char rgch[2048];
+    size_t cch;
+};
+
+// The tyre text, the same in both layouts.
+void AddTireText(LINE& line, VLR const* pvlr)
+{
+    static const char* const s_rgszTire[4] = {"LF: ", " | RF: ", " | LR: ", " | RR: "};
+    for (int i = 0; i < 4; i++) {
+        line.Sz(s_rgszTire[i]);
+        line.Fixed(pvlr->rgpsiTire[i], 1);
+        line.Sz(" psi ");
+        line.Int(pvlr->rgdegTire[i]);
+        line.Sz(" deg");
+    }
+}
+
+void PrintVlrTab(LINE& line, VLR const* pvlr, int fMetric)
+{
+    uint32_t grf = pvlr->grf;
+    // Each column ends with a tab whether or not the record has its value.
+    auto fixed = [&](uint32_t bit, double value, int prec) {
+        if (grf & bit)
+            line.Fixed(value, prec);
+        line.Ch('\t');
+    };
+    auto integer = [&](uint32_t bit, long value) {
+        if (grf & bit)
+            line.Int(value);
+        line.Ch('\t');
+    };
+
+    line.Ch('\t');
+    fixed(fvlrOdometer, DistConvertMiles(pvlr->milesOdo, fMetric), 1);
+    integer(fvlrSOC, pvlr->pctSOC);
+    integer(fvlrElevation, DistConvertMeters(pvlr->mElevation, fMetric));
+    fixed(fvlrSpeed, SpeedConvertMph(pvlr->mphSpeed, fMetric), 1);
+    fixed(fvlrPower, pvlr->voltsESS, 1);
+    fixed(fvlrPower, pvlr->ampsESS, 1);
+    fixed(fvlrMotorAmps, pvlr->ampsMotor, 0);
+    fixed(fvlrTorque, pvlr->lbftTorque, 0);
+    if (grf & fvlrPedal) {
+        line.Fixed(pvlr->bPedal / 2.55, 0);
+        line.Ch('%');
+    }
+    line.Ch('\t');
+    integer(fvlrBrake, pvlr->fBrake);
+    integer(fvlrRegen, pvlr->fRegen);
+    integer(fvlrTC, pvlr->fTCOff == 0 ? 1 : 0);
+    fixed(fvlrTempPEM, pvlr->degPEM, 0);
+    fixed(fvlrTempMotor, pvlr->degMotor, 0);
+    fixed(fvlrTempMotor2, pvlr->degMotor2, 0);
+    fixed(fvlrTempCoolant, pvlr->degCoolant, 0);
+    fixed(fvlrTempESS, pvlr->degESSMin, 2);
+    fixed(fvlrTempESS, pvlr->degESSMax, 2);
+    integer(fvlrCooling, pvlr->nCooling);
+    fixed(fvlrDistance, DistConvertMiles(pvlr->milesDrive, fMetric), 1);
+    fixed(fvlrLineVolts, pvlr->voltsLine, 1);
+    fixed(fvlrChargeAmps, pvlr->ampsCharge, 2);
+    integer(fvlrAmpsAvailable, pvlr->ampsAvailable);
+    fixed(fvlrBrickVolts, pvlr->voltsBrickMin, 3);
+    fixed(fvlrBrickVolts, pvlr->voltsBrickMax, 3);
+    integer(fvlrBrickVolts, pvlr->iBrickVMin);
+    integer(fvlrBrickVolts, pvlr->iBrickVMax);
+    fixed(fvlrBrickAh, pvlr->ahBrickAve, 3);
+    fixed(fvlrBrickAh, pvlr->ahBrickMin, 3);
+    integer(fvlrBrickAh, pvlr->iBrickAhMin);
+    fixed(fvlrCAC, pvlr->ahCAC, 2);
+    integer(pvlr->codeError != 0 ? fvlrError : 0, pvlr->codeError);
+    if (grf & fvlrDesc) {
+        line.Ch(' ');
+        line.Sz(pvlr->szDesc);
+    }
+    if (grf & fvlrTPMS)
+        AddTireText(line, pvlr);
+}
+
+void PrintVlrText(LINE& line, VLR const* pvlr, int fMetric)
+{
+    uint32_t grf = pvlr->grf;
+    auto labelled = [&](uint32_t bit, const char* szLabel, double value, int prec, const char* szUnit) {
+        if (!(grf & bit))
+            return;
+        line.Sz(szLabel);
+        line.Fixed(value, prec);
+        line.Sz(szUnit);
+    };
+
+    labelled(fvlrOdometer, " odo = ", DistConvertMiles(pvlr->milesOdo, fMetric), 1, "");
+    if (grf & fvlrSOC) {
+        line.Sz(" range soc = ");
+        line.Int(pvlr->pctSOC);
+        line.Ch('%');
+    }
+    if (grf & fvlrElevation) {
+        line.Sz(" elevation = ");
+        line.Int(DistConvertMeters(pvlr->mElevation, fMetric));
+        line.Ch(' ');
+        line.Sz(UnitsDistFtM(fMetric));
+    }
+    if (grf & fvlrSpeed) {
+        line.Sz(" speed = ");
+        line.Fixed(SpeedConvertMph(pvlr->mphSpeed, fMetric), 1);
+        line.Ch(' ');
+        line.Sz(UnitsSpeed(fMetric));
+    }
+    labelled(fvlrPower, " volts = ", pvlr->voltsESS, 1, "");
+    labelled(fvlrPower, " amps = ", pvlr->ampsESS, 1, "");
+    labelled(fvlrMotorAmps, " motor amps = ", pvlr->ampsMotor, 0, "");
+    labelled(fvlrTorque, " torque = ", pvlr->lbftTorque, 0, "");
+    labelled(fvlrPedal, " pedal = ", pvlr->bPedal / 2.55, 0, "%");
+    if ((grf & fvlrBrake) && pvlr->fBrake)
+        line.Sz(" brake applied");
+    if ((grf & fvlrRegen) && pvlr->fRegen)
+        line.Sz(" regen");
+    if ((grf & fvlrTC) && pvlr->fTCOff)
+        line.Sz(" TC off");
+    labelled(fvlrTempPEM, " PEM ", pvlr->degPEM, 0, "C");
+    labelled(fvlrTempMotor, " Motor ", pvlr->degMotor, 0, "C");
+    labelled(fvlrTempMotor2, " Motor2 ", pvlr->degMotor2, 0, "C");
+    labelled(fvlrTempCoolant, " Coolant ", pvlr->degCoolant, 0, "C");
+    labelled(fvlrTempESS, " ESS ", pvlr->degESSMin, 2, "C - ");
+    if (grf & fvlrTempESS) {
+        line.Fixed(pvlr->degESSMax, 2);
+        line.Ch('C');
+    }
+    if (grf & fvlrCooling) {
+        line.Sz(" cooling = ");
+        line.Int(pvlr->nCooling);
+    }
+    if (grf & fvlrDistance) {
+        line.Sz(" drive dist = ");
+        line.Fixed(DistConvertMiles(pvlr->milesDrive, fMetric), 1);
+        line.Ch(' ');
+        line.Sz(UnitsDistMiKm(fMetric));
+    }
+    if (grf & (fvlrChargeAmps | fvlrLineVolts))
+        line.Sz(" charging at");
+    labelled(fvlrLineVolts, " ", pvlr->voltsLine, 1, "V");
+    labelled(fvlrChargeAmps, " ", pvlr->ampsCharge, 2, "A");
+    if (grf & fvlrAmpsAvailable) {
+        line.Sz(", ");
+        line.Int(pvlr->ampsAvailable);
+        line.Sz("A available");
+    }
+    if (grf & fvlrBrickVolts) {
+        labelled(fvlrBrickVolts, ", ", pvlr->voltsBrickMin, 3, "V min");
+        labelled(fvlrBrickVolts, ", ", pvlr->voltsBrickMax, 3, "V max");
+        line.Sz(", ");
+        line.Int(pvlr->iBrickVMin);
+        line.Sz(" brick min V, ");
+        line.Int(pvlr->iBrickVMax);
+        line.Sz(" brick max V");
+    }
+    if (grf & fvlrBrickAh) {
+        labelled(fvlrBrickAh, ", brick ave ", pvlr->ahBrickAve, 3, "Ah");
+        labelled(fvlrBrickAh, ", brick min ", pvlr->ahBrickMin, 3, "Ah");
+        line.Sz(", min Ah brick ");
+        line.Int(pvlr->iBrickAhMin);
+    }
+    labelled(fvlrCAC, ", CAC ", pvlr->ahCAC, 2, " Ah");
+    if ((grf & fvlrError) && pvlr->codeError != 0) {
+        line.Sz(" error code ");
+        line.Int(pvlr->codeError);
+    }
+    if (grf & fvlrDesc) {
+        line.Ch(' ');
+        line.Sz(pvlr->szDesc);
+    }
+    if (grf & fvlrTPMS)
+        AddTireText(line, pvlr);
+}
+
+}  // namespace
+
+const char* UnitsDistMiKm(int fMetric) { return fMetric ? "km" : "mi"; }
+const char* UnitsSpeed(int fMetric) { return fMetric ? "kph" : "mph"; }
+const char* UnitsDistFtM(int fMetric) { return fMetric ? "m" : "ft"; }
+
+double DistConvertMiles(double miles, int fMetric)
+{
+    return fMetric ? miles * kmPerMile : miles;
+}
+
+double SpeedConvertMph(double mph, int fMetric)
+{
+    return fMetric ? mph * kmPerMile : mph;
+}
+
+short DistConvertMeters(short metres, int fMetric)
+{
+    if (fMetric)
+        return metres;
+    return (short)(int)(metres * ftPerMetre);
+}
+
+void PrintVlrHeader(int grfDisplay)
+{
+    int fMetric = grfDisplay & fdispMetric;
+    if (grfDisplay & fdispOffset)
+        OutSz("file offset\t");
+    printf("date\ttimestamp\trecord type\todometer (%s)\tSOC (Range %%)\tElevation (%s)\tspeed\tESS V\tESS A\t"
+           "Motor A\ttorque\tpedal\tbrake\tregen\tTC state\tPEM Temp (C)\tMotor Temp (C)\tMotor2 Temp (C)\t"
+           "Coolant Temp (C)\tESS Min Temp (C)\tESS Max Temp (C)\tCooling\tdrive dist (%s)\tline V\tcharge A\t"
+           "line A avail\tvBrickMin\tvBrickMax\tBrickMinV\tBrickMaxV\tBrick Ah Ave\tBrick Ah Min\t"
+           "Min Ah Brick Number\tCAC\terror code\tnotes\n",
+           UnitsDistMiKm(fMetric), UnitsDistFtM(fMetric), UnitsDistMiKm(fMetric));
+}
+
+void PrintTextHeader(int grfDisplay)
+{
+    int fOffset = grfDisplay & fdispOffset;
+    int fHeader = grfDisplay & fdispHeaderBytes;
+    printf("%sdate and time         timestamp    tag   %s data\n", fOffset ? "file offset " : "",
+           fHeader ? " start cb rt t2 t3 date      " : "");
+    printf("%s-------------------   ----------   ----  %s ----\n", fOffset ? "----------- " : "",
+           fHeader ? " ----- -- -- -- -- --------  " : "");
+}
+
+void PrintRecordOffset(long pos, int grfDisplay)
+{
+    LINE line;
+    line.Sz("0x");
+    line.Hex((unsigned long)pos, 8, false);
+    line.Sz((grfDisplay & fdispTab) ? "\t" : ": ");
+}
+
+void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
+                          int grfDisplay)
+{
+    bool fTab = grfDisplay & fdispTab;
+    const char* szSep = fTab ? "\t" : " | ";
+    char chSep = fTab ? '\t' : ' ';
+    char szCode[5];
+
+    LINE line;
+    line.SzRight(szDate, cchDateField);
+    line.Sz(szSep);
+    line.IntRight((int32_t)timestamp, cchTimestampField);
+    line.Sz(szSep);
+    line.SzLeft(SzListCodeFromRt(rec[3], szCode), cchCodeField);
+    if (!fTab)
+        line.Sz(" |");
+    if (grfDisplay & fdispHeaderBytes) {
+        for (int ib = 0; ib < 6; ib++) {
+            line.Ch(ib == 0 ? chSep : ' ');
+            line.Hex(rec[ib], 2, true);
+        }
+        line.Ch(' ');
+        line.Hex(timestamp, 8, true);
+    }
+    if (grfDisplay & fdispRawBytes) {
+        line.Sz(" |");
+        for (int ib = cbRecordHeader; ib < cb; ib++) {
+            line.Ch(chSep);
+            line.Hex(rec[ib], 2, true);
+        }
+    }
+}
+
+void PrintVlr(int grfDisplay, VLR const* pvlr)
+{
+    LINE line;
+    int fMetric = grfDisplay & fdispMetric;
+    if (grfDisplay & fdispTab)
+        PrintVlrTab(line, pvlr, fMetric);
+    else
+        PrintVlrText(line, pvlr, fMetric);
+}

@@ -14,6 +14,8 @@ short DistConvertMeters(short metres, int fMetric);
 void PrintVlrHeader(int grfDisplay);
 // The column layout's two heading lines (printed by the listing walk).
 void PrintTextHeader(int grfDisplay);
+// The record's file offset ("0x%08lx") and the separator that follows it.
+void PrintRecordOffset(long pos, int grfDisplay);
 // The start of a record's line: date, timestamp, type code and the optional hex dumps.
 void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
                           int grfDisplay);

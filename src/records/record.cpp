@@ -1,19 +1,158 @@
-// PLACEHOLDER until the record module lands.
+// The record-type and error-code tables, the timestamp correction, firmware version packing and the
+// process-wide vehicle information that the decoder keeps.
 #include "records/record.h"
-const RI s_mp_rt_ri[rtMax] = {};
+
+#include <cstdio>
+#include <cstring>
+
+const RI s_mp_rt_ri[rtMax] = {
+    {0, nullptr, nullptr},
+    {1, "VINF", "Vehicle Info: VIN, firmware version"},
+    {2, nullptr, nullptr},
+    {3, "XX03", "Input Events?"},
+    {4, "XX04", "Car Operating State?"},
+    {5, "XX05", ""},
+    {6, "DAY", "Daily Status (stored in permanent section)"},
+    {7, "IDLE", "Status every 60 minutes when idle"},
+    {8, "C1MA", "1-minute charge status, version 1.5 (2008) Roadsters"},
+    {9, "C30M", "30-minute charge status"},
+    {10, "DR1S", "1-second drive status"},
+    {11, "DR1M", "1-minute drive status"},
+    {12, "D10M", "10-minute drive status"},
+    {13, nullptr, nullptr},
+    {14, nullptr, nullptr},
+    {15, nullptr, nullptr},
+    {16, nullptr, nullptr},
+    {17, nullptr, nullptr},
+    {18, nullptr, nullptr},
+    {19, nullptr, nullptr},
+    {20, "TPMS", "Tire Pressure Monitor System"},
+    {21, nullptr, nullptr},
+    {22, nullptr, nullptr},
+    {23, "ERR", "Error message (stored in permanent section)"},
+    {24, "C1MB", "1-minute charge status, version 2.x (2010+) Roadsters"},
+};
+
+namespace {
+
+struct CODEDESC {
+    unsigned short code;
+    const char* szDesc;
+};
+
+const CODEDESC s_mp_code_desc[] = {
+    {52, "VMS: VMS restarted"},
+    {53, "VMS: GPS thread was gone for 30 seconds"},
+    {412, "Tire Pressure Warning"},
+    {413, "Tire Pressure Warning"},
+    {414, "Tire Pressure Warning"},
+    {415, "Tire Pressure Warning"},
+    {416, "Tire Pressure Warning"},
+    {1412, "Coolant System Failure"},
+};
+
+constexpr uint32_t timestampFirstCredible = 978307201u;   // just after 2001-01-01 00:00:00 UTC
+constexpr uint32_t secCredibleAhead = 2592000u;           // 30 days
+
+}  // namespace
+
 unsigned int s_versFirmware;
 char s_achVIN[18];
 int s_rver;
 const char* s_pszRoadsterVersion = "";
 unsigned int s_timestampLastValid;
-uint32_t TimestampFromRaw(uint32_t d) { return d; }
-uint32_t TimestampFromRh(RH const*) { return 0; }
-int FValidTimestamp(unsigned int, unsigned int) { return 0; }
-void ClearVlr(VLR*, SECT) {}
-const char* SzFromRt(int) { return nullptr; }
-const char* SzListCodeFromRt(int, char* buf5) { buf5[0] = 0; return buf5; }
-const char* SzDescForErrorCode(unsigned short) { return nullptr; }
-char* FormatFirmwareVersion(unsigned int, char* buf, int) { return buf; }
-unsigned int VersFirmwareFromRecord(unsigned char const*) { return 0; }
-void SetFirmwareVersionInRecord(unsigned int, unsigned char*, int) {}
-void ResetVehicleInfo() {}
+
+uint32_t TimestampFromRaw(uint32_t dateRaw)
+{
+    if (dateRaw >= dateRawCorrectFirst && dateRaw <= dateRawCorrectLast)
+        return dateRaw + secWeeks1024;
+    return dateRaw;
+}
+
+uint32_t TimestampFromRh(RH const* prh)
+{
+    uint32_t dateRaw = (uint32_t)prh->date[0] | (uint32_t)prh->date[1] << 8 | (uint32_t)prh->date[2] << 16 |
+                       (uint32_t)prh->date[3] << 24;
+    return TimestampFromRaw(dateRaw);
+}
+
+int FValidTimestamp(unsigned int timestamp, unsigned int timestampLastValid)
+{
+    if (timestamp < timestampFirstCredible || timestamp == 0xFFFFFFFFu)
+        return 0;
+    // The bound wraps on purpose: a last-valid time near the top of the range admits nothing.
+    return timestamp < (unsigned int)(timestampLastValid + secCredibleAhead);
+}
+
+void ClearVlr(VLR* pvlr, SECT sect)
+{
+    memset(pvlr, 0, sizeof *pvlr);
+    pvlr->sect = sect;
+}
+
+const char* SzFromRt(int rt)
+{
+    if (rt < 0 || rt >= rtMax)
+        return "UNK_TYPE";
+    return s_mp_rt_ri[rt].szCode;
+}
+
+const char* SzListCodeFromRt(int rt, char* buf5)
+{
+    if (rt >= 0 && rt < rtMax && s_mp_rt_ri[rt].szCode)
+        return s_mp_rt_ri[rt].szCode;
+    snprintf(buf5, 5, "XX%02d", rt);
+    return buf5;
+}
+
+const char* SzDescForErrorCode(unsigned short code)
+{
+    for (CODEDESC const& cd : s_mp_code_desc) {
+        if (cd.code == code)
+            return cd.szDesc;
+    }
+    return nullptr;
+}
+
+char* FormatFirmwareVersion(unsigned int vers, char* buf, int cb)
+{
+    if (cb > 0)
+        snprintf(buf, (size_t)cb, "%d.%d.%d %d", vers >> 24, (vers >> 16) & 0xFF, (vers >> 8) & 0xFF, vers & 0xFF);
+    return buf;
+}
+
+unsigned int VersFirmwareFromRecord(unsigned char const* rec)
+{
+    return (unsigned int)rec[14] << 24 | (unsigned int)rec[13] << 16 | (unsigned int)rec[12] << 8 | rec[18];
+}
+
+void SetFirmwareVersionInRecord(unsigned int vers, unsigned char* rec, int cb)
+{
+    if (cb <= 18 || rec[3] != rtVINF)
+        return;
+    rec[14] = (unsigned char)(vers >> 24);
+    rec[13] = (unsigned char)(vers >> 16);
+    rec[12] = (unsigned char)(vers >> 8);
+    rec[18] = (unsigned char)vers;
+}
+
+void ResetVehicleInfo()
+{
+    s_versFirmware = 0;
+    memset(s_achVIN, 0, sizeof s_achVIN);
+    s_rver = 0;
+    s_pszRoadsterVersion = "";
+}
+
+const char* SzRoadsterVersion(int rver)
+{
+    switch (rver) {
+    case 3:
+        return "V1.5 Roadster";
+    case 4:
+    case 5:
+        return "V2.x Roadster";
+    default:
+        return "Unknown Vehicle Type";
+    }
+}

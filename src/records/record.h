@@ -154,6 +154,9 @@ extern unsigned int s_versFirmware;
 extern char s_achVIN[18];
 extern int s_rver;
 extern const char* s_pszRoadsterVersion;
+// The display name of a vehicle type (VINF byte 14): "V1.5 Roadster", "V2.x Roadster" or
+// "Unknown Vehicle Type".
+const char* SzRoadsterVersion(int rver);
 // Forgets the vehicle information (program start state); for fuzz targets and tests.
 void ResetVehicleInfo();
 
