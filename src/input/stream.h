@@ -4,6 +4,11 @@
 
 #include <cstdio>
 
+// Opens path read-only (never blocking) and returns the descriptor, or -1 with errno set: the
+// open's error, EISDIR for a directory, ENODEV for any other file that is not a regular file.
+// *pcbFile, when not null, receives the file's size. Shared with the tar reader.
+int FdOpenRegularFile(char const* path, long long* pcbFile);
+
 class STREAM {
 public:
     STREAM();

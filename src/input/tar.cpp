@@ -1,8 +1,168 @@
-// PLACEHOLDER until the tar reader lands.
+// TAR: walks the 512-byte headers of a tar archive and reports each member to a callback. Only the
+// classic header and the ustar name prefix are understood; long-name and extended headers of later
+// variants are reported as ordinary members. The archive's size bounds every step of the walk.
 #include "input/tar.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "input/stream.h"
+
+namespace {
+
+constexpr int cbTarName = 100;
+constexpr int ibTarSize = 124;
+constexpr int cbTarSize = 12;
+constexpr int ibTarType = 156;
+constexpr int ibTarMagic = 257;
+constexpr int ibTarVersion = 263;
+constexpr int ibTarPrefix = 345;
+constexpr int cbTarPrefix = 155;
+
+// Blanks, then octal digits up to the first other character or the field's end. Accumulating in
+// 32 bits keeps exactly the low 32 bits of the full value, however many digits follow.
+uint32_t CbFromTarSizeField(unsigned char const* pch)
+{
+    int ich = 0;
+    while (ich < cbTarSize && pch[ich] == ' ')
+        ich++;
+    uint32_t cb = 0;
+    for (; ich < cbTarSize && pch[ich] >= '0' && pch[ich] <= '7'; ich++)
+        cb = cb * 8 + (uint32_t)(pch[ich] - '0');
+    return cb;
+}
+
+// Only the POSIX magic with version "00" carries a prefix; the older "ustar  " magic uses those
+// bytes for other things, so its name stays as it is.
+bool FUstarHeader(unsigned char const* hdr)
+{
+    return memcmp(hdr + ibTarMagic, "ustar", 6) == 0 && hdr[ibTarVersion] == '0' && hdr[ibTarVersion + 1] == '0';
+}
+
+// Fills szName from the name field and, for ustar, the prefix field, which is also written to
+// standard output as it is found.
+void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf)
+{
+    memcpy(ptarf->szName, hdr, cbTarName);
+    ptarf->szName[cbTarName] = '\0';
+    if (!FUstarHeader(hdr))
+        return;
+    char achPrefix[cbTarPrefix + 1];
+    size_t cchPrefix = strnlen((char const*)hdr + ibTarPrefix, cbTarPrefix);
+    memcpy(achPrefix, hdr + ibTarPrefix, cchPrefix);
+    achPrefix[cchPrefix] = '\0';
+    fputs(achPrefix, stdout);
+    size_t cchName = strlen(ptarf->szName);
+    if (cchPrefix < 1 || cchPrefix + cchName > sizeof(ptarf->szName) - 2)
+        return;
+    char szFull[sizeof(ptarf->szName)];
+    memcpy(szFull, achPrefix, cchPrefix);
+    szFull[cchPrefix] = '/';
+    memcpy(szFull + cchPrefix + 1, ptarf->szName, cchName + 1);
+    memcpy(ptarf->szName, szFull, sizeof(szFull));
+}
+
+struct FINDCONTEXT {
+    char const* szWanted;
+    TARF tarf;
+    bool fFound;
+};
+
+int _FindAFile(TARF const& tarf, void* context)
+{
+    FINDCONTEXT* pfc = (FINDCONTEXT*)context;
+    if (strcmp(tarf.szName, pfc->szWanted) != 0)
+        return 1;
+    pfc->tarf = tarf;
+    pfc->fFound = true;
+    return 0;
+}
+
+}   // namespace
+
 TAR::TAR() : pfile(nullptr) {}
-TAR::~TAR() {}
-bool TAR::FOpen(char const*) { return false; }
-void TAR::Close() {}
-void TAR::Scan(PFNTARSCAN, void*) {}
-bool TAR::FFindFile(char const*, TARF*) { return false; }
+
+TAR::~TAR()
+{
+    Close();
+}
+
+// A directory or FIFO given as an archive fails here, with errno saying why, instead of hanging
+// in a read or failing in the walk.
+bool TAR::FOpen(char const* path)
+{
+    Close();
+    int fd = FdOpenRegularFile(path, nullptr);
+    if (fd < 0)
+        return false;
+    pfile = fdopen(fd, "r");
+    if (!pfile) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return false;
+    }
+    return true;
+}
+
+void TAR::Close()
+{
+    if (pfile)
+        fclose(pfile);
+    pfile = nullptr;
+}
+
+void TAR::Scan(PFNTARSCAN pfn, void* context)
+{
+    if (!pfile || fseeko(pfile, 0, SEEK_END) != 0)
+        return;
+    long long cbArchive = ftello(pfile);
+    if (cbArchive <= 0)
+        return;
+
+    // Every header moves the walk on by at least 512 bytes and the walk stops at the archive's
+    // size, so no size field, however damaged, can make it loop or leave the file.
+    long long ib = 0;
+    for (;;) {
+        unsigned char hdr[cbTarBlock];
+        if (fseeko(pfile, (off_t)ib, SEEK_SET) != 0 || fread(hdr, sizeof(hdr), 1, pfile) != 1)
+            return;
+        if (hdr[0] == 0)
+            return;
+
+        TARF tarf;
+        memset(&tarf, 0, sizeof(tarf));
+        tarf.cb = CbFromTarSizeField(hdr + ibTarSize);
+        tarf.chType = (signed char)hdr[ibTarType];
+        TarNameFromHeader(hdr, &tarf);
+        tarf.ibData = ib + cbTarBlock;
+        long long ibNext = ib + (long long)((tarf.cb + 2 * cbTarBlock - 1) & ~(unsigned long long)(cbTarBlock - 1));
+        if (ibNext > cbArchive) {
+            // Only the bytes present count; a member whose padding alone is cut keeps its size.
+            tarf.fTruncated = true;
+            unsigned long long cbPresent = tarf.ibData < cbArchive ? (unsigned long long)(cbArchive - tarf.ibData) : 0;
+            if (tarf.cb > cbPresent)
+                tarf.cb = cbPresent;
+        }
+        if (pfn && pfn(tarf, context) == 0)
+            return;
+        if (ibNext >= cbArchive)
+            return;
+        ib = ibNext;
+    }
+}
+
+bool TAR::FFindFile(char const* name, TARF* ptarf)
+{
+    FINDCONTEXT fc;
+    memset(&fc, 0, sizeof(fc));
+    fc.szWanted = name;
+    if (name)
+        Scan(_FindAFile, &fc);
+    if (ptarf)
+        *ptarf = fc.tarf;
+    return fc.fFound;
+}
