@@ -1,3 +1,806 @@
-// PLACEHOLDER until the summary lands.
+// The default report: watches the transient ring in time order and prints one line for each drive
+// and each charge as it ends, then the totals of the walk and the battery's approximate capacity
+// from the long-term part. With -u and a filter it also lists the filtered records and traces the
+// charge segments.
 #include "analysis/summary.h"
-void RunSessionSummary(const char*, STREAM*, LOGLAYOUT const*, int, int, int, unsigned int, unsigned int, unsigned int) {}
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "analysis/decoder.h"
+#include "records/record.h"
+#include "records/scanner.h"
+#include "records/tagstats.h"
+#include "support/output.h"
+#include "support/timecal.h"
+
+namespace {
+
+constexpr uint32_t timestampDateMin = 978307200u;   // 2001-01-01 00:00:00 UTC; earlier is no time
+constexpr uint32_t secDriveGap = 120;               // longer without DR1S ends a drive
+constexpr uint32_t secChargeGap = 300;              // longer without a charge record ends a charge
+constexpr uint32_t secEndStep = secChargeGap + 1;   // the end step lies past both gaps
+constexpr uint32_t secForwardWindow = 300;          // readings this soon after a drive belong to it
+constexpr uint32_t secSegmentGap = 120;             // a charge segment's samples come every minute
+constexpr uint32_t secPerHour = 3600;
+constexpr double kmPerMile = 1.609;
+constexpr double ampsDriveStart = 5.0;              // a standing car drawing this much is driving
+constexpr double degSegmentMinStart = 1000.0;
+constexpr int grfdispListed = fdispList | fdispOffset | fdispRawBytes;
+constexpr uint32_t grfvlrSegmentSample = fvlrChargeAmps | fvlrLineVolts | fvlrTempESS;
+constexpr int cchDate = 20;
+constexpr int cchNote = 256;
+
+const char szSummaryTitle[] = "Transient Log Summary";
+const char szHeaderTab[] =
+    "Start Date & Time\tEnd Date & Time\tDuration\tAction\tRange SOC Start\tRange SOC End\tDistance (%s)\t"
+    "Ave Speed (%s)\tMax Speed (%s)\tOdometer (%s)\tVolts\tCharge Amps\tLineAmps\tEnergy\tCharge In (Ah)\t"
+    "Charge Out (Ah)\tBattery-to-Wheel Efficiency (Wh/%s)\tWall-to-Wheel Efficiency (Wh/%s)\tNotes\n";
+const char szHeaderColumns[] =
+    "Start Date & Time     End Date & Time     Duration   Action Range SOC    Distance Ave Speed Max Speed "
+    "Odometer     Volts Amps       Energy   Charge In Charge Out Batt2Whl   Wall2Whl   Notes\n"
+    "-------------------   ------------------- ---------- ------ ------------ -------- --------- --------- "
+    "------------ ----- ---------- -------- --------- ---------- ---------- ---------- -----\n";
+// A charge line leaves the distance, speed and odometer columns blank.
+const char szBlankDriveColumns[] = "                                         ";
+const char szRuleStartCharge[] = "----------------------------- start charge\n";
+const char szRuleStartDrive[] = "----------------------------- start drive\n";
+
+// Walk-wide figures for the totals line.
+struct WALKSUM {
+    double milesOdoMin, milesOdoMax;   // -1.0: no reading yet
+    bool fOdoEstimated;                // milesOdoMax was last raised by an estimate
+    uint32_t timestampMin, timestampMax;
+    int cDR1S;
+    int secCharging;
+    uint32_t timestampPrev;            // last record decoded by the walk (not the forward scan)
+};
+
+// The open charge (crecCharge > 0) and what the next charge line needs from earlier ones.
+struct CHARGE {
+    int crecCharge;
+    uint32_t timestampChargeStart, timestampChargeEnd;
+    int pctSOCChargeStart;
+    double ahInChargeStart, ahOutChargeStart;
+    double voltsLineSum;
+    int cVoltsLine;
+    double ampsChargeMax;
+    int ampsAvailableLast;
+    double kwhCharge;
+    uint32_t timestampEnergyLast;      // 0: no energy sample yet
+    int pctSOCChargeEndLast;
+    double milesSinceCharge;
+};
+
+// The open drive (crecDrive > 0) and the odometer bookkeeping that spans drives.
+struct DRIVE {
+    int crecDrive;
+    int cMoving;
+    int cTCOff;
+    double mphMax;
+    uint32_t timestampDriveStart, timestampDriveEnd;
+    int pctSOCDriveStart, pctSOCDriveEnd;
+    double whDriveStart, ahInDriveStart, ahOutDriveStart;
+    bool fOdoCurrent;                  // a D10M reading came after the last moving second
+    double milesOdoLast;               // 0: no D10M reading yet
+    double milesOdoAccum;              // odometer distance not yet handed to a closed drive
+};
+
+struct SPREAD {
+    double sum, min, max;
+};
+
+// A charge segment: from a charge record with a SOC to the next record with a SOC.
+struct CGSEG {
+    int pctSOCSegStart;                // -1: no segment open
+    uint32_t timestampSegStart, timestampSampleLast;
+    int csample;
+    SPREAD degESSMax, voltsLine, ampsCharge;
+    double whSegment;
+};
+
+struct SUMMARY {
+    STREAM* pstream;
+    LOGLAYOUT const* playout;
+    long cbFile;
+    int fMetric;
+    int fTab;
+    int fFiltered;
+    int fSegmentDetail;
+    unsigned int grfRt, timestampStart, timestampEnd;
+    VLR vlr;
+    WALKSUM walk;
+    CHARGE charge;
+    DRIVE drive;
+    CGSEG seg;
+};
+
+// One pass through the steps: a record of the ring, a record of type 0, or the end step.
+struct STEP {
+    long pos;                          // the record's offset; -1 for the end step
+    int cb;
+    uint32_t timestamp;                // header timestamp (end step: the previous one + 301)
+    int grfDisplay;                    // the display flags chosen for the record
+    bool fUndecoded;                   // end step or type-0 record: the VLR keeps its values
+};
+
+enum KIND { kindNeither, kindDrive, kindCharge };
+
+double DistOut(SUMMARY const* ps, double miles)
+{
+    return ps->fMetric ? miles * kmPerMile : miles;
+}
+
+const char* SzUnitDist(SUMMARY const* ps)
+{
+    return ps->fMetric ? "km" : "mi";
+}
+
+const char* SzUnitSpeed(SUMMARY const* ps)
+{
+    return ps->fMetric ? "kph" : "mph";
+}
+
+// Seconds between two timestamps, 0 unless both are dates.
+uint32_t SecDuration(uint32_t timestampStart, uint32_t timestampEnd)
+{
+    if (timestampStart < timestampDateMin || timestampEnd <= timestampDateMin)
+        return 0;
+    return timestampEnd - timestampStart;
+}
+
+// "hh:mm:ss"; the hours may run to seven digits.
+constexpr int cchDuration = 32;
+char* FormatDuration(uint32_t secs, char* buf)
+{
+    snprintf(buf, cchDuration, "%02d:%02d:%02d", (int)(secs / secPerHour), (int)(secs / 60 % 60), (int)(secs % 60));
+    return buf;
+}
+
+void InitSummary(SUMMARY* ps)
+{
+    ClearVlr(&ps->vlr, sectTransient);
+    ps->vlr.pctSOC = -1;
+
+    ps->walk = WALKSUM{};
+    ps->walk.milesOdoMin = ps->walk.milesOdoMax = -1.0;
+
+    ps->charge = CHARGE{};
+    ps->charge.timestampChargeEnd = 0xFFFFFFFFu;
+    ps->charge.pctSOCChargeStart = -1;
+    ps->charge.pctSOCChargeEndLast = -1;
+
+    ps->drive = DRIVE{};
+    ps->drive.pctSOCDriveStart = ps->drive.pctSOCDriveEnd = -1;
+
+    ps->seg = CGSEG{};
+    ps->seg.pctSOCSegStart = -1;
+}
+
+void PrintSummaryHeader(SUMMARY const* ps)
+{
+    PrintSectionTitle(szSummaryTitle);
+    if (ps->fTab) {
+        const char* szDist = SzUnitDist(ps);
+        const char* szSpeed = SzUnitSpeed(ps);
+        printf(szHeaderTab, szDist, szSpeed, szSpeed, szDist, szDist, szDist);
+    } else {
+        fputs(szHeaderColumns, stdout);
+    }
+}
+
+long IbFirstTransient(LOGLAYOUT const* pl)
+{
+    return pl->rgsec[pl->isecFirstTransient].ibStart;
+}
+
+// ---- Odometer bookkeeping -------------------------------------------------------------------
+
+// A D10M odometer reading: the distance the odometer moved since the last reading becomes the
+// drive's distance, replacing the integrated speed, which drifts.
+void TakeOdometerReading(SUMMARY* ps)
+{
+    DRIVE* pd = &ps->drive;
+    VLR* pvlr = &ps->vlr;
+    if (pd->milesOdoLast == 0) {
+        pd->milesOdoAccum = pvlr->milesDrive;
+    } else {
+        pd->milesOdoAccum += pvlr->milesOdo - pd->milesOdoLast;
+        pvlr->milesDrive = pd->milesOdoAccum;
+    }
+    pd->fOdoCurrent = true;
+    pd->milesOdoLast = pvlr->milesOdo;
+}
+
+void TrackSpans(SUMMARY* ps, uint32_t timestampHeader)
+{
+    WALKSUM* pw = &ps->walk;
+    VLR const* pvlr = &ps->vlr;
+    if (pvlr->grf & fvlrOdometer) {
+        if (pw->milesOdoMin == -1.0 || pvlr->milesOdo < pw->milesOdoMin)
+            pw->milesOdoMin = pvlr->milesOdo;
+        if (pw->milesOdoMax == -1.0 || pvlr->milesOdo > pw->milesOdoMax)
+            pw->milesOdoMax = pvlr->milesOdo;
+        pw->fOdoEstimated = false;
+    }
+    if (FValidTimestamp(timestampHeader, s_timestampLastValid)) {
+        if (pw->timestampMin == 0 || timestampHeader < pw->timestampMin)
+            pw->timestampMin = timestampHeader;
+        if (timestampHeader > pw->timestampMax)
+            pw->timestampMax = timestampHeader;
+    }
+}
+
+// ---- Charge segments ------------------------------------------------------------------------
+
+void ResetSpread(SPREAD* psp)
+{
+    psp->sum = 0;
+    psp->min = degSegmentMinStart;
+    psp->max = 0;
+}
+
+void AddToSpread(SPREAD* psp, double value)
+{
+    psp->sum += value;
+    if (value < psp->min)
+        psp->min = value;
+    if (value > psp->max)
+        psp->max = value;
+}
+
+void AbortSegment(SUMMARY* ps)
+{
+    ps->seg.csample = 0;
+    ps->seg.pctSOCSegStart = -1;
+    if (ps->fSegmentDetail)
+        fputs("abort charge seg\n", stdout);
+}
+
+void BeginSegmentIfDue(SUMMARY* ps)
+{
+    CGSEG* pseg = &ps->seg;
+    VLR const* pvlr = &ps->vlr;
+    if (pseg->pctSOCSegStart != -1 || !(pvlr->grf & fvlrSOC))
+        return;
+    if (ps->fSegmentDetail)
+        fputs("begin charge segment\n", stdout);
+    pseg->pctSOCSegStart = pvlr->pctSOC;
+    pseg->csample = 0;
+    ResetSpread(&pseg->degESSMax);
+    ResetSpread(&pseg->voltsLine);
+    ResetSpread(&pseg->ampsCharge);
+    pseg->whSegment = 0;
+    pseg->timestampSampleLast = pseg->timestampSegStart = pvlr->timestamp;
+}
+
+void SampleSegment(SUMMARY* ps)
+{
+    CGSEG* pseg = &ps->seg;
+    VLR const* pvlr = &ps->vlr;
+    if (pseg->pctSOCSegStart == -1 || (pvlr->grf & grfvlrSegmentSample) != grfvlrSegmentSample)
+        return;
+    if (pvlr->timestamp > pseg->timestampSampleLast + secSegmentGap) {
+        AbortSegment(ps);
+        return;
+    }
+    pseg->csample++;
+    AddToSpread(&pseg->degESSMax, pvlr->degESSMax);
+    AddToSpread(&pseg->voltsLine, pvlr->voltsLine);
+    AddToSpread(&pseg->ampsCharge, pvlr->ampsCharge);
+    pseg->whSegment += pvlr->voltsLine * pvlr->ampsCharge / 60;
+    pseg->timestampSampleLast = pvlr->timestamp;
+}
+
+void PrintSegmentLine(SUMMARY const* ps)
+{
+    CGSEG const* pseg = &ps->seg;
+    VLR const* pvlr = &ps->vlr;
+    char szStart[cchDate], szEnd[cchDate];
+    DateFromTimestamp(pseg->timestampSegStart, szStart, cchDate);
+    DateFromTimestamp(pvlr->timestamp, szEnd, cchDate);
+    char szDuration[cchDuration];
+    FormatDuration(SecDuration(pseg->timestampSegStart, pvlr->timestamp), szDuration);
+    double const c = pseg->csample;
+    uint32_t const secSpan = pvlr->timestamp - pseg->timestampSegStart;
+    int const dpct = pvlr->pctSOC - pseg->pctSOCSegStart;
+    double const kwAverage = secSpan != 0 ? pseg->whSegment * 3.6 / secSpan : 0.0;
+    double const whPerPct = dpct != 0 ? pseg->whSegment / dpct : 0.0;
+    double const pctPerHour = dpct != 0 && pseg->csample != 0 ? (double)dpct * 60 / c : 0.0;
+    printf("CGSEG\t%s\t%s\t%s\t%d\t%d\t%d\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.0f\t%.1f\t%.0f\t%.1f\n",
+           szStart, szEnd, szDuration, pseg->csample, pseg->pctSOCSegStart, pvlr->pctSOC, pseg->degESSMax.min, pseg->degESSMax.max,
+           pseg->degESSMax.sum / c, pseg->voltsLine.min, pseg->voltsLine.max, pseg->voltsLine.sum / c,
+           pseg->ampsCharge.min, pseg->ampsCharge.max, pseg->ampsCharge.sum / c, pseg->whSegment, kwAverage,
+           whPerPct, pctPerHour);
+}
+
+// The next reading of the SOC ends the segment (or aborts it when samples stopped coming).
+void EndSegmentIfDue(SUMMARY* ps)
+{
+    CGSEG* pseg = &ps->seg;
+    VLR const* pvlr = &ps->vlr;
+    if (!(pvlr->grf & fvlrSOC) || pseg->pctSOCSegStart == -1)
+        return;
+    if (pvlr->timestamp > pseg->timestampSampleLast + secSegmentGap) {
+        AbortSegment(ps);
+    } else if (pseg->csample > 0) {
+        fputs("end charge segment\n", stdout);
+        PrintSegmentLine(ps);
+        pseg->pctSOCSegStart = -1;
+    }
+}
+
+// ---- Records by type ------------------------------------------------------------------------
+
+void TakeChargeRecord(SUMMARY* ps)
+{
+    CHARGE* pc = &ps->charge;
+    VLR const* pvlr = &ps->vlr;
+    if (pc->crecCharge == 0) {
+        pc->pctSOCChargeStart = pvlr->pctSOC;
+        pc->ahInChargeStart = pvlr->ahIn;
+        pc->ahOutChargeStart = pvlr->ahOut;
+        pc->timestampChargeStart = pvlr->timestamp;
+        if (ps->fSegmentDetail)
+            fputs(szRuleStartCharge, stdout);
+    }
+    BeginSegmentIfDue(ps);
+    SampleSegment(ps);
+
+    if ((pvlr->grf & fvlrChargeAmps) && pvlr->ampsCharge > pc->ampsChargeMax)
+        pc->ampsChargeMax = pvlr->ampsCharge;
+    if (pvlr->grf & fvlrAmpsAvailable)
+        pc->ampsAvailableLast = pvlr->ampsAvailable;
+    if (pvlr->grf & fvlrLineVolts) {
+        pc->voltsLineSum += pvlr->voltsLine;
+        pc->cVoltsLine++;
+    }
+    pc->crecCharge++;
+    pc->timestampChargeEnd = pvlr->timestamp;
+
+    if ((pvlr->grf & (fvlrChargeAmps | fvlrLineVolts)) == (fvlrChargeAmps | fvlrLineVolts)) {
+        if (pc->timestampEnergyLast == 0) {
+            pc->timestampEnergyLast = pvlr->timestamp;
+        } else {
+            // Records without a date are a minute apart, as they are meant to be.
+            uint32_t dt = 60;
+            if (pvlr->timestamp > timestampDateMin && pc->timestampEnergyLast > timestampDateMin)
+                dt = pvlr->timestamp - pc->timestampEnergyLast;
+            pc->kwhCharge += pvlr->voltsLine * pvlr->ampsCharge * dt / 3600000;
+            pc->timestampEnergyLast = pvlr->timestamp;
+        }
+    }
+}
+
+void TakeDriveRecord(SUMMARY* ps)
+{
+    DRIVE* pd = &ps->drive;
+    VLR* pvlr = &ps->vlr;
+    ps->walk.cDR1S++;
+    if (pd->crecDrive == 0) {
+        // A car standing with the motor off still writes DR1S records now and then.
+        if (pvlr->mphSpeed == 0.0 && pvlr->ampsESS < ampsDriveStart)
+            return;
+        pvlr->milesDrive = 0;
+        pd->pctSOCDriveStart = pvlr->pctSOC;
+        pd->whDriveStart = pvlr->whDrive;
+        pd->ahInDriveStart = pvlr->ahIn;
+        pd->ahOutDriveStart = pvlr->ahOut;
+        pd->cMoving = 0;
+        pd->cTCOff = 0;
+        pd->mphMax = 0;
+        pd->timestampDriveStart = pd->timestampDriveEnd = pvlr->timestamp;
+        if (ps->fFiltered)
+            fputs(szRuleStartDrive, stdout);
+    } else {
+        pd->timestampDriveEnd = pvlr->timestamp;
+    }
+    pd->crecDrive++;
+    if (pvlr->fTCOff)
+        pd->cTCOff++;
+    if (pvlr->mphSpeed > pd->mphMax)
+        pd->mphMax = pvlr->mphSpeed;
+    if (pvlr->mphSpeed > 0) {
+        pd->cMoving++;
+        pd->fOdoCurrent = false;
+    }
+}
+
+KIND TakeRecordByType(SUMMARY* ps)
+{
+    VLR* pvlr = &ps->vlr;
+    switch (pvlr->rt) {
+    case rtIDLE:
+        if (ps->drive.crecDrive > 0)
+            ps->drive.pctSOCDriveEnd = pvlr->pctSOC;
+        return kindNeither;
+    case rtC1MA:
+    case rtC1MB:
+        ps->walk.secCharging += 60;
+        TakeChargeRecord(ps);
+        return kindCharge;
+    case rtC30M:
+        TakeChargeRecord(ps);
+        return kindCharge;
+    case rtDR1S:
+        TakeDriveRecord(ps);
+        return kindDrive;
+    case rtD10M:
+        if (pvlr->grf & fvlrOdometer)
+            TakeOdometerReading(ps);
+        ps->drive.pctSOCDriveEnd = pvlr->pctSOC;
+        return kindNeither;
+    default:
+        return kindNeither;
+    }
+}
+
+// ---- Session lines --------------------------------------------------------------------------
+
+void PrintChargeLine(SUMMARY const* ps, int pctSOCEnd)
+{
+    CHARGE const* pc = &ps->charge;
+    VLR const* pvlr = &ps->vlr;
+    char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
+    DateFromTimestamp(pc->timestampChargeStart, szStart, cchDate);
+    DateFromTimestamp(pc->timestampChargeEnd, szEnd, cchDate);
+    char szDuration[cchDuration];
+    FormatDuration(SecDuration(pc->timestampChargeStart, pc->timestampChargeEnd), szDuration);
+    bool const fTab = ps->fTab;
+
+    if (fTab)
+        printf("%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t", szStart, szEnd, szDuration, pc->pctSOCChargeStart,
+               pctSOCEnd);
+    else
+        printf("%s - %s (%s) Charge %3d%% -> %3d%%%s", szStart, szEnd, szDuration, pc->pctSOCChargeStart,
+               pctSOCEnd, szBlankDriveColumns);
+
+    if (pc->cVoltsLine > 0)
+        printf(fTab ? "\t%.0f" : " %4.0fV ", pc->voltsLineSum / pc->cVoltsLine);
+    else
+        fputs(fTab ? "\t" : "      ", stdout);
+
+    if (pc->ampsChargeMax != 0) {
+        printf(fTab ? "\t%.0f" : " %2.0fA", pc->ampsChargeMax);
+        if (pc->ampsAvailableLast != 0)
+            printf(fTab ? "\t%d" : " of %2dA", pc->ampsAvailableLast);
+        else
+            fputs(fTab ? "\t" : "       ", stdout);
+    } else {
+        fputs(fTab ? "\t\t" : "           ", stdout);
+    }
+
+    double const ahIn = pvlr->ahIn - pc->ahInChargeStart;
+    double const ahOut = pvlr->ahOut - pc->ahOutChargeStart;
+    if (pc->kwhCharge != 0) {
+        printf(fTab ? "\t%.2f" : " %4.1f kWh", pc->kwhCharge);
+        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", ahIn, ahOut);
+        // Wall-to-wheel only when this charge refilled what the drives since the last one used.
+        if (pc->milesSinceCharge > 1.0 && abs(pctSOCEnd - pc->pctSOCChargeEndLast) <= 1) {
+            double const wh = pc->kwhCharge * 1000 / DistOut(ps, pc->milesSinceCharge);
+            if (fTab)
+                printf("\t\t%.0f", wh);
+            else
+                printf("           %4.0f Wh/%s", wh, SzUnitDist(ps));
+        } else {
+            fputs(fTab ? "\t\t" : "                       ", stdout);
+        }
+    } else {
+        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", ahIn, ahOut);
+    }
+
+    if (PszDSTNote(pc->timestampChargeStart, pc->timestampChargeEnd, szNote, cchNote))
+        printf("\t%s", szNote);
+    putchar('\n');
+}
+
+const char* SzTCOff(int cTCOff, int* pn)
+{
+    if (cTCOff < 120) {
+        *pn = cTCOff;
+        return "seconds";
+    }
+    if (cTCOff < 7200) {
+        *pn = cTCOff / 60;
+        return "minutes";
+    }
+    *pn = cTCOff / 3600;
+    return "hours";
+}
+
+void PrintDriveLine(SUMMARY* ps)
+{
+    DRIVE const* pd = &ps->drive;
+    WALKSUM* pw = &ps->walk;
+    VLR const* pvlr = &ps->vlr;
+    char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
+    DateFromTimestamp(pd->timestampDriveStart, szStart, cchDate);
+    DateFromTimestamp(pd->timestampDriveEnd, szEnd, cchDate);
+    char szDuration[cchDuration];
+    FormatDuration(SecDuration(pd->timestampDriveStart, pd->timestampDriveEnd), szDuration);
+    bool const fTab = ps->fTab;
+    char const* szDist = SzUnitDist(ps);
+    char const* szSpeed = SzUnitSpeed(ps);
+
+    double const miles = pvlr->milesDrive;
+    double const dist = DistOut(ps, miles);
+    double const speedAve = pd->cMoving != 0 ? DistOut(ps, miles * 3600 / pd->cMoving) : 0.0;
+    double const speedMax = DistOut(ps, pd->mphMax);
+
+    double milesOdo;
+    if (pd->fOdoCurrent) {
+        milesOdo = pvlr->milesOdo;
+    } else {
+        milesOdo = pd->milesOdoLast + miles - pd->milesOdoAccum;
+        if (pw->milesOdoMax > 0 && milesOdo > pw->milesOdoMax) {
+            pw->milesOdoMax = milesOdo;
+            pw->fOdoEstimated = true;
+        }
+    }
+
+    if (fTab)
+        printf("%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t", szStart, szEnd, szDuration,
+               pd->pctSOCDriveStart, pd->pctSOCDriveEnd, dist, speedAve, speedMax);
+    else
+        printf("%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s", szStart, szEnd, szDuration,
+               pd->pctSOCDriveStart, pd->pctSOCDriveEnd, dist, szDist, speedAve, szSpeed, speedMax, szSpeed);
+
+    if (pd->milesOdoLast != 0) {
+        if (fTab)
+            printf("%.1f", DistOut(ps, milesOdo));
+        else
+            printf(" %c%8.1f %s", pd->fOdoCurrent ? ' ' : '~', DistOut(ps, milesOdo), szDist);
+    } else if (!fTab) {
+        fputs("          ", stdout);
+    }
+
+    double const wh = pvlr->whDrive - pd->whDriveStart;
+    printf(fTab ? "\t\t\t\t%.1f" : "                  %4.1f kWh", wh / 1000);
+    printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah   %4.1f Ah ", pvlr->ahIn - pd->ahInDriveStart,
+           pvlr->ahOut - pd->ahOutDriveStart);
+    // Shorter drives give figures that say more about the rounding than about the car.
+    if (miles >= 1.0) {
+        if (fTab)
+            printf("\t%4.0f", wh / DistOut(ps, miles));
+        else
+            printf(" %4.0f Wh/%s", wh / DistOut(ps, miles), szDist);
+    } else {
+        fputs(fTab ? "\t" : "           ", stdout);
+    }
+
+    if (PszDSTNote(pd->timestampDriveStart, pd->timestampDriveEnd, szNote, cchNote))
+        printf("%s%s", szNote, pd->cTCOff > 0 ? " " : "");
+    if (pd->cTCOff > 0) {
+        int n;
+        const char* szUnit = SzTCOff(pd->cTCOff, &n);
+        printf("%sTC off for %d %s", fTab ? "\t\t" : "             ", n, szUnit);
+    }
+    putchar('\n');
+    ps->charge.milesSinceCharge += miles;
+}
+
+// ---- Closing sessions -----------------------------------------------------------------------
+
+// Looks past the end of a drive for the odometer and SOC that the car writes a little after it
+// stops. The records it reads are decoded again by the walk afterwards.
+void ForwardScan(SUMMARY* ps, STEP const* pstep)
+{
+    DRIVE* pd = &ps->drive;
+    VLR* pvlr = &ps->vlr;
+    uint32_t const timestampClose = pstep->timestamp;
+    uint32_t const timestampLimit = pd->timestampDriveEnd + secForwardWindow;
+    pd->fOdoCurrent = false;
+    bool fSawChargeMinute = false;
+    bool fWrapped = false;
+    // The closing record is read first; a type-0 closer was never decoded, so its own header
+    // timestamp stands for "the record decoded last" until the scan decodes something.
+    uint32_t timestampLast = timestampClose;
+    long posNext = pstep->pos;
+    for (;;) {
+        long pos = posNext;
+        int cb;
+        if (!FScanToRecord(ps->pstream, &pos, ps->cbFile, &cb)) {
+            if (fWrapped)
+                return;
+            fWrapped = true;
+            posNext = IbFirstTransient(ps->playout);
+            continue;
+        }
+        if (fWrapped && pos == pstep->pos)
+            return;
+        if (timestampLast < timestampClose)
+            return;
+        ScanRecordFromFile(ps->pstream, pos, (unsigned long)cb, pstep->grfDisplay, pvlr);
+        timestampLast = pvlr->timestamp;
+
+        bool const fInWindow = !fSawChargeMinute && pvlr->timestamp >= pd->timestampDriveEnd &&
+                               pvlr->timestamp < timestampLimit && (pvlr->grf & fvlrSOC) &&
+                               pvlr->pctSOC != pd->pctSOCDriveEnd;
+        char szDate[cchDate];
+        switch (pvlr->rt) {
+        case rtIDLE:
+            if (fInWindow) {
+                printf("%s found idle record in forward scan. soc = %d\n",
+                       DateFromTimestamp(pvlr->timestamp, szDate, cchDate), pvlr->pctSOC);
+                pd->pctSOCDriveEnd = pvlr->pctSOC;
+            }
+            break;
+        case rtC1MA:
+        case rtC1MB:
+            fSawChargeMinute = true;
+            break;
+        case rtC30M:
+            if (fInWindow) {
+                printf("%s found 30-minute charge record in forward scan. soc = %d\n",
+                       DateFromTimestamp(pvlr->timestamp, szDate, cchDate), pvlr->pctSOC);
+                pd->pctSOCDriveEnd = pvlr->pctSOC;
+            }
+            break;
+        case rtDR1S:
+            if (pvlr->mphSpeed > 0.0 || pvlr->ampsESS > ampsDriveStart)
+                return;
+            break;
+        case rtD10M:
+            if (pvlr->grf & fvlrOdometer)
+                TakeOdometerReading(ps);
+            return;
+        default:
+            break;
+        }
+        posNext = pos + cb;
+    }
+}
+
+void CloseChargeIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
+{
+    CHARGE* pc = &ps->charge;
+    if (pc->crecCharge == 0)
+        return;
+    bool const fIdleGap = (ps->vlr.rt == rtIDLE || ps->vlr.rt == rtNil) &&
+                          pstep->timestamp > pc->timestampChargeEnd + secChargeGap;
+    if (!fIdleGap && kind != kindDrive)
+        return;
+    int const pctSOCEnd = ps->vlr.pctSOC;
+    PrintChargeLine(ps, pctSOCEnd);
+    pc->pctSOCChargeEndLast = pctSOCEnd;
+    pc->crecCharge = 0;
+    pc->voltsLineSum = 0;
+    pc->cVoltsLine = 0;
+    pc->ampsAvailableLast = 0;
+    pc->ampsChargeMax = 0;
+    pc->kwhCharge = 0;
+    pc->timestampEnergyLast = 0;
+    pc->milesSinceCharge = 0;
+}
+
+void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
+{
+    DRIVE* pd = &ps->drive;
+    if (pd->crecDrive == 0 || kind == kindDrive)
+        return;
+    if (kind != kindCharge && !(pstep->timestamp > pd->timestampDriveEnd + secDriveGap))
+        return;
+    // A drive that never moved (the car stood switched on) gets no line.
+    if (pd->mphMax > 0) {
+        if (!pd->fOdoCurrent && pstep->pos >= 0)
+            ForwardScan(ps, pstep);
+        PrintDriveLine(ps);
+    }
+    pd->crecDrive = 0;
+    if (pd->milesOdoLast != 0)
+        pd->milesOdoAccum -= ps->vlr.milesDrive;
+}
+
+// ---- The walk -------------------------------------------------------------------------------
+
+void TakeStep(SUMMARY* ps, STEP const* pstep)
+{
+    VLR* pvlr = &ps->vlr;
+    if (pstep->fUndecoded) {
+        pvlr->rt = rtNil;
+        pvlr->grf = 0;
+    } else {
+        uint32_t timestampAfter = ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u;
+        FPrintNotes(timestampAfter, pstep->timestamp, 0);
+        ScanRecordFromFile(ps->pstream, pstep->pos, (unsigned long)pstep->cb, pstep->grfDisplay, pvlr);
+        ps->walk.timestampPrev = pvlr->timestamp;
+    }
+    TrackSpans(ps, pstep->timestamp);
+    KIND const kind = TakeRecordByType(ps);
+    if (ps->fSegmentDetail)
+        EndSegmentIfDue(ps);
+    CloseChargeIfDue(ps, pstep, kind);
+    CloseDriveIfDue(ps, pstep, kind);
+}
+
+void WalkRing(SUMMARY* ps)
+{
+    RINGWALK walk;
+    BeginRingWalk(ps->playout, &walk);
+    if (walk.fDone)
+        return;
+    long pos;
+    int cb;
+    while (FNextRingRecord(ps->pstream, ps->playout, &walk, &pos, &cb)) {
+        RH rh;
+        FReadRecordHeader(ps->pstream, pos, cb, &rh);
+        STEP step = {pos, cb, TimestampFromRh(&rh), 0, rh.rt == rtNil};
+        if (ps->fFiltered && FPassesFilter(step.timestamp, rh.rt, ps->grfRt, ps->timestampStart, ps->timestampEnd))
+            step.grfDisplay = grfdispListed;
+        TakeStep(ps, &step);
+        // A record of type 0 ends the walk as the end step would.
+        if (step.fUndecoded)
+            return;
+    }
+    STEP stepEnd = {-1, 0, ps->walk.timestampPrev + secEndStep, 0, true};
+    TakeStep(ps, &stepEnd);
+}
+
+void PrintTotals(SUMMARY const* ps, const char* pszPath)
+{
+    WALKSUM const* pw = &ps->walk;
+    printf("%s Transient section: odometer: %.1f to %s%.1f (%.1f %s), %.1f hours of driving, "
+           "%.1f hours of charging, over %.1f days\n\n",
+           pszPath, DistOut(ps, pw->milesOdoMin), pw->fOdoEstimated ? "~" : "", DistOut(ps, pw->milesOdoMax),
+           DistOut(ps, pw->milesOdoMax - pw->milesOdoMin), SzUnitDist(ps), pw->cDR1S / 3600.0,
+           pw->secCharging / 3600.0, (uint32_t)(pw->timestampMax - pw->timestampMin) / 86400.0);
+}
+
+// The capacity that the car last reported in the long-term part's daily records.
+void PrintCapacity(SUMMARY* ps)
+{
+    LOGLAYOUT const* pl = ps->playout;
+    if (pl->csec <= 0)
+        return;
+    VLR* pvlr = &ps->vlr;
+    ClearVlr(pvlr, sectLongTerm);
+    LINEARWALK walk;
+    BeginLinearWalk(pl->rgsec[0].ibStart, IbEndLongTerm(pl), &walk);
+    int crec = 0;
+    double ahCAC = 0;
+    uint32_t timestampCAC = 0;
+    long pos;
+    int cb;
+    while (FNextLinearRecord(ps->pstream, pl, &walk, &pos, &cb)) {
+        ScanRecordFromFile(ps->pstream, pos, (unsigned long)cb, 0, pvlr);
+        crec++;
+        if (pvlr->grf & fvlrCAC) {
+            ahCAC = pvlr->ahCAC;
+            timestampCAC = pvlr->timestamp;
+        }
+    }
+    if (crec > 0 && ahCAC != 0) {
+        char szDate[cchDate];
+        printf("Approximate CAC: %.2f Ah as of %s\n", ahCAC, DateFromTimestamp(timestampCAC, szDate, cchDate));
+    }
+}
+
+SUMMARY s_summary;   // the VLR and session state of one summary; static to keep the stack small
+
+}  // namespace
+
+void RunSessionSummary(const char* pszPath, STREAM* pstream, LOGLAYOUT const* playout, int fVerbose,
+                       int fChargeDetail, int grfDisplay, unsigned int grfRt, unsigned int timestampStart,
+                       unsigned int timestampEnd)
+{
+    SUMMARY* ps = &s_summary;
+    ps->pstream = pstream;
+    ps->playout = playout;
+    ps->cbFile = pstream->CbSize();
+    ps->fMetric = (grfDisplay & fdispMetric) != 0;
+    ps->fTab = (grfDisplay & fdispTab) != 0;
+    ps->fFiltered = grfRt != 0 || timestampStart != 0 || timestampEnd != 0;
+    ps->fSegmentDetail = fChargeDetail && ps->fFiltered;
+    ps->grfRt = grfRt;
+    ps->timestampStart = timestampStart;
+    ps->timestampEnd = timestampEnd;
+    InitSummary(ps);
+
+    PrintSummaryHeader(ps);
+    WalkRing(ps);
+    PrintTotals(ps, pszPath);
+    if (fVerbose)
+        PrintTagStats("Transient Record Stats");
+    PrintCapacity(ps);
+}
