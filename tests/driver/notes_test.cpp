@@ -1,0 +1,192 @@
+// The annotation notes: loading "date<TAB>text" files (pieces of long lines, CR, NUL bytes, the
+// limit over several files, every fatal message) and printing the notes of a time window.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/notes.h"
+#include "testsupport/logbuilder.h"
+#include "support/timecal.h"
+
+namespace {
+
+// Worked out by hand, UTC.
+constexpr unsigned int ts0102 = 1262390400;       // 01/02/2010 00:00:00
+constexpr unsigned int ts0102_1234 = 1262435696;  // 01/02/2010 12:34:56
+constexpr unsigned int ts0102_1300 = 1262437200;  // 01/02/2010 13:00:00
+constexpr unsigned int ts0103 = 1262476800;       // 01/03/2010 00:00:00
+
+std::string RegexQuote(const std::string& s)
+{
+    std::string out;
+    for (char ch : s) {
+        if (strchr("\\^$.|?*+()[]{}", ch))
+            out += '\\';
+        out += ch;
+    }
+    return out;
+}
+
+class NotesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FSetZonesForTest("UTC"));
+        ResetNotes();
+        dir = TempDir();
+    }
+    void TearDown() override { ResetNotes(); }
+
+    void Load(const std::string& path) { LoadAnnotationsFile(path.c_str()); }
+
+    std::string Write(const std::string& name, const std::string& text)
+    {
+        std::string path = dir + "/" + name;
+        WriteText(path, text);
+        return path;
+    }
+    static std::string Print(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent, int* pf)
+    {
+        testing::internal::CaptureStdout();
+        *pf = FPrintNotesForTimestamp(timestampPrev, timestampCur, cchIndent);
+        fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    std::string dir;
+};
+
+TEST_F(NotesTest, NothingLoadedPrintsNothing)
+{
+    int f = -1;
+    EXPECT_EQ(Print(0, 0xFFFFFFFF, 0, &f), "");
+    EXPECT_EQ(f, 0);
+}
+
+TEST_F(NotesTest, WindowIsAfterPrevUpToAndIncludingCur)
+{
+    Load(Write("n.txt", "01/02/2010 12:34:56\taccelerator to the floor\n"
+                                       "\n"
+                                       "01/02/2010 13:00:00\tsecond\tpart\n"));
+    const std::string line1 = "01/02/2010 12:34:56  (NOTE)  accelerator to the floor\n";
+    const std::string line2 = "01/02/2010 13:00:00  (NOTE)  second\tpart\n";
+    struct {
+        unsigned int prev, cur;
+        int indent;
+        std::string out;
+    } const rgcase[] = {
+        {ts0102_1234 - 1, ts0102_1234, 0, line1},   // a note at cur is printed
+        {ts0102_1234, ts0102_1300 - 1, 0, ""},      // one at prev is not
+        {ts0102_1234, ts0102_1300, 4, "    " + line2},
+        {0, 0xFFFFFFFF, 2, "  " + line1 + "  " + line2},
+        {0, ts0102_1234 - 1, 0, ""},
+        {ts0102_1300, 0xFFFFFFFF, 0, ""},
+    };
+    for (auto const& c : rgcase) {
+        int f = -1;
+        EXPECT_EQ(Print(c.prev, c.cur, c.indent, &f), c.out) << c.prev << ".." << c.cur;
+        EXPECT_EQ(f, c.out.empty() ? 0 : 1) << c.prev << ".." << c.cur;
+    }
+}
+
+TEST_F(NotesTest, DescendingNotesStopAtTheFirstLaterOne)
+{
+    Load(Write("n.txt", "01/03/2010\tlater\n01/02/2010\tearlier\n"));
+    int f = -1;
+    // The window reaches 01/02 only: the walk stops at the 01/03 note standing first.
+    EXPECT_EQ(Print(0, ts0102 + 3600, 0, &f), "");
+    EXPECT_EQ(f, 0);
+    EXPECT_EQ(Print(0, ts0103, 0, &f),
+              "01/03/2010 00:00:00  (NOTE)  later\n01/02/2010 00:00:00  (NOTE)  earlier\n");
+    EXPECT_EQ(f, 1);
+}
+
+TEST_F(NotesTest, LineShapes)
+{
+    // Date alone is midnight; empty text; CR kept; no final newline; a NUL ends the text early and
+    // a line that starts with NUL reads as empty.
+    std::string text = "01/02/2010\t\n";
+    text += "01/02/2010 12:34:56\tcrlf\r\n";
+    text += std::string("01/02/2010 13:00:00\tab\0cd\n", 26);
+    text += std::string("\0junk without tab\n", 18);
+    text += "01/03/2010 00:00:00\tlast";
+    Load(Write("n.txt", text));
+    int f = -1;
+    EXPECT_EQ(Print(0, 0xFFFFFFFF, 0, &f), "01/02/2010 00:00:00  (NOTE)  \n"
+                                           "01/02/2010 12:34:56  (NOTE)  crlf\r\n"
+                                           "01/02/2010 13:00:00  (NOTE)  ab\n"
+                                           "01/03/2010 00:00:00  (NOTE)  last\n");
+}
+
+TEST_F(NotesTest, LongLinesArriveInPiecesOf1023)
+{
+    // The first piece fills the buffer (1023 characters); the second starts with a date of its own.
+    std::string head = "01/02/2010 12:34:56\t";
+    std::string piece1 = head + std::string(1023 - head.size(), 'x');
+    Load(Write("n.txt", piece1 + "01/03/2010 00:00:00\tsecond piece\n"));
+    int f = -1;
+    EXPECT_EQ(Print(0, 0xFFFFFFFF, 0, &f), "01/02/2010 12:34:56  (NOTE)  " + std::string(1023 - head.size(), 'x') +
+                                               "\n01/03/2010 00:00:00  (NOTE)  second piece\n");
+}
+
+TEST_F(NotesTest, MultipleFilesAccumulateUpTo1000)
+{
+    std::string a, b;
+    for (int i = 0; i < 600; i++)
+        a += "01/02/2010\ta\n";
+    for (int i = 0; i < 400; i++)
+        b += "01/03/2010\tb\n";
+    Load(Write("a.txt", a));
+    Load(Write("b.txt", b));
+    int f = -1;
+    std::string out = Print(ts0102, ts0103, 0, &f);
+    EXPECT_EQ(out.size(), 400 * std::string("01/03/2010 00:00:00  (NOTE)  b\n").size());
+}
+
+using NotesDeathTest = NotesTest;
+
+TEST_F(NotesDeathTest, FatalMessagesNameFileAndLine)
+{
+    std::string pathMissing = dir + "/missing.txt";
+    EXPECT_EXIT(LoadAnnotationsFile(pathMissing.c_str()), testing::ExitedWithCode(255),
+                "^" + RegexQuote("ERROR: can't open annotation file: '" + pathMissing + "' No such file or directory.\n\n") +
+                    "$");
+
+    // Line numbers count empty lines and pieces of long lines.
+    struct {
+        std::string text;
+        std::string message;   // after "'path"
+    } const rgcase[] = {
+        {"01/02/2010 12:00:00\tok\n\nno tab here\n", "(3)' missing tab between date and note\n"},
+        {"01/02/2010 12:34\tminutes without seconds\n", "(1)' invalid date string: 01/02/2010 12:34\n"},
+        {"\n\nnot a date\tx\n", "(3)' invalid date string: not a date\n"},
+        {"01/02/2010\t" + std::string(1100, 'x') + "\n", "(2)' missing tab between date and note\n"},
+        // 1023 characters and the line feed: the line feed alone is the second piece (empty).
+        {"01/02/2010\t" + std::string(1012, 'x') + "\nbad\n", "(3)' missing tab between date and note\n"},
+    };
+    for (auto const& c : rgcase) {
+        std::string path = Write("bad.txt", c.text);
+        EXPECT_EXIT(LoadAnnotationsFile(path.c_str()), testing::ExitedWithCode(255),
+                    "^" + RegexQuote("ERROR: '" + path + c.message + "\n") + "$");
+    }
+}
+
+TEST_F(NotesDeathTest, The1001stNoteOverTwoFilesIsRefused)
+{
+    std::string a, b;
+    for (int i = 0; i < 600; i++)
+        a += "01/02/2010\ta\n";
+    b = "\n";
+    for (int i = 0; i < 401; i++)
+        b += "01/03/2010\tb\n";
+    std::string pathA = Write("a.txt", a), pathB = Write("b.txt", b);
+    EXPECT_EXIT(
+        {
+            LoadAnnotationsFile(pathA.c_str());
+            LoadAnnotationsFile(pathB.c_str());
+        },
+        testing::ExitedWithCode(255),
+        "^" + RegexQuote("ERROR: '" + pathB + "(402)' too many notes in annotation file!\n\n") + "$");
+}
+
+}   // namespace
