@@ -1,9 +1,451 @@
-// PLACEHOLDER until the time module lands.
+// Timestamps to and from calendar text in the system and display time zones, the -z zone choice,
+// and the notes on daylight-saving changes inside a drive or charge. Zone questions go to the tz
+// database; the text formats, the limits and the notes are ours.
 #include "support/timecal.h"
+
+#include <date/tz.h>
+
+#include <chrono>
+#include <climits>
 #include <cstdio>
-unsigned int TimestampFromDate(char const*) { return 0; }
-char* DateFromTimestamp(unsigned int, char* buf, int cb) { if (buf && cb > 0) buf[0] = 0; return buf; }
-char* PszDSTNote(unsigned int, unsigned int, char*, int) { return nullptr; }
-int FUseTimeZone(char const*) { return 0; }
-void PrintTimeZoneList() {}
-int FSetZonesForTest(char const*) { return 0; }
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+// A zone of the tz database; null stands for UTC when the database cannot be read at all.
+using ZONE = date::time_zone const*;
+
+// One stretch of Unix seconds [secBegin, secEnd) over which a zone's offset and daylight-saving
+// state stay the same.
+struct ZINFO {
+    long long secBegin;
+    long long secEnd;
+    int secOffset;
+    int fDST;
+};
+
+char const s_szDST[] = "daylight saving time";
+char const s_szStandardTime[] = "standard time";
+
+constexpr int secPerDay = 86400;
+constexpr int cchDate = 19;   // "mm/dd/yyyy hh:mm:ss"
+constexpr unsigned int timestampLastShown = 0x7FFFFFFFu;   // above it the signed value is negative
+constexpr long long secTransitionWindow = 7200;
+constexpr long long secNearTransition = 3600;
+// Local times handed to the database are kept within some thousands of years of 1970: beyond
+// that the answer is the zone's first or last offset anyway, and the library's own arithmetic
+// stays clear of its limits.
+constexpr long long secLookupLimit = 1LL << 38;
+// Walking sys_info stretches past this finds no further transition of interest (and the library
+// marks "no more transitions" with an end far beyond it).
+constexpr long long secTransitionSearchLimit = 1LL << 36;
+constexpr int cStretchMax = 64;
+
+ZONE s_zoneSystem;
+ZONE s_timezoneref;
+bool s_fZonesSet;
+// The display zone's stretch that the last DateFromTimestamp fell in: consecutive records nearly
+// always share it, which spares the database lookup.
+ZINFO s_ziDisplay;
+
+// Abbreviations accepted by -z besides the database's own names, one zone each, in the order the
+// zone list prints them. Where the database itself has the abbreviation as a zone (EST, CET...),
+// the entry names that zone so the list shows what -z really selects.
+struct ABBREV {
+    char const* szAbbrev;
+    char const* szZone;
+};
+ABBREV const s_rgabbrev[] = {
+    {"ACDT", "Australia/Adelaide"},
+    {"ACST", "Australia/Adelaide"},
+    {"ADT", "America/Halifax"},
+    {"AEDT", "Australia/Sydney"},
+    {"AEST", "Australia/Sydney"},
+    {"AKDT", "America/Anchorage"},
+    {"AKST", "America/Anchorage"},
+    {"ART", "America/Argentina/Buenos_Aires"},
+    {"AST", "America/Halifax"},
+    {"AWST", "Australia/Perth"},
+    {"BRT", "America/Sao_Paulo"},
+    {"BST", "Europe/London"},
+    {"CAT", "Africa/Maputo"},
+    {"CDT", "America/Chicago"},
+    {"CEST", "Europe/Paris"},
+    {"CET", "CET"},
+    {"CLT", "America/Santiago"},
+    {"COT", "America/Bogota"},
+    {"CST", "America/Chicago"},
+    {"EAT", "Africa/Nairobi"},
+    {"EDT", "America/New_York"},
+    {"EEST", "Europe/Athens"},
+    {"EET", "EET"},
+    {"EST", "EST"},
+    {"GMT", "GMT"},
+    {"GST", "Asia/Dubai"},
+    {"HKT", "Asia/Hong_Kong"},
+    {"HST", "HST"},
+    {"ICT", "Asia/Bangkok"},
+    {"IDT", "Asia/Jerusalem"},
+    {"IST", "Asia/Kolkata"},
+    {"JST", "Asia/Tokyo"},
+    {"KST", "Asia/Seoul"},
+    {"MDT", "America/Denver"},
+    {"MSK", "Europe/Moscow"},
+    {"MST", "MST"},
+    {"NDT", "America/St_Johns"},
+    {"NST", "America/St_Johns"},
+    {"NZDT", "Pacific/Auckland"},
+    {"NZST", "Pacific/Auckland"},
+    {"PDT", "America/Los_Angeles"},
+    {"PET", "America/Lima"},
+    {"PHT", "Asia/Manila"},
+    {"PKT", "Asia/Karachi"},
+    {"PST", "America/Los_Angeles"},
+    {"SAST", "Africa/Johannesburg"},
+    {"SGT", "Asia/Singapore"},
+    {"UTC", "UTC"},
+    {"WAT", "Africa/Lagos"},
+    {"WEST", "Europe/Lisbon"},
+    {"WET", "WET"},
+    {"WIB", "Asia/Jakarta"},
+};
+
+// The tz database throws for unknown names and for unreadable zone files; nothing of that
+// leaves this module.
+int FFindZone(char const* name, ZONE* pzone)
+{
+    if (name == nullptr || *name == 0)
+        return 0;
+    try {
+        *pzone = date::locate_zone(name);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int FResolveZone(char const* name, ZONE* pzone)
+{
+    if (FFindZone(name, pzone))
+        return 1;
+    if (name == nullptr)
+        return 0;
+    for (ABBREV const& abbrev : s_rgabbrev) {
+        if (strcmp(abbrev.szAbbrev, name) == 0)
+            return FFindZone(abbrev.szZone, pzone);
+    }
+    return 0;
+}
+
+ZINFO ZiAt(ZONE zone, long long sec)
+{
+    if (zone != nullptr) {
+        try {
+            date::sys_info info = zone->get_info(date::sys_seconds{std::chrono::seconds{sec}});
+            return {info.begin.time_since_epoch().count(), info.end.time_since_epoch().count(),
+                    (int)info.offset.count(), info.save.count() != 0};
+        } catch (...) {
+        }
+    }
+    return {LLONG_MIN, LLONG_MAX, 0, 0};
+}
+
+// The offset of the wall-clock time secLocal (seconds since 1970-01-01 00:00 local). In a
+// spring-forward gap and in an autumn overlap this is the offset in force before the change:
+// a time in the gap moves forward by the gap, a repeated time is its earlier instance.
+long long SecOffsetForLocal(ZONE zone, long long secLocal)
+{
+    if (zone == nullptr)
+        return 0;
+    if (secLocal > secLookupLimit)
+        secLocal = secLookupLimit;
+    if (secLocal < -secLookupLimit)
+        secLocal = -secLookupLimit;
+    try {
+        date::local_info info = zone->get_info(date::local_seconds{std::chrono::seconds{secLocal}});
+        return info.first.offset.count();
+    } catch (...) {
+        return 0;
+    }
+}
+
+// "zoneinfo/Europe/London" style paths (the /etc/localtime link, TZ=:/usr/share/...) name the zone
+// by what follows the database's folder.
+char const* PszZoneNameFromPath(char const* path)
+{
+    static char const szFolder[] = "zoneinfo/";
+    char const* pszName = path;
+    for (char const* pch = strstr(path, szFolder); pch != nullptr; pch = strstr(pch + 1, szFolder))
+        pszName = pch + sizeof szFolder - 1;
+    return pszName;
+}
+
+ZONE ZoneOfSystem()
+{
+    ZONE zone;
+    char const* szTZ = getenv("TZ");
+    if (szTZ != nullptr) {
+        if (*szTZ == ':')
+            szTZ++;
+        if (FFindZone(PszZoneNameFromPath(szTZ), &zone))
+            return zone;
+    }
+    char szLink[1024];
+    ssize_t cch = readlink("/etc/localtime", szLink, sizeof szLink - 1);
+    if (cch > 0) {
+        szLink[cch] = 0;
+        if (FFindZone(PszZoneNameFromPath(szLink), &zone))
+            return zone;
+    }
+    try {
+        return date::current_zone();
+    } catch (...) {
+    }
+    if (FFindZone("UTC", &zone))
+        return zone;
+    return nullptr;
+}
+
+void SetDisplayZone(ZONE zone)
+{
+    s_timezoneref = zone;
+    s_ziDisplay = {0, 0, 0, 0};
+}
+
+// The zones are found on first use rather than in a static initialiser, so nothing runs before
+// main that could fail or depend on the library's own initialisation order.
+inline void EnsureZones()
+{
+    if (s_fZonesSet)
+        return;
+    s_zoneSystem = ZoneOfSystem();
+    SetDisplayZone(s_zoneSystem);
+    s_fZonesSet = true;
+}
+
+long long FloorDiv(long long a, long long b)
+{
+    long long q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, month 1..12; any year an int can hold.
+long long DaysFromCivil(long long year, unsigned month, unsigned day)
+{
+    year -= month <= 2;
+    long long era = FloorDiv(year, 400);
+    unsigned yoe = (unsigned)(year - era * 400);
+    unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + (long long)doe - 719468;
+}
+
+// The date of a day count since 1970-01-01, for counts from 0 on (all a shown timestamp gives).
+void CivilFromDays(unsigned days, unsigned* pyear, unsigned* pmonth, unsigned* pday)
+{
+    days += 719468;
+    unsigned era = days / 146097;
+    unsigned doe = days - era * 146097;
+    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    unsigned mp = (5 * doy + 2) / 153;
+    *pday = doy - (153 * mp + 2) / 5 + 1;
+    *pmonth = mp < 10 ? mp + 3 : mp - 9;
+    *pyear = yoe + era * 400 + (*pmonth <= 2);
+}
+
+inline char* PchPut2(char* pch, unsigned n)
+{
+    pch[0] = (char)('0' + n / 10);
+    pch[1] = (char)('0' + n % 10);
+    return pch + 2;
+}
+
+// Finds the first instant after sec at which the zone's offset or daylight-saving state changes;
+// fFallBack tells whether the offset drops there. Stretches that differ only in their
+// abbreviation are walked over.
+int FNextTransition(ZONE zone, long long sec, long long* psecT, int* pfFallBack)
+{
+    if (zone == nullptr)
+        return 0;
+    ZINFO zi = ZiAt(zone, sec);
+    for (int i = 0; i < cStretchMax; i++) {
+        if (zi.secEnd >= secTransitionSearchLimit)
+            return 0;
+        ZINFO ziNext = ZiAt(zone, zi.secEnd);
+        if (ziNext.secEnd <= zi.secEnd)
+            return 0;
+        if (ziNext.secOffset != zi.secOffset || ziNext.fDST != zi.fDST) {
+            *psecT = zi.secEnd;
+            *pfFallBack = ziNext.secOffset < zi.secOffset;
+            return 1;
+        }
+        zi = ziNext;
+    }
+    return 0;
+}
+
+char const* SzDSTWord(int fDST)
+{
+    return fDST ? s_szDST : s_szStandardTime;
+}
+
+// Appends the formatted text to buf, cut to what is left of its cb bytes.
+template <typename... ARGS>
+void AppendCut(char* buf, int cb, char const* szFormat, ARGS... args)
+{
+    size_t cch = strlen(buf);
+    if (cch + 1 >= (size_t)cb)
+        return;
+    snprintf(buf + cch, (size_t)cb - cch, szFormat, args...);
+}
+
+}  // namespace
+
+unsigned int TimestampFromDate(char const* text)
+{
+    if (text == nullptr)
+        return 0;
+    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    int cField = sscanf(text, "%d/%d/%d %d:%d:%d", &month, &day, &year, &hour, &minute, &second);
+    if (cField != 3 && cField != 6)
+        return 0;
+    EnsureZones();
+
+    // The calendar fields are this narrow; wider typed values wrap into them.
+    signed char monthField = (signed char)month;
+    signed char dayField = (signed char)day;
+    signed char hourField = (signed char)hour;
+    signed char minuteField = (signed char)minute;
+
+    // Out-of-range fields carry over arithmetically: month 13 is January of the next year, day 0
+    // the last day of the month before, hour 25 one o'clock the next day.
+    long long monthsTotal = (long long)year * 12 + (monthField - 1);
+    long long yearNorm = FloorDiv(monthsTotal, 12);
+    unsigned monthNorm = (unsigned)(monthsTotal - yearNorm * 12 + 1);
+    long long days = DaysFromCivil(yearNorm, monthNorm, 1) + (dayField - 1);
+    long long secLocal = days * secPerDay + hourField * 3600LL + minuteField * 60LL + second;
+
+    long long sec = secLocal - SecOffsetForLocal(s_zoneSystem, secLocal);
+    return (unsigned int)(unsigned long long)sec;
+}
+
+char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb)
+{
+    if (buf == nullptr || cb <= 0)
+        return buf;
+    if (timestamp < timestampEpoch2001 || timestamp > timestampLastShown) {
+        memset(buf, '-', (size_t)cb - 1);
+        buf[cb - 1] = 0;
+        return buf;
+    }
+    EnsureZones();
+    long long sec = timestamp;
+    if (sec < s_ziDisplay.secBegin || sec >= s_ziDisplay.secEnd)
+        s_ziDisplay = ZiAt(s_timezoneref, sec);
+    // Shown timestamps lie in 2001..2038 and offsets within a day, so local seconds, the day
+    // count and the year all fit 32 bits and the year has four digits.
+    unsigned secLocal = (unsigned)(sec + s_ziDisplay.secOffset);
+    unsigned days = secLocal / secPerDay;
+    unsigned secOfDay = secLocal % secPerDay;
+    unsigned year, month, day;
+    CivilFromDays(days, &year, &month, &day);
+
+    // Written in place when the whole text fits; a short buffer gets a cut copy.
+    char ach[20];
+    char* pchStart = cb >= cchDate + 1 ? buf : ach;
+    char* pch = pchStart;
+    pch = PchPut2(pch, month);
+    *pch++ = '/';
+    pch = PchPut2(pch, day);
+    *pch++ = '/';
+    pch = PchPut2(pch, year / 100);
+    pch = PchPut2(pch, year % 100);
+    *pch++ = ' ';
+    pch = PchPut2(pch, secOfDay / 3600);
+    *pch++ = ':';
+    pch = PchPut2(pch, secOfDay / 60 % 60);
+    *pch++ = ':';
+    pch = PchPut2(pch, secOfDay % 60);
+    *pch = 0;
+    if (pchStart == ach) {
+        memcpy(buf, ach, (size_t)cb - 1);
+        buf[cb - 1] = 0;
+    }
+    return buf;
+}
+
+// Near an autumn change the same wall-clock hour happens twice, so for an end within an hour of
+// it the note says which of the two it was; any other span across a change gets the plain
+// transition note. Whether a change is "autumn" is read from the offset dropping, which holds in
+// both hemispheres.
+char* PszDSTNote(unsigned int timestampStart, unsigned int timestampEnd, char* buf, int cb)
+{
+    if (buf == nullptr || cb <= 0)
+        return nullptr;
+    EnsureZones();
+    long long secA = timestampStart;
+    long long secB = timestampEnd;
+    int fDSTA = ZiAt(s_timezoneref, secA).fDST;
+    int fDSTB = ZiAt(s_timezoneref, secB).fDST;
+
+    long long secT;
+    int fFallBack;
+    if (FNextTransition(s_timezoneref, secA - secTransitionWindow, &secT, &fFallBack)
+        && secT < secB + secTransitionWindow && fFallBack) {
+        buf[0] = 0;
+        if (secT - secNearTransition <= secA && secA < secT + secNearTransition)
+            AppendCut(buf, cb, "start time is in %s", SzDSTWord(fDSTA));
+        if (secT - secNearTransition <= secB && secB < secT + secNearTransition) {
+            if (buf[0] != 0)
+                AppendCut(buf, cb, "%s", ", ");
+            AppendCut(buf, cb, "end time is in %s", SzDSTWord(fDSTB));
+        }
+        if (buf[0] != 0)
+            return buf;
+    }
+    if (fDSTA == fDSTB)
+        return nullptr;
+    snprintf(buf, (size_t)cb, "note transition from %s to %s", SzDSTWord(fDSTA), SzDSTWord(fDSTB));
+    return buf;
+}
+
+int FUseTimeZone(char const* name)
+{
+    ZONE zone;
+    if (!FResolveZone(name, &zone))
+        return 0;
+    EnsureZones();
+    double hours = ZiAt(zone, (long long)time(nullptr)).secOffset / 3600.0;
+    printf("Using time zone %s (GMT%s%g).\n", name, hours >= 0 ? "+" : "", hours);
+    SetDisplayZone(zone);
+    return 1;
+}
+
+void PrintTimeZoneList()
+{
+    long long secNow = (long long)time(nullptr);
+    printf("Code Delta Name\n");
+    printf("---- ----- --------------\n");
+    for (ABBREV const& abbrev : s_rgabbrev) {
+        ZONE zone;
+        if (!FFindZone(abbrev.szZone, &zone))
+            continue;
+        printf("%-4s %5.1f %s\n", abbrev.szAbbrev, ZiAt(zone, secNow).secOffset / 3600.0,
+               abbrev.szZone);
+    }
+}
+
+int FSetZonesForTest(char const* name)
+{
+    ZONE zone;
+    if (!FResolveZone(name, &zone))
+        return 0;
+    s_zoneSystem = zone;
+    SetDisplayZone(zone);
+    s_fZonesSet = true;
+    return 1;
+}
