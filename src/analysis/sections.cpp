@@ -181,8 +181,10 @@ void PrintCoverLine(int crec, uint32_t timestampMin, uint32_t timestampMax)
     putchar('\n');
 }
 
+}   // namespace
+
 // Step 3: the table of contents, one line per entry, with a title where the part changes.
-void PrintContents(LOGLAYOUT const* playout)
+void PrintLogContents(LOGLAYOUT const* playout)
 {
     int crecRunning = 0;
     for (int isec = 0; isec < playout->csec; isec++) {
@@ -211,8 +213,6 @@ void PrintContents(LOGLAYOUT const* playout)
     }
     PrintCoverLine(crecRunning, playout->timestampMinTransient, playout->timestampMaxTransient);
 }
-
-}   // namespace
 
 int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
 {
@@ -244,7 +244,7 @@ void BuildLogLayout(STREAM* pstream, LOGLAYOUT* playout, int grfDisplay, int fPr
         printf("\n%s VIN %s\n\n", s_pszRoadsterVersion ? s_pszRoadsterVersion : "", s_achVIN);
     CompleteTable(playout);
     if (fPrintContents)
-        PrintContents(playout);
+        PrintLogContents(playout);
 }
 
 void BeginRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)

@@ -36,6 +36,9 @@ struct LOGLAYOUT {
 // both valid indices, with rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
 void BuildLogLayout(STREAM* pstream, LOGLAYOUT* playout, int grfDisplay, int fPrintContents);
 
+// The table of contents of a completed table (BuildLogLayout prints it when asked).
+void PrintLogContents(LOGLAYOUT const* playout);
+
 // Reads the header of the record of cb bytes at pos into *prh; bytes past the record (or past the
 // end of the stream) read as zero. 0 when nothing could be read.
 int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh);

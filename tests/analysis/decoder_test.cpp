@@ -1,0 +1,351 @@
+// DecodeVmsFile's listing walk: order of the records, filters, headings of both layouts, notes
+// between records, the statistics and their titles, and the battery-study pass.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <tuple>
+
+#include "analysis/decoder.h"
+#include "logfixture.h"
+#include "records/record.h"
+#include "records/scanner.h"
+
+namespace {
+
+Rec Xx04(uint32_t date) { return Rec(4, 11, date); }
+
+// The same wrapped log as the section tests: long-term 0x00..0x49, transient section at 0x4A
+// (written after the wrap), the ring's oldest section at 0x82.
+Bytes WrappedLog()
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0 - 10 * secDay, true, "SFZRE8B19A3000123", 4, 1, 2, 5))
+        .Add(Xx04(T0 - 5 * secDay))
+        .Add(Xx04(T0 - secDay))
+        .Garbage(1)
+        .Add(Xx04(T0 - 3600))
+        .Add(VinfRec(T0 + 7200, false, "SFZRE8B19A3000123", 4, 1, 3, 7))
+        .Add(Xx04(T0 + 7300))
+        .Garbage(5)
+        .Add(Xx04(T0))
+        .Add(Xx04(T0 + 60))
+        .Garbage(3);
+    return log.Data();
+}
+
+const char szVinLine[] = "\nV2.x Roadster VIN SFZRE8B19A3000123\n\n";
+const char szTextHeading[] =
+    "date and time         timestamp    tag    data\n"
+    "-------------------   ----------   ----   ----\n";
+const char szStatsHeading[] =
+    "rt t2 t3 cb    firmware   count    bytes  tag   notes\n"
+    "-- -- -- -- ----------- ------- --------  ----  -----\n";
+const char szStatsVinf[] = "  VINF  Vehicle Info: VIN, firmware version\n";
+const char szStatsXx04[] = "  XX04  Car Operating State?\n";
+
+using Listing = LogTest;
+
+// Every transient record once, oldest first: the oldest section to the end of the file, then
+// the section at the wrap point. The statistics count the walk's records only (the section scan
+// decoded two VINF records) and tag each with the firmware current when it was first met.
+TEST_F(Listing, TransientRingInTimeOrder)
+{
+    std::string expected = std::string(szVinLine) + szTextHeading +
+        "01/01/2010 00:00:00 | 1262304000 | XX04 |\n"
+        "01/01/2010 00:01:00 | 1262304060 | XX04 |\n"
+        "01/01/2010 02:00:00 | 1262311200 | VINF | T SFZRE8B19A3000123 '4.1.3 7'\n"
+        "01/01/2010 02:01:40 | 1262311300 | XX04 |\n"
+        "\n"
+        "Transient Record Stats\n"
+        "======================\n"
+        "\n" +
+        szStatsHeading + "01 00 00 26     4.1.3 7       1       40" + szStatsVinf +
+        "04 00 00 09     4.1.2 5       3       33" + szStatsXx04 + "\n";
+    EXPECT_EQ(Decode(WrappedLog(), {}), expected);
+}
+
+TEST_F(Listing, LongTermPartStopsBeforeTheTransientPart)
+{
+    std::string expected = std::string(szVinLine) + szTextHeading +
+        "12/22/2009 00:00:00 | 1261440000 | VINF | L SFZRE8B19A3000123 '4.1.2 5'\n"
+        "12/27/2009 00:00:00 | 1261872000 | XX04 |\n"
+        "12/31/2009 00:00:00 | 1262217600 | XX04 |\n"
+        "12/31/2009 23:00:00 | 1262300400 | XX04 |\n"
+        "\n"
+        "Long-term Record Stats\n"
+        "======================\n"
+        "\n" +
+        szStatsHeading + "01 00 80 26     4.1.2 5       1       40" + szStatsVinf +
+        "04 00 00 09     4.1.2 5       3       33" + szStatsXx04 + "\n";
+    EXPECT_EQ(Decode(WrappedLog(), {.fPermanent = 1}), expected);
+}
+
+// Without a qualifying transient section the long-term listing runs to the end of the file, the
+// firmware starts unknown (records before the first VINF are tagged 0.0.0 0), and the transient
+// listing lists nothing.
+TEST_F(Listing, NoTransientPart)
+{
+    LogBuilder log;
+    log.Add(Xx04(T0 - 7200)).Add(VinfRec(T0 - 3600, true)).Add(Xx04(T0));
+    std::string expectedLongTerm = std::string(szVinLine) + szTextHeading +
+        "12/31/2009 22:00:00 | 1262296800 | XX04 |\n"
+        "12/31/2009 23:00:00 | 1262300400 | VINF | L SFZRE8B19A3000123 '4.1.2 5'\n"
+        "01/01/2010 00:00:00 | 1262304000 | XX04 |\n"
+        "\n"
+        "Long-term Record Stats\n"
+        "======================\n"
+        "\n" +
+        szStatsHeading + "01 00 80 26     4.1.2 5       1       40" + szStatsVinf +
+        "04 00 00 09     0.0.0 0       2       22" + szStatsXx04 + "\n";
+    EXPECT_EQ(Decode(log.Data(), {.fPermanent = 1}), expectedLongTerm);
+
+    std::string expectedTransient = std::string(szVinLine) + szTextHeading + "\n" +
+        "Transient Record Stats\n"
+        "======================\n"
+        "\n" +
+        szStatsHeading + "\n";
+    EXPECT_EQ(Decode(log.Data(), {}), expectedTransient);
+}
+
+// One transient section of many types, a record stamped 0xFFFFFFFF and a type above 31.
+Bytes MixedLog()
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0, false))
+        .Add(IdleRec(T0 + 10))
+        .Add(C1mbRec(T0 + 20, 240, 32))
+        .Add(Dr1sRec(T0 + 30, 20, 10))
+        .Add(D10mRec(T0 + 40, 80, 100.0))
+        .Add(Xx04(0xFFFFFFFF))
+        .Add(C30mRec(T0 + 50, 0, 80, 40))
+        .Add(Rec(8, 42, T0 + 60))
+        .Add(Rec(11, 35, T0 + 70))
+        .Add(Rec(20, 18, T0 + 80))
+        .Add(Rec(23, 17, T0 + 90))
+        .Add(Rec(2, 11, T0 + 100))
+        .Add(Rec(33, 11, T0 + 110));
+    return log.Data();
+}
+
+std::string At(const char* code, uint32_t timestamp)
+{
+    return std::string(code) + "@" + std::to_string((int32_t)timestamp);
+}
+
+TEST_F(Listing, FiltersAndTheirCombinations)
+{
+    const unsigned grfC = 0x1000380;   // -c
+    const unsigned grfD = 0x1C80;      // -d
+    const std::vector<std::string> rgAll = {
+        At("VINF", T0),      At("IDLE", T0 + 10), At("C1MB", T0 + 20), At("DR1S", T0 + 30),
+        At("D10M", T0 + 40), At("XX04", ~0u),     At("C30M", T0 + 50), At("C1MA", T0 + 60),
+        At("DR1M", T0 + 70), At("TPMS", T0 + 80), At("ERR", T0 + 90),  At("XX02", T0 + 100),
+        At("XX33", T0 + 110),
+    };
+    struct {
+        const char* szName;
+        DECODE d;
+        std::vector<std::string> rgExpected;
+    } const rgcase[] = {
+        {"all types", {.grfRt = 0xFFFFFFFF}, rgAll},
+        {"-s drops erased times",
+         {.timestampStart = T0 + 50},
+         {At("C30M", T0 + 50), At("C1MA", T0 + 60), At("DR1M", T0 + 70), At("TPMS", T0 + 80), At("ERR", T0 + 90),
+          At("XX02", T0 + 100), At("XX33", T0 + 110)}},
+        {"-e", {.timestampEnd = T0 + 30}, {At("VINF", T0), At("IDLE", T0 + 10), At("C1MB", T0 + 20), At("DR1S", T0 + 30)}},
+        {"-s -e",
+         {.timestampStart = T0 + 20, .timestampEnd = T0 + 60},
+         {At("C1MB", T0 + 20), At("DR1S", T0 + 30), At("D10M", T0 + 40), At("C30M", T0 + 50), At("C1MA", T0 + 60)}},
+        {"-r 7", {.grfRt = 1u << 7}, {At("IDLE", T0 + 10)}},
+        {"-r 1 takes type 33 too", {.grfRt = 1u << 1}, {At("VINF", T0), At("XX33", T0 + 110)}},
+        {"-c", {.grfRt = grfC}, {At("IDLE", T0 + 10), At("C1MB", T0 + 20), At("C30M", T0 + 50), At("C1MA", T0 + 60)}},
+        {"-c -r 7", {.grfRt = grfC ^ (1u << 7)}, {At("C1MB", T0 + 20), At("C30M", T0 + 50), At("C1MA", T0 + 60)}},
+        {"-d", {.grfRt = grfD}, {At("IDLE", T0 + 10), At("DR1S", T0 + 30), At("D10M", T0 + 40), At("DR1M", T0 + 70)}},
+        {"-d -s -e",
+         {.grfRt = grfD, .timestampStart = T0 + 25, .timestampEnd = T0 + 75},
+         {At("DR1S", T0 + 30), At("D10M", T0 + 40), At("DR1M", T0 + 70)}},
+    };
+    for (auto const& tc : rgcase) {
+        std::string out = Decode(MixedLog(), tc.d);
+        EXPECT_EQ(ListedRecords(out), tc.rgExpected) << tc.szName;
+        EXPECT_NE(out.find("\n\nRecord Stats\n============\n\n"), std::string::npos) << tc.szName;
+    }
+    std::string out = Decode(MixedLog(), {});
+    EXPECT_EQ(ListedRecords(out), rgAll);
+    EXPECT_NE(out.find("\n\nTransient Record Stats\n"), std::string::npos);
+}
+
+TEST_F(Listing, FilteredStatisticsCountOnlyListedRecords)
+{
+    std::string out = Decode(MixedLog(), {.grfRt = 1u << 7});
+    std::string expected = std::string("Record Stats\n============\n\n") + szStatsHeading +
+        "07 00 00 17     4.1.2 5       1       25  IDLE  Status every 60 minutes when idle\n\n";
+    EXPECT_EQ(From(out, "Record Stats"), expected);
+}
+
+TEST_F(Listing, PassesFilterRules)
+{
+    struct {
+        unsigned timestamp;
+        int rt;
+        unsigned grfRt, start, end;
+        int fPass;
+    } const rgcase[] = {
+        {0xFFFFFFFF, 4, 0, 0, 0, 1},       {0xFFFFFFFF, 4, 0, 1, 0, 0},
+        {0xFFFFFFFF, 4, 0, 0, 0xFFFFFFFE, 0}, {T0, 7, 0, T0, 0, 1},
+        {T0 - 1, 7, 0, T0, 0, 0},          {T0, 7, 0, 0, T0, 1},
+        {T0 + 1, 7, 0, 0, T0, 0},          {T0, 7, 1u << 7, 0, 0, 1},
+        {T0, 8, 1u << 7, 0, 0, 0},         {T0, 39, 1u << 7, 0, 0, 1},
+        {T0, 31, 0x80000000u, 0, 0, 1},    {T0, 0, 1u, 0, 0, 1},
+    };
+    for (auto const& tc : rgcase)
+        EXPECT_EQ(FPassesFilter(tc.timestamp, tc.rt, tc.grfRt, tc.start, tc.end), tc.fPass)
+            << tc.timestamp << " rt " << tc.rt << " grf " << tc.grfRt << " " << tc.start << ".." << tc.end;
+}
+
+// -v: offsets, header bytes and raw bytes, in both layouts.
+TEST_F(Listing, VerboseTextLayout)
+{
+    std::string out = Decode(WrappedLog(), {.fVerbose = 1});
+    std::string expectedStart = std::string(szVinLine) +
+        "file offset date and time         timestamp    tag    start cb rt t2 t3 date       data\n"
+        "----------- -------------------   ----------   ----   ----- -- -- -- -- --------   ----\n"
+        "0x00000082: 01/01/2010 00:00:00 | 1262304000 | XX04 | 03 02 09 04 00 00 4B3D3B00 | 30\n"
+        "0x0000008d: 01/01/2010 00:01:00 | 1262304060 | XX04 | 03 02 09 04 00 00 4B3D3B3C | F4\n"
+        "0x0000004a: 01/01/2010 02:00:00 | 1262311200 | VINF | 03 02 26 01 00 00 4B3D5720 | 00 00 03 01 04 00 "
+        "00 00 07 00 00 00 53 46 5A 52 45 38 42 31 39 41 33 30 30 30 31 32 33 ";
+    EXPECT_EQ(out.substr(0, expectedStart.size()), expectedStart);
+    EXPECT_NE(out.find(" T SFZRE8B19A3000123 '4.1.3 7'\n"
+                       "0x00000072: 01/01/2010 02:01:40 | 1262311300 | XX04 | 03 02 09 04 00 00 4B3D5784 | 90\n"
+                       "\nTransient Record Stats\n"),
+              std::string::npos)
+        << out;
+}
+
+const char szTabColumns[] =
+    "date\ttimestamp\trecord type\todometer (%s)\tSOC (Range %%)\tElevation (%s)\tspeed\tESS V\tESS A\tMotor A\t"
+    "torque\tpedal\tbrake\tregen\tTC state\tPEM Temp (C)\tMotor Temp (C)\tMotor2 Temp (C)\tCoolant Temp (C)\t"
+    "ESS Min Temp (C)\tESS Max Temp (C)\tCooling\tdrive dist (%s)\tline V\tcharge A\tline A avail\tvBrickMin\t"
+    "vBrickMax\tBrickMinV\tBrickMaxV\tBrick Ah Ave\tBrick Ah Min\tMin Ah Brick Number\tCAC\terror code\tnotes\n";
+
+std::string TabHeading(bool fOffset, bool fMetric)
+{
+    char sz[1024];
+    snprintf(sz, sizeof sz, szTabColumns, fMetric ? "km" : "mi", fMetric ? "m" : "ft", fMetric ? "km" : "mi");
+    return std::string(fOffset ? "file offset\t" : "") + sz;
+}
+
+TEST_F(Listing, TabLayoutHeadingsAndLines)
+{
+    struct {
+        const char* szName;
+        DECODE d;
+        std::string headingAndFirst;
+    } const rgcase[] = {
+        {"-t", {.grfDisplay = 0x80}, TabHeading(false, false) + "01/01/2010 00:00:00\t1262304000\tXX04\n"},
+        {"-t -m", {.grfDisplay = 0x180}, TabHeading(false, true) + "01/01/2010 00:00:00\t1262304000\tXX04\n"},
+        {"-t -v",
+         {.fVerbose = 1, .grfDisplay = 0x80},
+         TabHeading(true, false) + "0x00000082\t01/01/2010 00:00:00\t1262304000\tXX04\t03 02 09 04 00 00 4B3D3B00 |\t30\n"},
+    };
+    for (auto const& tc : rgcase) {
+        std::string out = Decode(WrappedLog(), tc.d);
+        std::string expected = std::string(szVinLine) + tc.headingAndFirst;
+        EXPECT_EQ(out.substr(0, expected.size()), expected) << tc.szName;
+    }
+    // A record with values has 33 tabs after its type code, the notes column last.
+    std::string out = Decode(WrappedLog(), {.grfDisplay = 0x80});
+    EXPECT_NE(out.find("\n01/01/2010 02:00:00\t1262311200\tVINF" + std::string(33, '\t') +
+                       " T SFZRE8B19A3000123 '4.1.3 7'\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(Listing, MetricUnitsReachTheRecordLines)
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0, false)).Add(D10mRec(T0 + 60, 80, 100.0));
+    std::string line = "01/01/2010 00:01:00 | 1262304060 | D10M | odo = ";
+    EXPECT_NE(Decode(log.Data(), {}).find(line + "100.0 range soc = 80%\n"), std::string::npos);
+    std::string out = Decode(log.Data(), {.grfDisplay = 0x100});
+    EXPECT_NE(out.find(std::string(szTextHeading) + "01/01/2010 00:00:00"), std::string::npos) << out;
+    EXPECT_NE(out.find(line + "160.9 range soc = 80%\n"), std::string::npos) << out;
+}
+
+// A notes printer that logs its calls into the listing.
+int PrintNoteCall(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+{
+    printf("[notes %u %u %d]\n", timestampPrev - T0, timestampCur - T0, cchIndent);
+    return 0;
+}
+
+// Notes come before each listed record, for the span since the previous listed record; the span
+// starts at the ring's oldest time or the -s time, whichever is later.
+TEST_F(Listing, NotesBetweenListedRecords)
+{
+    SetNotesPrinter(PrintNoteCall);
+    std::string out = Decode(WrappedLog(), {});
+    std::string expected = std::string(szTextHeading) +
+        "[notes 0 0 0]\n"
+        "01/01/2010 00:00:00 | 1262304000 | XX04 |\n"
+        "[notes 0 60 0]\n"
+        "01/01/2010 00:01:00 | 1262304060 | XX04 |\n"
+        "[notes 60 7200 0]\n"
+        "01/01/2010 02:00:00 | 1262311200 | VINF | T SFZRE8B19A3000123 '4.1.3 7'\n"
+        "[notes 7200 7300 0]\n"
+        "01/01/2010 02:01:40 | 1262311300 | XX04 |\n"
+        "\n";
+    EXPECT_EQ(out.substr(sizeof szVinLine - 1, expected.size()), expected);
+
+    out = Decode(WrappedLog(), {.grfRt = 1u << 4, .timestampStart = T0 + 30});
+    EXPECT_NE(out.find("[notes 30 60 0]\n01/01/2010 00:01:00 | 1262304060 | XX04 |\n"
+                       "[notes 60 7300 0]\n01/01/2010 02:01:40 | 1262311300 | XX04 |\n\nRecord Stats\n"),
+              std::string::npos)
+        << out;
+
+    // With offsets the notes are indented past them.
+    out = Decode(WrappedLog(), {.fVerbose = 1});
+    EXPECT_NE(out.find("[notes 0 60 12]\n0x0000008d: "), std::string::npos) << out;
+}
+
+// Without a ring the notes' span starts at the -s time.
+TEST_F(Listing, NotesWithoutRingStartAtTheStartTime)
+{
+    SetNotesPrinter(PrintNoteCall);
+    LogBuilder log;
+    log.Add(VinfRec(T0, true)).Add(Xx04(T0 + 60));
+    std::string out = Decode(log.Data(), {.fPermanent = 1, .timestampStart = T0 + 10});
+    EXPECT_NE(out.find(std::string(szTextHeading) + "[notes 10 60 0]\n"), std::string::npos) << out;
+}
+
+std::vector<std::tuple<int, uint32_t, int>> s_rgaggregated;
+
+void Aggregate(VLR* pvlr)
+{
+    s_rgaggregated.push_back({pvlr->sect, pvlr->timestamp, pvlr->rt});
+}
+
+// The battery study's two passes print nothing and hand every record of the part to the study.
+TEST_F(Listing, BatteryStudyPassesPrintNothing)
+{
+    SetAggregateHook(Aggregate);
+    s_rgaggregated.clear();
+    EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = 0x200, .fPermanent = 1}), "");
+    EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = 0x200, .fPermanent = 0}), "");
+    std::vector<std::tuple<int, uint32_t, int>> rgExpected = {
+        {1, T0 - 10 * secDay, 1}, {1, T0 - 5 * secDay, 4}, {1, T0 - secDay, 4}, {1, T0 - 3600, 4},
+        {2, T0, 4},               {2, T0 + 60, 4},         {2, T0 + 7200, 1},   {2, T0 + 7300, 4},
+    };
+    EXPECT_EQ(s_rgaggregated, rgExpected);
+}
+
+// The table of contents belongs to the verbose summary only.
+TEST_F(Listing, TableOfContentsOnlyWithVerboseSummary)
+{
+    std::string out = Decode(WrappedLog(), {.fVerbose = 1, .fSummary = 1});
+    EXPECT_EQ(out.substr(0, sizeof szVinLine - 1 + 18), std::string(szVinLine) + "Long-term Records\n");
+    out = Decode(WrappedLog(), {.fVerbose = 1, .fPermanent = 1});
+    EXPECT_EQ(out.find("Long-term Records\n"), std::string::npos);
+}
+
+}   // namespace

@@ -1,0 +1,120 @@
+// Shared set-up for the log analysis tests.
+#include "logfixture.h"
+
+#include "analysis/decoder.h"
+#include "input/stream.h"
+#include "records/record.h"
+#include "records/scanner.h"
+#include "support/timecal.h"
+
+LOGLAYOUT LogTest::layout;
+
+void LogTest::SetUp()
+{
+    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ResetVehicleInfo();
+    SetNotesPrinter(nullptr);
+    SetAggregateHook(nullptr);
+    s_timestampLastValid = 1300000000u;   // 03/13/2011, after every date the tests use
+}
+
+void LogTest::TearDown()
+{
+    SetNotesPrinter(nullptr);
+    SetAggregateHook(nullptr);
+}
+
+std::string LogTest::WriteLog(Bytes const& log)
+{
+    std::string path = TempDir() + "/vms_log";
+    WriteBytes(path, log);
+    return path;
+}
+
+std::string LogTest::Decode(Bytes const& log, DECODE const& d)
+{
+    std::string path = WriteLog(log);
+    STREAM stream;
+    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
+    testing::internal::CaptureStdout();
+    DecodeVmsFile(path.c_str(), &stream, d.fVerbose, d.fSummary, d.fChargeDetail, d.grfDisplay, d.fPermanent,
+                  d.grfRt, d.timestampStart, d.timestampEnd);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string LogTest::Layout(Bytes const& log, int fPrintContents, int grfDisplay)
+{
+    std::string path = WriteLog(log);
+    STREAM stream;
+    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
+    testing::internal::CaptureStdout();
+    BuildLogLayout(&stream, &layout, grfDisplay, fPrintContents);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::vector<long> LogTest::RingOffsets(Bytes const& log)
+{
+    std::string path = WriteLog(log);
+    STREAM stream;
+    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
+    testing::internal::CaptureStdout();
+    BuildLogLayout(&stream, &layout, 0, 0);
+    testing::internal::GetCapturedStdout();
+    std::vector<long> rgpos;
+    RINGWALK walk;
+    BeginRingWalk(&layout, &walk);
+    long pos;
+    int cb;
+    while (FNextRingRecord(&stream, &layout, &walk, &pos, &cb))
+        rgpos.push_back(pos);
+    EXPECT_EQ(FNextRingRecord(&stream, &layout, &walk, &pos, &cb), 0);
+    return rgpos;
+}
+
+std::vector<long> LogTest::LongTermOffsets(Bytes const& log)
+{
+    std::string path = WriteLog(log);
+    STREAM stream;
+    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
+    testing::internal::CaptureStdout();
+    BuildLogLayout(&stream, &layout, 0, 0);
+    testing::internal::GetCapturedStdout();
+    std::vector<long> rgpos;
+    LINEARWALK walk;
+    BeginLinearWalk(0, IbEndLongTerm(&layout), &walk);
+    long pos;
+    int cb;
+    while (FNextLinearRecord(&stream, &layout, &walk, &pos, &cb))
+        rgpos.push_back(pos);
+    return rgpos;
+}
+
+std::vector<std::string> ListedRecords(std::string const& out)
+{
+    std::vector<std::string> rg;
+    size_t ich = 0;
+    while (ich < out.size()) {
+        size_t ichEnd = out.find('\n', ich);
+        if (ichEnd == std::string::npos)
+            ichEnd = out.size();
+        std::string line = out.substr(ich, ichEnd - ich);
+        ich = ichEnd + 1;
+        // "mm/dd/yyyy hh:mm:ss | %10d | CODE |"
+        if (line.size() < 40 || line.compare(19, 3, " | ") != 0 || line.compare(32, 3, " | ") != 0)
+            continue;
+        std::string ts = line.substr(22, 10);
+        ts.erase(0, ts.find_first_not_of(' '));
+        std::string code = line.substr(35, 4);
+        code.erase(code.find_last_not_of(' ') + 1);
+        rg.push_back(code + "@" + ts);
+    }
+    return rg;
+}
+
+std::string From(std::string const& out, std::string const& first)
+{
+    size_t ich = out.rfind("\n" + first + "\n");
+    if (ich == std::string::npos)
+        return out.compare(0, first.size() + 1, first + "\n") == 0 ? out : "";
+    return out.substr(ich + 1);
+}
