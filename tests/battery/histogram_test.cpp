@@ -1,5 +1,6 @@
 // The battery report: weights and gaps, carried readings and their range messages, the day and
 // miles-per-day tables at their edges, the printed tables, and whole reports worked out by hand.
+#include <climits>
 #include <vector>
 
 #include "battery_test_util.h"
@@ -248,6 +249,33 @@ TEST_F(HistogramTest, CapacityAndFirmwareTables)
               "03/01/2010 01:00:00, 4.1.2 5\n"
               "03/01/2010 04:00:00, 4.2.0 0\n"
               "03/01/2010 06:00:00, 4.1.2 5\n");
+}
+
+TEST_F(HistogramTest, ExtremeSamplesStayInsideTheTables)
+{
+    // Whatever the samples hold, no table index leaves its bounds and no arithmetic overflows
+    // (the sanitizer build makes either fatal).
+    const int rgn[] = {INT_MIN, -1000000, -1, 1, 999, 1000000, INT_MAX};
+    const uint32_t rgts[] = {0x80000000u, 0xFFFFFFFEu, 978307201u, 0x7FFFFFFFu};
+    std::vector<DataPoint> rgdp;
+    for (uint32_t ts : rgts) {
+        for (int n : rgn) {
+            DataPoint dp = DpOf(sectTransient, rtC1MB, ts);
+            dp.pctSOC = dp.degESSMin = dp.degESSMax = dp.milesOdo = dp.ampsCharge = n;
+            rgdp.push_back(dp);
+        }
+    }
+    BeginAggregrateSection(sectTransient, 0, 3000000000u);
+    for (int iPass = 0; iPass < 2; iPass++) {
+        std::vector<DataPoint> rgdpLong = rgdp;
+        for (DataPoint& dp : rgdpLong)
+            dp.rt = rtDAY;
+        Process(rgdpLong, sectLongTerm);
+        Process(rgdp, sectTransient);
+        std::string out = PrintedData();
+        EXPECT_NE(out.find("odomoter max: 2147483647\n"), std::string::npos);
+        ResetData();
+    }
 }
 
 // A small run through collection and report, every line worked out from the records.
