@@ -1,0 +1,45 @@
+// Runs the session summary in-process on a log built by a test and returns what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "testsupport/logbuilder.h"
+
+// 2010-01-01 12:00:00 UTC: the base time of most summary tests.
+constexpr uint32_t tsBase = 1262347200u;
+
+struct SUMMARYOPT {
+    int grfDisplay = 0;
+    int fVerbose = 0;
+    int fChargeDetail = 0;
+    unsigned int grfRt = 0;
+    unsigned int timestampStart = 0;
+    unsigned int timestampEnd = 0;
+};
+
+// A long-term VINF and DAY record dated a little before ts, then a transient VINF: the start of a
+// log whose ring the summary walks from its transient VINF on.
+LogBuilder LogStart(uint32_t ts = tsBase, unsigned rawAhDay = 3000);
+
+// Section phase (output dropped), then RunSessionSummary with stdout captured.
+std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt = {}, const char* pszPath = "vms_log");
+
+// The lines between the column heading and the totals line (the session lines and messages).
+std::string SessionLines(const std::string& out);
+// The totals line (without its newline), or "" when missing.
+std::string TotalsLine(const std::string& out);
+// Every line of the text that starts with `prefix`.
+std::vector<std::string> LinesStartingWith(const std::string& out, const std::string& prefix);
+
+// crec DR1S records secStep apart from ts on: 360 V, 100 A out of the battery, so each one adds
+// 10 Wh and 100/3600 Ah. flags 0x41 marks traction control off.
+void AddDrive(LogBuilder& log, uint32_t ts, int crec, double mph, int secStep = 1, int flags = 1);
+// crec C1MB records a minute apart from ts on: 250 V line, 25 A charging, battery at 27 degrees.
+void AddChargeMinutes(LogBuilder& log, uint32_t ts, int crec);
+std::string Sp(int cch);
+
+// Records that the shared builder has no helper for.
+Rec TpmsRec(uint32_t date);
+Rec NilRec(uint32_t date);
+Rec C1maRec(uint32_t date, double voltsLine, double ampsCharge, double ampsIn, double degESSMax);
