@@ -23,7 +23,9 @@ constexpr unsigned char bMarker1 = 0x02;
 // Checksums of candidates without re-adding their bytes: prefix sums (mod 256) of 16-byte blocks,
 // kept in a small ring that only moves forward. A candidate at count byte c with length L needs
 // the prefix at c and at c + L, so the ring spans at most 255 / 16 + 2 blocks at once; every block
-// of a search is summed once, however many candidates overlap it.
+// of a search is summed once, however many candidates overlap it. Short candidates, and the first
+// one of each search (normally the record the caller expects), are cheaper to add up directly;
+// either way a byte is added a bounded number of times.
 
 constexpr int cbBlock = 16;
 constexpr int cblockRing = 32;
@@ -71,6 +73,28 @@ inline unsigned SumBlockHead(unsigned char const* pbData, long cbData, long ib, 
     return sum;
 }
 
+// Sum of the cch bytes at ib, all inside the data, adding each of them: for candidates whose
+// cost is bounded anyway (short ones, and the first of each search).
+inline unsigned SumRange(unsigned char const* pbData, long cbData, long ib, long cch)
+{
+    unsigned sum = 0;
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    for (; cch >= cbBlock; ib += cbBlock, cch -= cbBlock) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(v, _mm_setzero_si128()));
+    }
+    sum = (unsigned)_mm_cvtsi128_si32(acc) + (unsigned)_mm_extract_epi16(acc, 4);
+#else
+    for (; cch >= cbBlock; ib += cbBlock, cch -= cbBlock)
+        sum += SumBlock(pbData + ib);
+#endif
+    return sum + SumBlockHead(pbData, cbData, ib, (int)cch);
+}
+
+// Candidates up to this length are summed directly rather than through the prefix ring.
+constexpr unsigned cbDirectMax = 32;
+
 struct SUMWIN {
     unsigned char const* pb;
     long cb;
@@ -90,10 +114,11 @@ struct SUMWIN {
     // Blocks below k all lie inside the data whenever 16 k <= cb.
     void ExtendTo(long k)
     {
+        unsigned char bPrefix = Prefix(kHi);
         while (kHi < k) {
-            unsigned char bNext = (unsigned char)(Prefix(kHi) + SumBlock(pb + kHi * cbBlock));
+            bPrefix = (unsigned char)(bPrefix + SumBlock(pb + kHi * cbBlock));
             kHi++;
-            Prefix(kHi) = bNext;
+            Prefix(kHi) = bPrefix;
         }
         if (kLo < kHi - (cblockRing - 1))
             kLo = kHi - (cblockRing - 1);
@@ -436,10 +461,14 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
     win.kLo = win.kHi = 0;
     long r = p0;
     long q = r + 1;
+    bool fFirst = true;
     while (q <= qMax) {
-        q = QFindMarkerPair(pb, q, qMax);
-        if (q > qMax)
-            break;
+        // A walk's next record, or the next of a run of candidates, usually sits right here.
+        if (pb[q] != bMarker1 || pb[q - 1] != bMarker0) {
+            q = QFindMarkerPair(pb, q, qMax);
+            if (q > qMax)
+                break;
+        }
         long j = q - 1;
         while (j > r && pb[j - 1] == bMarker0)
             j--;
@@ -449,10 +478,14 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         }
         long c = q + 1;
         unsigned L = pb[c];
-        if (FCountByteCanStart(L) && c + (long)L <= cb && win.SumCandidate(c, L) == 0) {
-            *ppos = c - 2;
-            *pcbRec = (int)L + 2;
-            return 1;
+        if (FCountByteCanStart(L) && c + (long)L <= cb) {
+            unsigned sum = (fFirst || L <= cbDirectMax) ? SumRange(pb, cb, c, L) : win.SumCandidate(c, L);
+            if ((sum & 0xFF) == 0) {
+                *ppos = c - 2;
+                *pcbRec = (int)L + 2;
+                return 1;
+            }
+            fFirst = false;
         }
         r = c + 1;
         q = r + 1;
