@@ -173,6 +173,32 @@ TEST_F(Inputs, VerboseListsTheTarballMembersOnlyForTheSummary)
     }
 }
 
+// Removes every "./" so that runs on ./name and name can be compared.
+std::string WithoutDotSlash(std::string s)
+{
+    for (size_t ich; (ich = s.find("./")) != std::string::npos;)
+        s.erase(ich, 2);
+    return s;
+}
+
+TEST_F(Inputs, DownloadTimeInATarballNameLimitsCredibleRecords)
+{
+    // The log's records are from 01/02/2010: a download named for June 2009 cannot hold them, one
+    // named for the end of January 2010 can. Without a directory the name is not read.
+    Bytes tar = MakeTar({{"vms_log", SmallLog().Data()}});
+    WriteBytes(dir + "/200906051330.tar", tar);
+    WriteBytes(dir + "/201001311200.tar", tar);
+    auto Out = [&](const std::string& name) {
+        RunResult res = RunQuenfell({"-v", name}, szTz, dir);
+        EXPECT_EQ(res.status, 0) << name;
+        return WithoutDotSlash(res.out);
+    };
+    EXPECT_EQ(Out("./201001311200.tar"), Out("201001311200.tar"));
+    std::string outJune = Out("./200906051330.tar");
+    EXPECT_NE(outJune, Out("200906051330.tar"));
+    EXPECT_TRUE(FStartsWith(outJune, "Analyze: 200906051330.tar\n"));
+}
+
 TEST_F(Inputs, TheLastVmsLogMemberIsDecoded)
 {
     Bytes log1 = SmallLog("SFZRE8B19A3000001").Data();
