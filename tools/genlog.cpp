@@ -703,11 +703,164 @@ void WanderElevation(GEN* g, double m)
 
 enum PHASE { phStop, phAccel, phCruise, phBrake };
 
+// The speed profile of one drive: standing, speeding up to a cruising speed, cruising, braking.
+struct PROFILE {
+    bool fHighway;
+    bool fFinishing;   // braking to the final stop, then standing a few seconds
+    PHASE ph;
+    int secPhase;      // seconds left in the phase (standing, cruising)
+    double mps, mpsTarget, mpsPerSec;
+    int secParked, secParkedNeed;
+};
+
 double MpsCruiseTarget(GEN* g, bool fHighway)
 {
     if (fHighway && FChance(&g->rng, 0.65))
         return Uniform(&g->rng, 55.0, 72.0) * mpsPerMph;
     return Uniform(&g->rng, 22.0, 45.0) * mpsPerMph;
+}
+
+void BeginFinishing(GEN* g, PROFILE* pp)
+{
+    pp->fFinishing = true;
+    if (pp->ph != phStop) {
+        pp->ph = phBrake;
+        pp->mpsTarget = 0.0;
+        pp->mpsPerSec = Uniform(&g->rng, 1.0, 2.2);
+    }
+}
+
+// Advances the profile by one second; false once the car has stood long enough after the drive.
+bool FStepProfile(GEN* g, PROFILE* pp)
+{
+    RNG* prng = &g->rng;
+    switch (pp->ph) {
+    case phStop:
+        pp->mps = 0.0;
+        if (pp->fFinishing) {
+            pp->secParked++;
+        } else if (--pp->secPhase <= 0) {
+            pp->ph = phAccel;
+            pp->mpsTarget = MpsCruiseTarget(g, pp->fHighway);
+            pp->mpsPerSec = FChance(prng, 0.05) ? Uniform(prng, 3.5, 5.5) : Uniform(prng, 1.0, 2.5);
+        }
+        break;
+    case phAccel:
+        pp->mps += pp->mpsPerSec * (1.0 - 0.45 * pp->mps / 35.0);
+        if (pp->mps >= pp->mpsTarget) {
+            pp->mps = pp->mpsTarget;
+            pp->ph = phCruise;
+            pp->secPhase = IntIn(prng, 15, pp->fHighway ? 420 : 120);
+        }
+        break;
+    case phCruise:
+        pp->mps = std::max(pp->mpsTarget - 0.7, std::min(pp->mpsTarget + 0.7, pp->mps + Gauss(prng) * 0.15));
+        if (--pp->secPhase <= 0) {
+            double pStop = pp->fHighway ? 0.15 : 0.45;
+            pp->mpsTarget = FChance(prng, pStop) ? 0.0 : MpsCruiseTarget(g, pp->fHighway);
+            if (pp->mpsTarget < pp->mps) {
+                pp->ph = phBrake;
+                pp->mpsPerSec = Uniform(prng, 0.8, 2.6);
+            } else {
+                pp->ph = phAccel;
+                pp->mpsPerSec = Uniform(prng, 0.8, 2.0);
+            }
+        }
+        break;
+    case phBrake:
+        pp->mps -= pp->mpsPerSec;
+        if (pp->mps <= pp->mpsTarget) {
+            pp->mps = pp->mpsTarget;
+            if (pp->mpsTarget <= 0.0) {
+                pp->mps = 0.0;
+                pp->ph = phStop;
+                pp->secPhase = IntIn(prng, 3, 50);
+            } else {
+                pp->ph = phCruise;
+                pp->secPhase = IntIn(prng, 15, 120);
+            }
+        }
+        break;
+    }
+    return !(pp->fFinishing && pp->ph == phStop && pp->secParked > pp->secParkedNeed);
+}
+
+// One second of driving: the forces at the wheels, what the motor and the battery make of them, the
+// distance, charge and heat that follow, and the DR1S record.
+void WriteDriveSecond(GEN* g, uint32_t t, double mps, double mpsPrev, bool fTCOff)
+{
+    double accel = mps - mpsPrev;
+    double newtons = kgMass * accel;
+    if (mps > 0.0)
+        newtons += kgMass * 9.81 * 0.012 + 0.5 * 1.2 * 0.58 * mps * mps;
+    double wBattery = wAccessory, nmMotor = 0.0;
+    bool fRegen = false, fBrake = false;
+    int bPedal = 0;
+    if (newtons >= 0.0) {
+        double newtonsMax = std::min(nmMotorMax * ratioGear / radiusWheel, mps > 1.0 ? wDriveMax / mps : 1e9);
+        newtons = std::min(newtons, newtonsMax);
+        nmMotor = newtons * radiusWheel / ratioGear;
+        wBattery += newtons * mps / 0.86;
+        if (mps > 0.0)
+            bPedal = Clamp(lround(22.0 + 233.0 * nmMotor / nmMotorMax), 0, 255);
+    } else {
+        // Regeneration is limited in force and power and fades at walking pace; the brakes do the rest.
+        double newtonsRegen = 0.0;
+        if (mps > 2.5) {
+            newtonsRegen = std::max(newtons, -nmRegenMax * ratioGear / radiusWheel);
+            newtonsRegen = std::max(newtonsRegen, -wRegenMax / mps);
+        }
+        fRegen = newtonsRegen < 0.0;
+        fBrake = newtons < newtonsRegen - 50.0 || (mps < 3.0 && accel < -0.3);
+        nmMotor = newtonsRegen * radiusWheel / ratioGear;
+        wBattery += newtonsRegen * mps * 0.62;
+    }
+    double voltsPack = 0.0;
+    double amps = AmpsForPower(g, wBattery, &voltsPack);
+    double ampsMotor = std::fabs(nmMotor) * 1.45 + (mps > 0.0 ? 12.0 : 0.0);
+
+    // The odometer follows the recorded speed, so distance summed from the records matches it.
+    int rawMph = Clamp(lround(mps / mpsPerMph * 10.0), 0, 32767);
+    g->milesOdo += rawMph / 36000.0;
+    g->ahLeft -= amps / 3600.0;
+    double degAir = DegAmbient(g, t);
+    double kw = std::fabs(wBattery) / 1000.0;
+    Approach(&g->degCoolant, degAir + 8.0 + 0.15 * kw, 1.0, 900.0);
+    Approach(&g->degPEM, g->degCoolant + 6.0 + 0.5 * kw, 1.0, 200.0);
+    Approach(&g->degMotor, g->degCoolant + 10.0 + 1.1 * kw, 1.0, 400.0);
+    Approach(&g->degESS, degAir + 5.0 + 0.05 * std::fabs(amps), 1.0, 3000.0);
+
+    int grfFlags = 0;
+    if (nmMotor >= 0.0)
+        grfFlags |= 0x01;
+    if (fBrake)
+        grfFlags |= 0x04;
+    if (fRegen)
+        grfFlags |= 0x08;
+    if (fTCOff)
+        grfFlags |= 0x40;
+    REC rec;
+    RecBegin(&rec, rtDR1S, 26, t);
+    PutI16(&rec, 10, RawI16(voltsPack * 2.0));
+    PutI16(&rec, 12, RawI16(-amps * 32.0));
+    PutI16(&rec, 14, rawMph);
+    PutU16(&rec, 16, RawU16(ampsMotor * 65.536));
+    PutU16(&rec, 20, RawU16(std::fabs(nmMotor) * 163.84));
+    PutU8(&rec, 22, bPedal);
+    PutU8(&rec, 24, grfFlags);
+    RecSeal(&rec);
+    EmitTransient(g, &rec);
+}
+
+// Tyres lose a little air after each drive; now and then the owner tops them up.
+void WearTires(GEN* g)
+{
+    for (double& psi : g->rgpsiTire)
+        psi -= Uniform(&g->rng, 0.0, 0.03);
+    if (g->rgpsiTire[0] < 27.5 && FChance(&g->rng, 0.3)) {
+        g->rgpsiTire[0] = g->rgpsiTire[1] = 30.0;
+        g->rgpsiTire[2] = g->rgpsiTire[3] = 35.0;
+    }
 }
 
 // One drive: power-up events, a DR1S record a second with DR1M each minute and D10M each ten minutes,
@@ -726,6 +879,7 @@ void Drive(GEN* g, uint32_t timestampStart, int secDuration, bool fHighway)
     MakeState(&rec, timestampStart + 1, 1, 0);
     EmitTransient(g, &rec);
 
+    // Now and then the driver switches traction control off, for the whole drive or a stretch.
     bool fTCOff = FChance(prng, 0.04);
     int secTCOffFrom = FChance(prng, 0.06) ? IntIn(prng, 60, 600) : -1;
     int secTCOffTo = secTCOffFrom + IntIn(prng, 30, 400);
@@ -733,137 +887,20 @@ void Drive(GEN* g, uint32_t timestampStart, int secDuration, bool fHighway)
     int secTpms = FChance(prng, 0.35) ? IntIn(prng, 45, 240) : -1;
     WanderElevation(g, 20.0);
 
-    PHASE ph = phStop;
-    int secPhase = IntIn(prng, 2, 8);
-    double mps = 0.0, mpsTarget = 0.0, mpsPerSec = 0.0;
-    bool fFinishing = false;
-    int secParked = 0, secParkedNeed = IntIn(prng, 2, 9);
+    PROFILE prof{};
+    prof.fHighway = fHighway;
+    prof.ph = phStop;
+    prof.secPhase = IntIn(prng, 2, 8);
+    prof.secParkedNeed = IntIn(prng, 2, 9);
     uint32_t t = timestampStart + (uint32_t)IntIn(prng, 4, 15);
     for (int sec = 0; !g->fDone; sec++, t++) {
-        if (!fFinishing && (sec >= secDuration || PctSOCExact(g) < 6.0)) {
-            fFinishing = true;
-            if (ph != phStop) {
-                ph = phBrake;
-                mpsTarget = 0.0;
-                mpsPerSec = Uniform(prng, 1.0, 2.2);
-            }
-        }
-        double mpsPrev = mps;
-        switch (ph) {
-        case phStop:
-            mps = 0.0;
-            if (fFinishing) {
-                secParked++;
-            } else if (--secPhase <= 0) {
-                ph = phAccel;
-                mpsTarget = MpsCruiseTarget(g, fHighway);
-                mpsPerSec = FChance(prng, 0.05) ? Uniform(prng, 3.5, 5.5) : Uniform(prng, 1.0, 2.5);
-            }
+        if (!prof.fFinishing && (sec >= secDuration || PctSOCExact(g) < 6.0))
+            BeginFinishing(g, &prof);
+        double mpsPrev = prof.mps;
+        if (!FStepProfile(g, &prof))
             break;
-        case phAccel:
-            mps += mpsPerSec * (1.0 - 0.45 * mps / (35.0));
-            if (mps >= mpsTarget) {
-                mps = mpsTarget;
-                ph = phCruise;
-                secPhase = IntIn(prng, 15, fHighway ? 420 : 120);
-            }
-            break;
-        case phCruise:
-            mps += Gauss(prng) * 0.15;
-            if (mps > mpsTarget + 0.7)
-                mps = mpsTarget + 0.7;
-            if (mps < mpsTarget - 0.7)
-                mps = mpsTarget - 0.7;
-            if (--secPhase <= 0) {
-                double pStop = fHighway ? 0.15 : 0.45;
-                mpsTarget = FChance(prng, pStop) ? 0.0 : MpsCruiseTarget(g, fHighway);
-                if (mpsTarget < mps) {
-                    ph = phBrake;
-                    mpsPerSec = Uniform(prng, 0.8, 2.6);
-                } else {
-                    ph = phAccel;
-                    mpsPerSec = Uniform(prng, 0.8, 2.0);
-                }
-            }
-            break;
-        case phBrake:
-            mps -= mpsPerSec;
-            if (mps <= mpsTarget) {
-                mps = mpsTarget;
-                if (mpsTarget <= 0.0) {
-                    mps = 0.0;
-                    ph = phStop;
-                    secPhase = IntIn(prng, 3, 50);
-                } else {
-                    ph = phCruise;
-                    secPhase = IntIn(prng, 15, 120);
-                }
-            }
-            break;
-        }
-        if (fFinishing && ph == phStop && secParked > secParkedNeed)
-            break;
-
-        // Forces at the wheels, then what the motor and the battery make of them.
-        double accel = mps - mpsPrev;
-        double newtons = kgMass * accel;
-        if (mps > 0.0)
-            newtons += kgMass * 9.81 * 0.012 + 0.5 * 1.2 * 0.58 * mps * mps;
-        double wBattery = wAccessory, nmMotor = 0.0;
-        bool fRegen = false, fBrake = false;
-        int bPedal = 0;
-        if (newtons >= 0.0) {
-            double newtonsMax = std::min(nmMotorMax * ratioGear / radiusWheel, mps > 1.0 ? wDriveMax / mps : 1e9);
-            newtons = std::min(newtons, newtonsMax);
-            nmMotor = newtons * radiusWheel / ratioGear;
-            wBattery += newtons * mps / 0.86;
-            if (mps > 0.0)
-                bPedal = Clamp(lround(22.0 + 233.0 * nmMotor / nmMotorMax), 0, 255);
-        } else {
-            double newtonsRegen = 0.0;
-            if (mps > 2.5) {
-                newtonsRegen = std::max(newtons, -nmRegenMax * ratioGear / radiusWheel);
-                newtonsRegen = std::max(newtonsRegen, -wRegenMax / mps);
-            }
-            fRegen = newtonsRegen < 0.0;
-            fBrake = newtons < newtonsRegen - 50.0 || (mps < 3.0 && accel < -0.3);
-            nmMotor = newtonsRegen * radiusWheel / ratioGear;
-            wBattery += newtonsRegen * mps * 0.62;
-        }
-        double voltsPack = 0.0;
-        double amps = AmpsForPower(g, wBattery, &voltsPack);
-        double ampsMotor = std::fabs(nmMotor) * 1.45 + (mps > 0.0 ? 12.0 : 0.0);
-
-        int rawMph = Clamp(lround(mps / mpsPerMph * 10.0), 0, 32767);
-        g->milesOdo += rawMph / 36000.0;
-        g->ahLeft -= amps / 3600.0;
-        double degAir = DegAmbient(g, t);
-        double kw = std::fabs(wBattery) / 1000.0;
-        Approach(&g->degCoolant, degAir + 8.0 + 0.15 * kw, 1.0, 900.0);
-        Approach(&g->degPEM, g->degCoolant + 6.0 + 0.5 * kw, 1.0, 200.0);
-        Approach(&g->degMotor, g->degCoolant + 10.0 + 1.1 * kw, 1.0, 400.0);
-        Approach(&g->degESS, degAir + 5.0 + 0.05 * std::fabs(amps), 1.0, 3000.0);
-
-        int grfFlags = 0;
-        if (nmMotor >= 0.0)
-            grfFlags |= 0x01;
-        if (fBrake)
-            grfFlags |= 0x04;
-        if (fRegen)
-            grfFlags |= 0x08;
-        if (fTCOff || (secTCOffFrom >= 0 && sec >= secTCOffFrom && sec < secTCOffTo))
-            grfFlags |= 0x40;
-        RecBegin(&rec, rtDR1S, 26, t);
-        PutI16(&rec, 10, RawI16(voltsPack * 2.0));
-        PutI16(&rec, 12, RawI16(-amps * 32.0));
-        PutI16(&rec, 14, rawMph);
-        PutU16(&rec, 16, RawU16(ampsMotor * 65.536));
-        PutU16(&rec, 20, RawU16(std::fabs(nmMotor) * 163.84));
-        PutU8(&rec, 22, bPedal);
-        PutU8(&rec, 24, grfFlags);
-        RecSeal(&rec);
-        EmitTransient(g, &rec);
-
+        WriteDriveSecond(g, t, prof.mps, mpsPrev,
+                         fTCOff || (secTCOffFrom >= 0 && sec >= secTCOffFrom && sec < secTCOffTo));
         if (sec > 0 && sec % 60 == 0) {
             MakeDr1m(g, &rec, t);
             EmitTransient(g, &rec);
@@ -874,7 +911,7 @@ void Drive(GEN* g, uint32_t timestampStart, int secDuration, bool fHighway)
             EmitTransient(g, &rec);
         }
         if (sec == secTpms) {
-            MakeTpms(g, &rec, t, degAir + 6.0);
+            MakeTpms(g, &rec, t, DegAmbient(g, t) + 6.0);
             EmitTransient(g, &rec);
         }
     }
@@ -889,14 +926,7 @@ void Drive(GEN* g, uint32_t timestampStart, int secDuration, bool fHighway)
     }
     MakeState(&rec, timestampOff + 5, 0, 1);
     EmitTransient(g, &rec);
-
-    // Tyres lose a little air; now and then the owner tops them up, or the car complains.
-    for (double& psi : g->rgpsiTire)
-        psi -= Uniform(prng, 0.0, 0.03);
-    if (g->rgpsiTire[0] < 27.5 && FChance(prng, 0.3)) {
-        g->rgpsiTire[0] = g->rgpsiTire[1] = 30.0;
-        g->rgpsiTire[2] = g->rgpsiTire[3] = 35.0;
-    }
+    WearTires(g);
 }
 
 // One charge at a supply of the given voltage and current, until the target SOC, until the owner
