@@ -185,6 +185,31 @@ TEST(SummaryReport, ChargeDetailWithAndWithoutFilter)
                           Sp(41) + "  250V  25A of 30A  0.1 kWh   0.0 Ah    0.0 Ah  " + Sp(23) + "\n");
 }
 
+TEST(SummaryReport, SegmentLineWithoutElapsedTimeOrSOCChange)
+{
+    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    const std::string sSpread = "27.0\t27.0\t27.0\t250.0\t250.0\t250.0\t25.0\t25.0\t25.0\t104\t";
+    struct {
+        uint32_t secSample, secEnd;
+        int pctSOCEnd;
+        std::string sLine;
+    } rgcase[] = {
+        {1000, 1000, 62, "CGSEG\t01/01/2010 12:16:40\t01/01/2010 12:16:40\t00:00:00\t1\t60\t62\t" + sSpread + "0.0\t52\t120.0"},
+        {1060, 1120, 60, "CGSEG\t01/01/2010 12:16:40\t01/01/2010 12:18:40\t00:02:00\t1\t60\t60\t" + sSpread + "3.1\t0\t0.0"},
+    };
+    for (const auto& c : rgcase) {
+        LogBuilder log = LogStart();
+        log.Add(C30mRec(tsBase + 1000, 0, 60, 30)).Add(C1mbRec(tsBase + c.secSample, 250, 25));
+        log.Add(C30mRec(tsBase + c.secEnd, 0, c.pctSOCEnd, 30));
+        SUMMARYOPT opt;
+        opt.fChargeDetail = 1;
+        opt.grfRt = 1u << 7;
+        std::vector<std::string> rgline = LinesStartingWith(RunSummary(log, opt), "CGSEG");
+        ASSERT_EQ(rgline.size(), 1u) << c.secEnd;
+        EXPECT_EQ(rgline[0], c.sLine);
+    }
+}
+
 TEST(SummaryReport, ChargeDetailAbortedSegmentAndDriveStart)
 {
     ASSERT_TRUE(FSetZonesForTest("UTC"));
