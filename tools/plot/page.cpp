@@ -162,7 +162,7 @@ void AppendHistogram(std::string* pstr, HIST const* phist, int ihist)
     }
     pstr->append("</g>\n");
 
-    // Bars stay at least one unit wide so that a single amp among five hundred bins still shows.
+    // Bars stay at least one unit wide and high: a minute at one current among days at others still shows.
     double cxBar = cxBin >= 3 ? cxBin * 0.8 : cxBin < 1 ? 1 : cxBin;
     Append(pstr, "<g class=\"bars\" fill=\"%s\">\n", s_rgszBarColour[ihist]);
     for (int iBin = 0; iBin <= phist->iLast && iBin < phist->cBin; iBin++) {
@@ -170,6 +170,8 @@ void AppendHistogram(std::string* pstr, HIST const* phist, int ihist)
         if (count <= 0)
             continue;
         double cyBar = count / yTopValue * (yHistBottom - yHistTop);
+        if (cyBar < 1)
+            cyBar = 1;
         double x = xHistLeft + iBin * cxBin + (cxBin >= 3 ? cxBin * 0.1 : 0);
         Append(pstr, "<rect class=\"bar\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\">", x,
                yHistBottom - cyBar, cxBar, cyBar);
@@ -331,7 +333,8 @@ void AppendCapacityChart(std::string* pstr, REPORT const* prep)
     Append(pstr, "<text x=\"%.1f\" y=\"18\">firmware version</text>\n</g>\n", xLegend + 28);
 
     AppendValueAxis(pstr, vBottom, vTop, stepY, xCapLeft, xCapRight, yCapTop, yCapBottom);
-    AppendDateAxis(pstr, secMin, secMax);
+    if (fAny)
+        AppendDateAxis(pstr, secMin, secMax);
 
     auto xOf = [&](int64_t sec) { return xCapLeft + static_cast<double>(sec - secMin) / spanX * (xCapRight - xCapLeft); };
     auto yOf = [&](double ah) { return yCapBottom - (ah - vBottom) / (vTop - vBottom) * (yCapBottom - yCapTop); };

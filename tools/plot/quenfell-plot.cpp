@@ -59,7 +59,9 @@ int main(int argc, char** argv)
         if (!pfile)
             return Fail("can't open", pszName);
         bool fOk = FReadAll(pfile, &strReport);
+        int errnoRead = errno;
         std::fclose(pfile);
+        errno = errnoRead;
         if (!fOk)
             return Fail("can't read", pszName);
     } else if (!FReadAll(stdin, &strReport)) {

@@ -1,0 +1,188 @@
+// The quenfell-plot program: where it reads and writes, its messages and exit status, and the whole
+// road from a download through `quenfell -b` to a page.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "plot_test_util.h"
+#include "testsupport/logbuilder.h"
+#include "testsupport/run.h"
+
+namespace {
+
+const char* const szTz = "America/Los_Angeles";
+constexpr uint32_t ts0101 = 1262390400 - 86400;   // 01/01/2010 00:00:00 UTC
+
+RunResult RunPlot(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{QF_PLOT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv);
+}
+
+RunResult RunPlotOnStdin(const std::string& path, const std::string& strArg)
+{
+    std::string strScript = strArg.empty() ? "exec \"$0\" < \"$1\"" : "exec \"$0\" - < \"$1\"";
+    return RunProgram({"/bin/sh", "-c", strScript, QF_PLOT_BINARY, path});
+}
+
+// Non-zero histogram rows of a report, counted straight from its text.
+int CNonZeroRows(const std::string& strReport)
+{
+    std::string strHists = strReport.substr(0, strReport.find("\n--------------\n") + 1);
+    std::regex re("(^|\n)[0-9]+, [1-9][0-9]*(?=\n)");
+    return static_cast<int>(std::distance(std::sregex_iterator(strHists.begin(), strHists.end(), re),
+                                          std::sregex_iterator()));
+}
+
+class PlotProgram : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = TempDir();
+        pathReport = dir + "/output.txt";
+        WriteText(pathReport, HandReport());
+    }
+    std::string dir;
+    std::string pathReport;
+};
+
+TEST_F(PlotProgram, ReadsAFileOrStandardInputAndWritesStandardOutputOrAFile)
+{
+    RunResult res = RunPlot({pathReport});
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(res.err, "");
+    EXPECT_EQ(res.out.rfind("<!DOCTYPE html>\n", 0), 0u);
+    EXPECT_EQ(CountOf(res.out, "<rect class=\"bar\""), 11);
+
+    for (const char* szArg : {"", "-"}) {
+        RunResult resStdin = RunPlotOnStdin(pathReport, szArg);
+        EXPECT_EQ(resStdin.status, 0) << szArg;
+        EXPECT_EQ(resStdin.out, res.out) << szArg;
+    }
+
+    std::string pathPage = dir + "/battery.html";
+    RunResult resFile = RunPlot({"-o", pathPage, pathReport});
+    EXPECT_EQ(resFile.status, 0);
+    EXPECT_EQ(resFile.out, "");
+    EXPECT_EQ(ReadText(pathPage), res.out);
+}
+
+TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
+{
+    std::string pathBroken = dir + "/broken.txt";
+    auto rgstr = SmallReportLines();
+    rgstr.resize(9);
+    WriteText(pathBroken, JoinLines(rgstr));
+
+    struct {
+        std::vector<std::string> args;
+        std::string err;
+    } const rgcase[] = {
+        {{pathBroken}, "quenfell-plot: line 10: the report ends inside the \"soc range %\" histogram\n"},
+        {{dir + "/missing.txt"}, "quenfell-plot: can't open '" + dir + "/missing.txt': No such file or directory\n"},
+        {{dir}, "quenfell-plot: can't read '" + dir + "': Is a directory\n"},
+        {{"-x", pathReport}, "usage: quenfell-plot [-o page.html] [report.txt|-]\n"},
+        {{pathReport, pathReport}, "usage: quenfell-plot [-o page.html] [report.txt|-]\n"},
+        {{pathReport, "-o"}, "usage: quenfell-plot [-o page.html] [report.txt|-]\n"},
+        {{"-o", dir + "/no/such/dir/page.html", pathReport},
+         "quenfell-plot: can't create '" + dir + "/no/such/dir/page.html': No such file or directory\n"},
+    };
+    for (auto const& tc : rgcase) {
+        RunResult res = RunPlot(tc.args);
+        EXPECT_EQ(res.status, 1) << tc.err;
+        EXPECT_EQ(res.out, "");
+        EXPECT_EQ(res.err, tc.err);
+    }
+
+    // A report that does not read leaves the page of an earlier run as it was.
+    std::string pathPage = dir + "/battery.html";
+    WriteText(pathPage, "earlier page");
+    RunResult res = RunPlot({"-o", pathPage, pathBroken});
+    EXPECT_EQ(res.status, 1);
+    EXPECT_EQ(ReadText(pathPage), "earlier page");
+
+    res = RunPlot({"-h"});
+    EXPECT_EQ(res.status, 0);
+    EXPECT_EQ(res.out, "usage: quenfell-plot [-o page.html] [report.txt|-]\n");
+}
+
+// A download through the real program: two daily samples, one vehicle-info record each in the
+// long-term and the transient part, and two minutes of charging at 32 A on 240 V.
+TEST_F(PlotProgram, PageFromARealBatteryStudyRun)
+{
+    const std::string vin = "SFZRE8B19A3000123";
+    LogBuilder lb;
+    lb.Add(VinfRec(ts0101, true, vin))
+        .Add(DayRec(ts0101 + 60, 1234.5, 0x1000, 80))
+        .Add(DayRec(ts0101 + 86400 + 60, 1270.5, 0x1000, 70))
+        .Add(VinfRec(ts0101 + 120, false, vin))
+        .Add(IdleRec(ts0101 + 3600, 80))
+        .Add(C1mbRec(ts0101 + 3660, 240, 32))
+        .Add(C1mbRec(ts0101 + 3720, 240, 32))
+        .Add(IdleRec(ts0101 + 7200, 79));
+    std::string pathTar = dir + "/201001051200.tar";
+    lb.WriteTar(pathTar);
+
+    RunResult resStudy = RunQuenfell({"-b", pathTar}, szTz);
+    ASSERT_EQ(resStudy.status, 0) << resStudy.err;
+    ASSERT_NE(resStudy.out.find("VIN: " + vin + "\n"), std::string::npos) << resStudy.out;
+    WriteText(pathReport, resStudy.out);
+
+    auto prep = NewReport();
+    PARSEERR err;
+    ASSERT_TRUE(FParseReport(resStudy.out.data(), resStudy.out.size(), prep.get(), &err))
+        << err.iLine << ": " << err.achMsg;
+    EXPECT_EQ(prep->rghist[0].cNonZero, 1);
+    EXPECT_EQ(prep->rghist[0].iLast, 32);
+    EXPECT_EQ(prep->ccap, 2);
+    EXPECT_EQ(prep->cfw, 1);
+    EXPECT_EQ(prep->milesOdoMax, 1270);
+
+    RunResult res = RunPlot({pathReport});
+    ASSERT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(CountOf(ChartOf(res.out, "chart-amps"), "<rect class=\"bar\""), 1);
+    EXPECT_EQ(CountOf(res.out, "<rect class=\"bar\""), CNonZeroRows(resStudy.out));
+    EXPECT_EQ(CountOf(ChartOf(res.out, "chart-capacity"), "<polyline class=\"series"), 3);
+    EXPECT_EQ(res.out.find(vin), std::string::npos);
+}
+
+// A log without vehicle-info records prints nothing before the report, so the name prefix of a
+// ustar member in the download ends up glued to the first histogram header.
+TEST_F(PlotProgram, TarPrefixGluedToTheFirstHeader)
+{
+    LogBuilder lb;
+    lb.Add(DayRec(ts0101 + 60, 1234.5, 0x1000, 80)).Add(IdleRec(ts0101 + 3600, 80));
+    Bytes tar = MakeTar({{"readme.txt", {'h', 'i', '\n'}}, {"vms_log", lb.Data()}});
+    memcpy(tar.data() + 345, "dl", 2);
+    std::string pathTar = dir + "/201001051200.tar";
+    WriteBytes(pathTar, tar);
+
+    RunResult resStudy = RunQuenfell({"-b", pathTar}, szTz);
+    ASSERT_EQ(resStudy.status, 0) << resStudy.err;
+    ASSERT_EQ(resStudy.out.rfind("dl------, -------\n", 0), 0u) << resStudy.out.substr(0, 200);
+    WriteText(pathReport, resStudy.out);
+    RunResult res = RunPlot({pathReport});
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(CountOf(res.out, "<rect class=\"bar\""), CNonZeroRows(resStudy.out));
+}
+
+// The bundled sample download, once it is there.
+TEST_F(PlotProgram, SampleDownload)
+{
+    std::string pathSample = std::string(QF_SOURCE_DIR) + "/examples/200906051330.tar";
+    struct stat st;
+    if (stat(pathSample.c_str(), &st) != 0)
+        GTEST_SKIP() << "no " << pathSample;
+    RunResult resStudy = RunQuenfell({"-b", pathSample}, szTz);
+    ASSERT_EQ(resStudy.status, 0) << resStudy.err;
+    WriteText(pathReport, resStudy.out);
+    RunResult res = RunPlot({pathReport});
+    ASSERT_EQ(res.status, 0) << res.err;
+    EXPECT_GT(CNonZeroRows(resStudy.out), 0);
+    EXPECT_EQ(CountOf(res.out, "<rect class=\"bar\""), CNonZeroRows(resStudy.out));
+}
+
+}  // namespace
