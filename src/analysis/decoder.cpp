@@ -20,8 +20,7 @@ constexpr int grfdispVerbose = fdispOffset | fdispRawBytes | fdispHeaderBytes;
 constexpr int cchIndentOffset = 12;
 constexpr int cchTitle = 256;
 
-// Kept static: the table is large and lives for one call; the VLR lives for one walk.
-LOGLAYOUT s_layout;
+// The walk's decoded record: large, and it lives for one walk.
 VLR s_vlr;
 PFNNOTES s_pfnNotes;
 
@@ -58,10 +57,9 @@ void PrintListingHeading(int grfDisp)
 
 // The listing walk: every record of the chosen part that passes the filters is decoded (and, by
 // the display flags, printed or handed to the battery study).
-void ListRecords(STREAM* pstream, int fVerbose, int grfDisplay, int fPermanent, unsigned int grfRt,
-                 unsigned int timestampStart, unsigned int timestampEnd)
+void ListRecords(STREAM* pstream, LOGLAYOUT const* playout, int fVerbose, int grfDisplay, int fPermanent,
+                 unsigned int grfRt, unsigned int timestampStart, unsigned int timestampEnd)
 {
-    LOGLAYOUT const* playout = &s_layout;
     ClearVlr(&s_vlr, fPermanent ? sectLongTerm : sectTransient);
 
     int grfDisp = grfDisplay;
@@ -142,6 +140,8 @@ void DecodeVmsFile(const char* pszPath, STREAM* pstream, int fVerbose, int fSumm
                    int grfDisplay, int fPermanent, unsigned int grfRt, unsigned int timestampStart,
                    unsigned int timestampEnd)
 {
+    // Static: the table is large, and it only lives for this call.
+    static LOGLAYOUT s_layout;
     BuildLogLayout(pstream, &s_layout, grfDisplay, fVerbose && fSummary);
     // The statistics count the walk's records only, not the VINF records of the section scan.
     ResetTagStats();
@@ -150,5 +150,5 @@ void DecodeVmsFile(const char* pszPath, STREAM* pstream, int fVerbose, int fSumm
                           timestampEnd);
         return;
     }
-    ListRecords(pstream, fVerbose, grfDisplay, fPermanent, grfRt, timestampStart, timestampEnd);
+    ListRecords(pstream, &s_layout, fVerbose, grfDisplay, fPermanent, grfRt, timestampStart, timestampEnd);
 }
