@@ -796,7 +796,10 @@ void WriteDriveSecond(GEN* g, uint32_t t, double mps, double mpsPrev, bool fTCOf
     double wBattery = wAccessory, nmMotor = 0.0;
     bool fRegen = false, fBrake = false;
     int bPedal = 0;
-    if (newtons >= 0.0) {
+    if (newtons < 0.0 && newtons > -250.0 && mps > 0.0) {
+        // Easing off while cruising: a light foot on the pedal, neither drive nor regeneration.
+        bPedal = 18;
+    } else if (newtons >= 0.0) {
         double newtonsMax = std::min(nmMotorMax * ratioGear / radiusWheel, mps > 1.0 ? wDriveMax / mps : 1e9);
         newtons = std::min(newtons, newtonsMax);
         nmMotor = newtons * radiusWheel / ratioGear;
