@@ -149,6 +149,7 @@ TEST(SummaryReport, DaylightSavingNotes)
         ASSERT_GE(sLines.size(), c.sEnd.size()) << c.szName;
         EXPECT_EQ(sLines.substr(sLines.size() - c.sEnd.size()), c.sEnd) << c.szName;
     }
+    FSetZonesForTest("UTC");
 }
 
 // -u: the summary with a filter lists the records that pass it (offset first) and traces the
