@@ -174,7 +174,6 @@ inline bool FCountByteCanStart(unsigned L) { return L >= 2; }
 // zeroed buffer of this size so that fields past their end read as zero.
 constexpr int cbFieldsMax = 48;
 
-inline unsigned U8(unsigned char const* pb, int ib) { return pb[ib]; }
 inline unsigned U16(unsigned char const* pb, int ib) { return (unsigned)pb[ib] | (unsigned)pb[ib + 1] << 8; }
 inline int I16(unsigned char const* pb, int ib) { return (int16_t)U16(pb, ib); }
 inline uint32_t U32(unsigned char const* pb, int ib) { return U16(pb, ib) | (uint32_t)U16(pb, ib + 2) << 16; }
