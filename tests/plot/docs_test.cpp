@@ -1,0 +1,145 @@
+// The manual page and the bash completion: the page renders without warnings and covers every
+// option, record code and example of the help screen; the completion offers what each word takes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "testsupport/logbuilder.h"
+#include "testsupport/run.h"
+
+namespace {
+
+const std::string s_pathMan = std::string(QF_SOURCE_DIR) + "/docs/quenfell.1";
+const std::string s_pathCompletion = std::string(QF_SOURCE_DIR) + "/docs/quenfell.bash-completion";
+
+bool FExecutable(const char* path)
+{
+    return access(path, X_OK) == 0;
+}
+
+// The help screen's lines that match re, first group of each.
+std::vector<std::string> HelpItems(const std::string& strRe)
+{
+    RunResult res = RunQuenfell({"-h"});
+    EXPECT_EQ(res.status, 255);
+    std::vector<std::string> rgstr;
+    std::regex re(strRe);
+    std::istringstream iss(res.err);
+    for (std::string strLine; std::getline(iss, strLine);) {
+        std::smatch m;
+        if (std::regex_match(strLine, m, re))
+            rgstr.push_back(m[1]);
+    }
+    return rgstr;
+}
+
+TEST(Docs, ManualPageRendersWithoutWarnings)
+{
+    if (FExecutable("/usr/bin/man")) {
+        RunResult res = RunProgram({"/bin/sh", "-c", "MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null", s_pathMan});
+        EXPECT_EQ(res.out, "");
+        EXPECT_EQ(res.status, 0);
+    } else if (FExecutable("/usr/bin/groff")) {
+        RunResult res = RunProgram({"/usr/bin/groff", "-man", "-ww", "-z", s_pathMan});
+        EXPECT_EQ(res.err, "");
+        EXPECT_EQ(res.status, 0);
+    } else {
+        GTEST_SKIP() << "neither man nor groff is installed: manual page check skipped";
+    }
+}
+
+TEST(Docs, ManualPageCoversTheHelpScreen)
+{
+    std::ifstream f(s_pathMan);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    std::string strMan = ss.str();
+    ASSERT_FALSE(strMan.empty());
+
+    std::vector<std::string> rgstrOption = HelpItems("\t-(.) .*");
+    EXPECT_EQ(rgstrOption.size(), 16u);
+    for (auto const& str : rgstrOption)
+        EXPECT_TRUE(std::regex_search(strMan, std::regex("\n\\.(B|BI|BR) \\\\-" + str + "\\b"))) << "-" << str;
+    EXPECT_NE(strMan.find(".BR \\-z \" [\\fIzone\\fR]\""), std::string::npos);
+
+    std::vector<std::string> rgstrCode = HelpItems("\t([A-Z0-9]{3,4}) +.*");
+    EXPECT_EQ(rgstrCode.size(), 14u);
+    for (auto const& str : rgstrCode)
+        EXPECT_NE(strMan.find(".BR " + str + " "), std::string::npos) << str;
+
+    // The examples, as the rendered page shows them (wide enough not to wrap).
+    if (!FExecutable("/usr/bin/man"))
+        GTEST_SKIP() << "no man: rendered examples not checked";
+    RunResult res = RunProgram({"/bin/sh", "-c", "MANWIDTH=200 man -l \"$0\" 2>/dev/null | col -b", s_pathMan});
+    std::vector<std::string> rgstrExample = HelpItems("\tQuenfell( .*)");
+    EXPECT_EQ(rgstrExample.size(), 7u);
+    for (auto const& str : rgstrExample)
+        EXPECT_NE(res.out.find("quenfell" + str + "\n"), std::string::npos) << str;
+}
+
+// The completion's answer for the words of a command line (the last word is the one completed),
+// sorted.
+std::vector<std::string> Complete(const std::vector<std::string>& rgstrWord, const std::string& dir)
+{
+    std::vector<std::string> argv{"/bin/bash", "-c",
+                                  "source \"$0\" && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)); _quenfell; "
+                                  "for s in \"${COMPREPLY[@]}\"; do printf '%s\\n' \"$s\"; done",
+                                  s_pathCompletion};
+    argv.insert(argv.end(), rgstrWord.begin(), rgstrWord.end());
+    RunResult res = RunProgram(argv, "UTC", dir);
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::vector<std::string> rgstr;
+    std::istringstream iss(res.out);
+    for (std::string strLine; std::getline(iss, strLine);)
+        rgstr.push_back(strLine);
+    std::sort(rgstr.begin(), rgstr.end());
+    return rgstr;
+}
+
+TEST(Docs, BashCompletion)
+{
+    if (!FExecutable("/bin/bash"))
+        GTEST_SKIP() << "no bash";
+    std::string dir = TempDir();
+    for (const char* sz : {"a.tar", "B.TAR", "x.tar.gz", ".tar", "notes.txt", "vms_log", "sub/vms_log", "sub/c.Tar"}) {
+        mkdir((dir + "/sub").c_str(), 0700);
+        WriteText(dir + "/" + sz, "");
+    }
+    using V = std::vector<std::string>;
+    struct {
+        V rgstrWord;
+        V rgstrExpect;
+    } const rgcase[] = {
+        {{"quenfell", "-"}, {"-a", "-b", "-c", "-d", "-e", "-h", "-j", "-k", "-m", "-n", "-p", "-r", "-s", "-t", "-u",
+                             "-v", "-z"}},
+        {{"quenfell", "-r", ""}, {"C1MA", "C1MB", "C30M", "D10M", "DAY", "DR1M", "DR1S", "ERR", "IDLE", "TPMS",
+                                  "VINF", "XX03", "XX04", "XX05"}},
+        {{"quenfell", "-r", "d"}, {"D10M", "DAY", "DR1M", "DR1S"}},
+        {{"quenfell", "-s", ""}, {}},
+        {{"quenfell", "-se", "06/01/2009", ""}, V{"B.TAR", "a.tar", "sub", "vms_log"}},
+        {{"quenfell", "-k", "0"}, {}},
+        {{"quenfell", ""}, {"B.TAR", "a.tar", "sub", "vms_log"}},
+        {{"quenfell", "-b", "sub/"}, {"sub/c.Tar", "sub/vms_log"}},
+        {{"quenfell", "-n", ""}, {".tar", "B.TAR", "a.tar", "notes.txt", "sub", "vms_log", "x.tar.gz"}},
+        {{"quenfell", "-dj", "no"}, {"notes.txt"}},
+    };
+    for (auto const& tc : rgcase) {
+        std::string strWords;
+        for (auto const& s : tc.rgstrWord)
+            strWords += "[" + s + "]";
+        EXPECT_EQ(Complete(tc.rgstrWord, dir), tc.rgstrExpect) << strWords;
+    }
+
+    struct stat st;
+    if (stat("/usr/share/zoneinfo/Europe/London", &st) == 0) {
+        EXPECT_EQ(Complete({"quenfell", "-z", "Europe/Lond"}, dir), V{"Europe/London "});
+        EXPECT_EQ(Complete({"quenfell", "-z", "Euro"}, dir), V{"Europe/"});
+    }
+}
+
+}  // namespace
