@@ -41,7 +41,8 @@ std::vector<std::string> HelpItems(const std::string& strRe)
 TEST(Docs, ManualPageRendersWithoutWarnings)
 {
     if (FExecutable("/usr/bin/man")) {
-        RunResult res = RunProgram({"/bin/sh", "-c", "MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null", s_pathMan});
+        RunResult res =
+            RunProgram({"/bin/sh", "-c", "MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null", s_pathMan});
         EXPECT_EQ(res.out, "");
         EXPECT_EQ(res.status, 0);
     } else if (FExecutable("/usr/bin/groff")) {

@@ -63,6 +63,9 @@ TEST(PlotPage, EveryChartHasItsBarsAndAxisTitles)
     EXPECT_EQ(CountOf(strCap, "<polyline class=\"series"), 3);
     EXPECT_EQ(CountOf(strCap, "<g class=\"fw\">"), 2);
     EXPECT_NE(strCap.find("<title>firmware 2.0.7 11 from 02/24/2009 03:00:01</title>"), std::string::npos);
+    // The markers stand at both ends of the time axis: their labels grow inwards.
+    EXPECT_NE(strCap.find("text-anchor=\"start\">1.5.3 4</text>"), std::string::npos);
+    EXPECT_NE(strCap.find("text-anchor=\"end\">2.0.7 11</text>"), std::string::npos);
     EXPECT_NE(strCap.find(">Ah</text>"), std::string::npos);
     EXPECT_NE(strCap.find(">date</text>"), std::string::npos);
     // Each polyline has one point per dated row.
@@ -91,8 +94,8 @@ TEST(PlotPage, SelfContainedWithoutTheVin)
     std::string strPage = PageOf(HandReport());
     EXPECT_EQ(strPage.rfind("<!DOCTYPE html>\n", 0), 0u);
     EXPECT_EQ(strPage.substr(strPage.size() - 8), "</html>\n");
-    for (const char* sz : {"<script", "http:", "https:", "//", "url(", " src=", " href=", "<link", "@import", "<img", "<iframe",
-                           "<object", "<embed", "@font-face", "SFZRE8B19A3000"}) {
+    for (const char* sz : {"<script", "http:", "https:", "//", "url(", " src=", " href=", "<link", "@import", "<img",
+                           "<iframe", "<object", "<embed", "@font-face", "SFZRE8B19A3000"}) {
         EXPECT_EQ(strPage.find(sz), std::string::npos) << sz;
     }
     for (unsigned char ch : strPage)

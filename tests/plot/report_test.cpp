@@ -113,7 +113,8 @@ TEST(PlotReport, VariationsOfTheSameReport)
         {"tar prefix glued before the first header", JoinLines(rgstrPrefixed), 1},
         {"no messages before the report", JoinLines(rgstrBare), 1},
         {"help screen after the report", strPlain + "\nQuenfell version 1.2.8\nusage: Quenfell ...\n", 2},
-        {"messages before it with stray bytes", std::string("Analyze: a.tar\n\x01\xff") + std::string(1, '\0') + "junk\n" + strPlain, 4},
+        {"messages before it with stray bytes",
+         std::string("Analyze: a.tar\n\x01\xff") + std::string(1, '\0') + "junk\n" + strPlain, 4},
     };
     for (auto const& tc : rgcase) {
         SCOPED_TRACE(tc.szName);
@@ -169,7 +170,8 @@ TEST(PlotReport, BrokenReportsNameTheLine)
          "expected the histogram title \"temp C, seconds\", found \"temp F, seconds\""},
         {"title of another histogram", Replaced(7, "temp C, seconds"), 7,
          "expected the histogram title \"soc range %, seconds\", found \"temp C, seconds\""},
-        {"bin past the histogram", Replaced(9, "101, 5"), 9, "bin 101 is outside the \"soc range %\" histogram (0 to 100)"},
+        {"bin past the histogram", Replaced(9, "101, 5"), 9,
+         "bin 101 is outside the \"soc range %\" histogram (0 to 100)"},
         {"negative bin", Replaced(4, "-1, 5"), 4, "bin -1 is outside the \"charging amps\" histogram (0 to 499)"},
         {"bins out of order", Replaced(9, "0, 7"), 9, "bin 0 of the \"soc range %\" histogram comes after bin 0"},
         {"negative count", Replaced(14, "1, -120"), 14, "negative count -120 in the \"temp C\" histogram"},

@@ -17,6 +17,7 @@ constexpr double xHistLeft = 62, xHistRight = 466, yHistTop = 14, yHistBottom = 
 constexpr double cxCap = 980, cyCap = 340;
 constexpr double xCapLeft = 62, xCapRight = 962, yCapTop = 62, yCapBottom = 288;
 
+constexpr double cxFwLabelHalf = 40;   // half the width of a long firmware label such as "10.12.13 145"
 constexpr int cTickTarget = 6;      // about this many ticks per axis
 constexpr int cDateTickMax = 8;     // date labels are wide: never more than this many
 constexpr int64_t secDay = 86400;
@@ -336,7 +337,9 @@ void AppendCapacityChart(std::string* pstr, REPORT const* prep)
     if (fAny)
         AppendDateAxis(pstr, secMin, secMax);
 
-    auto xOf = [&](int64_t sec) { return xCapLeft + static_cast<double>(sec - secMin) / spanX * (xCapRight - xCapLeft); };
+    auto xOf = [&](int64_t sec) {
+        return xCapLeft + static_cast<double>(sec - secMin) / spanX * (xCapRight - xCapLeft);
+    };
     auto yOf = [&](double ah) { return yCapBottom - (ah - vBottom) / (vTop - vBottom) * (yCapBottom - yCapTop); };
 
     // Firmware markers behind the lines, their labels on two rows so neighbours do not collide.
@@ -354,7 +357,11 @@ void AppendCapacityChart(std::string* pstr, REPORT const* prep)
         Append(pstr, "</title><line class=\"fw-line\" x1=\"%.2f\" y1=\"%.1f\" x2=\"%.2f\" y2=\"%.1f\"/>", x,
                yLabel + 3, x, yCapBottom);
         Append(pstr, "<path class=\"fw-mark\" d=\"M%.2f %.1fl-5 -8h10z\"/>", x, yCapTop);
-        Append(pstr, "<text x=\"%.2f\" y=\"%.1f\" text-anchor=\"middle\">", x, yLabel);
+        // A label at either end of the axis grows inwards so that it stays inside the chart.
+        const char* szAnchor = x > xCapRight - cxFwLabelHalf  ? "end"
+                               : x < xCapLeft + cxFwLabelHalf ? "start"
+                                                              : "middle";
+        Append(pstr, "<text x=\"%.2f\" y=\"%.1f\" text-anchor=\"%s\">", x, yLabel, szAnchor);
         AppendText(pstr, pfw->achVersion);
         pstr->append("</text></g>\n");
         cfwShown++;

@@ -1,0 +1,174 @@
+// The page in a real browser: headless Chromium lays it out and a small script, added to a copy of
+// the page for the test only, reports per chart how many bars, lines and firmware markers have a
+// box inside their chart and are what the browser finds under their centre. Skipped when
+// /usr/bin/chromium is missing (`make check-browser` installs it).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <unistd.h>
+
+#include "page.h"
+#include "plot_test_util.h"
+#include "testsupport/logbuilder.h"
+#include "testsupport/run.h"
+
+namespace {
+
+const char* const pathChromium = "/usr/bin/chromium";
+constexpr int cxWindow = 1100;
+constexpr int cyWindow = 1700;
+
+// Counts, per chart, the drawn items: "id bars bars-hit lines markers".
+const char* const s_szCheckScript = R"(<script>
+const rows = [];
+for (const fig of document.querySelectorAll('figure.chart')) {
+  const box = fig.querySelector('svg').getBoundingClientRect();
+  const inside = r => r.left >= box.left - 1 && r.right <= box.right + 1 && r.top >= box.top - 1 &&
+                      r.bottom <= box.bottom + 1;
+  let bars = 0, hit = 0, lines = 0, marks = 0;
+  for (const bar of fig.querySelectorAll('rect.bar')) {
+    const r = bar.getBoundingClientRect();
+    if (r.width > 0 && r.height > 0 && inside(r)) bars++;
+    const el = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
+    if (el && el.matches('rect.bar') && fig.contains(el) && getComputedStyle(el).fill !== 'none') hit++;
+  }
+  for (const s of fig.querySelectorAll('.series')) {
+    const r = s.getBoundingClientRect();
+    if ((r.width > 0 || r.height > 0) && inside(r)) lines++;
+  }
+  for (const m of fig.querySelectorAll('g.fw')) {
+    const r = m.getBoundingClientRect();
+    if (r.width > 0 && r.height > 0 && inside(r)) marks++;
+  }
+  rows.push(fig.id + ' ' + bars + ' ' + hit + ' ' + lines + ' ' + marks);
+}
+const pre = document.createElement('pre');
+pre.id = 'qf-check';
+pre.textContent = rows.join('\n');
+document.body.appendChild(pre);
+</script>
+)";
+
+RunResult RunChromium(const std::string& dir, const std::vector<std::string>& rgstrMore)
+{
+    std::vector<std::string> argv{"/usr/bin/timeout", "180", pathChromium,
+                                  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                                  "--hide-scrollbars", "--user-data-dir=" + dir + "/profile",
+                                  "--window-size=" + std::to_string(cxWindow) + "," + std::to_string(cyWindow)};
+    argv.insert(argv.end(), rgstrMore.begin(), rgstrMore.end());
+    return RunProgram(argv);
+}
+
+std::string PageOf(const std::string& strReport)
+{
+    auto prep = NewReport();
+    PARSEERR err;
+    EXPECT_TRUE(FParseReport(strReport.data(), strReport.size(), prep.get(), &err)) << err.achMsg;
+    std::string strPage;
+    WritePage(prep.get(), &strPage);
+    return strPage;
+}
+
+// What the script should find: every non-zero bin a bar, three capacity series and one marker per
+// dated firmware row.
+std::string ExpectedCounts(const std::string& strReport)
+{
+    auto prep = NewReport();
+    PARSEERR err;
+    EXPECT_TRUE(FParseReport(strReport.data(), strReport.size(), prep.get(), &err)) << err.achMsg;
+    int cDatedCap = 0, cDatedFw = 0;
+    for (int i = 0; i < prep->ccap; i++)
+        cDatedCap += prep->rgcap[i].date.fDated;
+    for (int i = 0; i < prep->cfw; i++)
+        cDatedFw += prep->rgfw[i].date.fDated;
+    std::ostringstream oss;
+    oss << "chart-capacity 0 0 " << (cDatedCap > 0 ? 3 : 0) << " " << cDatedFw;
+    for (HIST const& hist : prep->rghist)
+        oss << "\nchart-" << hist.szName << " " << hist.cNonZero << " " << hist.cNonZero << " 0 0";
+    return oss.str();
+}
+
+std::string SampleReport()
+{
+    std::string pathSample = std::string(QF_SOURCE_DIR) + "/examples/200906051330.tar";
+    if (access(pathSample.c_str(), R_OK) != 0)
+        return "";
+    RunResult res = RunQuenfell({"-b", pathSample}, "America/Los_Angeles");
+    EXPECT_EQ(res.status, 0) << res.err;
+    return res.out;
+}
+
+class Browser : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (access(pathChromium, X_OK) != 0)
+            GTEST_SKIP() << "no " << pathChromium << ": browser check skipped (make check-browser installs it)";
+        dir = TempDir();
+    }
+    std::string dir;
+};
+
+TEST_F(Browser, EveryChartDrawsItsBars)
+{
+    std::vector<std::pair<std::string, std::string>> rgreport{{"hand-written", HandReport()}};
+    std::string strSample = SampleReport();
+    if (!strSample.empty())
+        rgreport.emplace_back("sample download", strSample);
+
+    for (auto const& [strName, strReport] : rgreport) {
+        SCOPED_TRACE(strName);
+        // The page forbids scripts; the test's copy drops that rule to let its counting script run.
+        std::string strPage = PageOf(strReport);
+        size_t ibPolicy = strPage.find("<meta http-equiv=\"Content-Security-Policy\"");
+        ASSERT_NE(ibPolicy, std::string::npos);
+        strPage.erase(ibPolicy, strPage.find('\n', ibPolicy) + 1 - ibPolicy);
+        strPage.insert(strPage.rfind("</body>"), s_szCheckScript);
+        std::string pathPage = dir + "/check.html";
+        WriteText(pathPage, strPage);
+
+        RunResult res = RunChromium(dir, {"--dump-dom", "file://" + pathPage});
+        ASSERT_EQ(res.status, 0) << res.err;
+        size_t ibStart = res.out.find("<pre id=\"qf-check\">");
+        ASSERT_NE(ibStart, std::string::npos) << res.out.substr(0, 500);
+        ibStart += std::strlen("<pre id=\"qf-check\">");
+        std::string strCounts = res.out.substr(ibStart, res.out.find("</pre>", ibStart) - ibStart);
+        EXPECT_EQ(strCounts, ExpectedCounts(strReport));
+    }
+    // The hand-written report's counts, worked out from its rows.
+    EXPECT_EQ(ExpectedCounts(HandReport()), "chart-capacity 0 0 3 2\nchart-amps 2 2 0 0\nchart-soc 2 2 0 0\n"
+                                            "chart-temp 2 2 0 0\nchart-kmiles 2 2 0 0\nchart-milesperday 3 3 0 0");
+}
+
+// The page as it is, policy and all, as a picture. `make check-browser` keeps this one as the
+// README's picture by naming the file in QF_SCREENSHOT.
+TEST_F(Browser, ScreenshotOfThePage)
+{
+    std::string strReport = SampleReport();
+    std::string pathPage = dir + "/battery.html";
+    WriteText(pathPage, PageOf(strReport.empty() ? HandReport() : strReport));
+    const char* pszShot = std::getenv("QF_SCREENSHOT");
+    std::string pathShot = pszShot && *pszShot ? pszShot : dir + "/battery-study.png";
+
+    RunResult res = RunChromium(dir, {"--screenshot=" + pathShot, "file://" + pathPage});
+    ASSERT_EQ(res.status, 0) << res.err;
+    std::string strPng = ReadText(pathShot);
+    ASSERT_GT(strPng.size(), 24u);
+    EXPECT_EQ(strPng.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    auto u32At = [&](size_t ib) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(strPng[ib])) << 24 |
+               static_cast<uint32_t>(static_cast<unsigned char>(strPng[ib + 1])) << 16 |
+               static_cast<uint32_t>(static_cast<unsigned char>(strPng[ib + 2])) << 8 |
+               static_cast<uint32_t>(static_cast<unsigned char>(strPng[ib + 3]));
+    };
+    EXPECT_EQ(strPng.substr(12, 4), "IHDR");
+    EXPECT_EQ(u32At(16), static_cast<uint32_t>(cxWindow));
+    EXPECT_EQ(u32At(20), static_cast<uint32_t>(cyWindow));
+    // A blank white page of this size compresses to a few kilobytes; charts and text take far more.
+    EXPECT_GT(strPng.size(), 50000u);
+}
+
+}  // namespace
