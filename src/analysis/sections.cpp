@@ -55,8 +55,8 @@ SEC* PsecAppend(LOGLAYOUT* playout, int64_t ibStart)
     return psec;
 }
 
-// Widens the time span of the part that the record belongs to. Drive records are left out: the
-// car writes them by the second and their clock is the least trustworthy.
+// Widens the time span of the part that the record belongs to (what the table of contents
+// reports). DR1S and D10M records never move either span.
 void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp)
 {
     if (rh.rt == rtVINF) {
