@@ -19,7 +19,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan install bench fuzz coverage clean
+.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan install check-browser bench fuzz coverage clean
 
 all: build
 
@@ -46,8 +46,19 @@ test-asan: deps
 	ctest --preset asan -j $(JOBS)
 
 install: build
-	install -d $(DESTDIR)$(PREFIX)/bin
+	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1 \
+	  $(DESTDIR)$(PREFIX)/share/bash-completion/completions
 	install -m 755 build/release/src/driver/quenfell $(DESTDIR)$(PREFIX)/bin/quenfell
+	install -m 755 build/release/tools/plot/quenfell-plot $(DESTDIR)$(PREFIX)/bin/quenfell-plot
+	install -m 644 docs/quenfell.1 $(DESTDIR)$(PREFIX)/share/man/man1/quenfell.1
+	install -m 644 docs/quenfell.bash-completion $(DESTDIR)$(PREFIX)/share/bash-completion/completions/quenfell
+
+# Installs Debian's chromium when it is missing, then lays out the battery study page of the sample
+# download in it headless, checks that every chart drew its bars, and keeps the screenshot as the
+# README's picture, docs/battery-study.png.
+check-browser: build
+	$(call apt_install,chromium)
+	QF_SCREENSHOT=$(CURDIR)/docs/battery-study.png ./build/release/tests/test_plot --gtest_filter='Browser.*'
 
 bench: deps
 	cmake --preset bench >/dev/null
