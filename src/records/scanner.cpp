@@ -496,7 +496,7 @@ int FScanToRecordBytewise(STREAM* pstream, long* ppos, long posLimit, int* pcb)
 {
     long p = *ppos;
     pstream->FSetPos(p);
-    if (p >= posLimit)
+    if (p >= posLimit || p < 0)
         return 0;
     int state = 0;
     unsigned char b;
