@@ -20,42 +20,28 @@ constexpr unsigned char bMarker0 = 0x03;
 constexpr unsigned char bMarker1 = 0x02;
 
 // ---------------------------------------------------------------------------------------------
-// Checksums of candidates without re-adding their bytes: prefix sums (mod 256) of 16-byte blocks,
-// kept in a small ring that only moves forward. A candidate at count byte c with length L needs
-// the prefix at c and at c + L, so the ring spans at most 255 / 16 + 2 blocks at once; every block
-// of a search is summed once, however many candidates overlap it. Short candidates, and the first
-// one of each search (normally the record the caller expects), are cheaper to add up directly;
-// either way a byte is added a bounded number of times.
+// Checksums of candidates without re-adding their bytes: running sums (mod 256) of the bytes from
+// a start point, one per byte, kept in a small ring that is filled 16 bytes at a time and only
+// forward. A candidate at count byte c with length L reads two entries, those of bytes c - 1 and
+// c + L - 1, both within 271 bytes of the fill point, so every byte of a search is added once
+// however many candidates overlap it. Short candidates, and the first one of each search
+// (normally the record the caller expects), are cheaper to add up directly; either way a byte is
+// added a bounded number of times.
 
 constexpr int cbBlock = 16;
-constexpr int cblockRing = 32;
 
 #if defined(__SSE2__)
 const unsigned char s_rgbMaskLow[2 * cbBlock] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
 };
 
-inline unsigned SumOfSad(__m128i v)
+inline unsigned SumOfSad(__m128i sad)
 {
-    __m128i sad = _mm_sad_epu8(v, _mm_setzero_si128());
     return (unsigned)_mm_cvtsi128_si32(sad) + (unsigned)_mm_extract_epi16(sad, 4);
 }
 #endif
 
-// Sum of the 16 bytes at pb.
-inline unsigned SumBlock(unsigned char const* pb)
-{
-#if defined(__SSE2__)
-    return SumOfSad(_mm_loadu_si128(reinterpret_cast<__m128i const*>(pb)));
-#else
-    unsigned sum = 0;
-    for (int i = 0; i < cbBlock; i++)
-        sum += pb[i];
-    return sum;
-#endif
-}
-
-// Sum of the first cch (0..15) bytes of the block at ib; the block may run past cbData.
+// Sum of the first cch (0..15) bytes at ib; a 16-byte block there may run past cbData.
 inline unsigned SumBlockHead(unsigned char const* pbData, long cbData, long ib, int cch)
 {
     if (cch == 0)
@@ -64,7 +50,7 @@ inline unsigned SumBlockHead(unsigned char const* pbData, long cbData, long ib, 
     if (ib + cbBlock <= cbData) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
         __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(s_rgbMaskLow + cbBlock - cch));
-        return SumOfSad(_mm_and_si128(v, mask));
+        return SumOfSad(_mm_sad_epu8(_mm_and_si128(v, mask), _mm_setzero_si128()));
     }
 #endif
     unsigned sum = 0;
@@ -84,62 +70,75 @@ inline unsigned SumRange(unsigned char const* pbData, long cbData, long ib, long
         __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
         acc = _mm_add_epi64(acc, _mm_sad_epu8(v, _mm_setzero_si128()));
     }
-    sum = (unsigned)_mm_cvtsi128_si32(acc) + (unsigned)_mm_extract_epi16(acc, 4);
+    sum = SumOfSad(acc);
 #else
-    for (; cch >= cbBlock; ib += cbBlock, cch -= cbBlock)
-        sum += SumBlock(pbData + ib);
+    for (; cch >= cbBlock; ib += cbBlock, cch -= cbBlock) {
+        for (int i = 0; i < cbBlock; i++)
+            sum += pbData[ib + i];
+    }
 #endif
     return sum + SumBlockHead(pbData, cbData, ib, (int)cch);
 }
 
-// Candidates up to this length are summed directly rather than through the prefix ring.
+// Candidates up to this length are summed directly rather than through the ring.
 constexpr unsigned cbDirectMax = 32;
 
-struct SUMWIN {
+constexpr long cbRing = 512;   // > 271 + 16: the reach of a candidate behind the fill point, and a block
+
+struct PREFIXRING {
     unsigned char const* pb;
     long cb;
     bool fValid;
-    long kLo, kHi;   // the ring holds the prefixes of blocks kLo..kHi
-    unsigned char rgbPrefix[cblockRing];
+    long ibFill;           // entries are filled for the bytes below ibFill
+    unsigned char bLast;   // the entry of byte ibFill - 1
+    alignas(16) unsigned char rgbSum[cbRing];
 
-    unsigned char& Prefix(long k) { return rgbPrefix[(unsigned long)k % cblockRing]; }
+    unsigned char& Entry(long ib) { return rgbSum[(unsigned long)ib % cbRing]; }
 
-    void Start(long k)
+    // The running sums start at ib (a block boundary): the entry of the byte before it is 0.
+    void Start(long ib)
     {
         fValid = true;
-        kLo = kHi = k;
-        Prefix(k) = 0;
+        ibFill = ib;
+        bLast = 0;
+        Entry(ib - 1) = 0;
     }
 
-    // Blocks below k all lie inside the data whenever 16 k <= cb.
-    void ExtendTo(long k)
+    void FillTo(long ibEnd)
     {
-        unsigned char bPrefix = Prefix(kHi);
-        while (kHi < k) {
-            bPrefix = (unsigned char)(bPrefix + SumBlock(pb + kHi * cbBlock));
-            kHi++;
-            Prefix(kHi) = bPrefix;
+        long ib = ibFill;
+        unsigned char b = bLast;
+        while (ib < ibEnd) {
+#if defined(__SSE2__)
+            if (ib % cbBlock == 0 && ib + cbBlock <= cb) {
+                __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pb + ib));
+                v = _mm_add_epi8(v, _mm_slli_si128(v, 1));
+                v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
+                v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
+                v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
+                v = _mm_add_epi8(v, _mm_set1_epi8((char)b));
+                _mm_store_si128(reinterpret_cast<__m128i*>(&Entry(ib)), v);
+                b = (unsigned char)(_mm_extract_epi16(v, 7) >> 8);
+                ib += cbBlock;
+                continue;
+            }
+#endif
+            b = (unsigned char)(b + pb[ib]);
+            Entry(ib) = b;
+            ib++;
         }
-        if (kLo < kHi - (cblockRing - 1))
-            kLo = kHi - (cblockRing - 1);
-    }
-
-    // Prefix sum up to byte offset ib, relative to the ring's start; block ib / 16 must be held.
-    unsigned PrefixAt(long ib)
-    {
-        long k = ib / cbBlock;
-        return Prefix(k) + SumBlockHead(pb, cb, k * cbBlock, (int)(ib % cbBlock));
+        ibFill = ib;
+        bLast = b;
     }
 
     // Sum (mod 256) of the L bytes from the count byte at c; c + L <= cb. Calls come with
     // increasing c.
     unsigned SumCandidate(long c, unsigned L)
     {
-        long kc = c / cbBlock;
-        if (!fValid || kc > kHi)
-            Start(kc);
-        ExtendTo((c + (long)L) / cbBlock);
-        return (PrefixAt(c + (long)L) - PrefixAt(c)) & 0xFF;
+        if (!fValid || c > ibFill)
+            Start(c - c % cbBlock);
+        FillTo(c + (long)L);
+        return (unsigned)(Entry(c + (long)L - 1) - Entry(c - 1)) & 0xFF;
     }
 };
 
@@ -453,11 +452,12 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         return 0;
     long lim = posLimit < cb ? posLimit : cb;   // no byte at lim or beyond is looked at for a marker
     long qMax = lim - 2;                       // a 0x02 at q needs its count byte at q + 1 < lim
-    SUMWIN win;
-    win.pb = pb;
-    win.cb = cb;
-    win.fValid = false;
-    win.kLo = win.kHi = 0;
+    PREFIXRING ring;
+    ring.pb = pb;
+    ring.cb = cb;
+    ring.fValid = false;
+    ring.ibFill = 0;
+    ring.bLast = 0;
     long r = p0;
     long q = r + 1;
     bool fFirst = true;
@@ -478,7 +478,7 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         long c = q + 1;
         unsigned L = pb[c];
         if (FCountByteCanStart(L) && c + (long)L <= cb) {
-            unsigned sum = (fFirst || L <= cbDirectMax) ? SumRange(pb, cb, c, L) : win.SumCandidate(c, L);
+            unsigned sum = (fFirst || L <= cbDirectMax) ? SumRange(pb, cb, c, L) : ring.SumCandidate(c, L);
             if ((sum & 0xFF) == 0) {
                 *ppos = c - 2;
                 *pcbRec = (int)L + 2;
