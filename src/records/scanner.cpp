@@ -468,6 +468,7 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
             if (q > qMax)
                 break;
         }
+        // Each run of 0x03 is counted once: the next candidate lies beyond it.
         long j = q - 1;
         while (j > r && pb[j - 1] == bMarker0)
             j--;
