@@ -42,7 +42,7 @@ inline unsigned SumOfSad(__m128i sad)
 #endif
 
 // Sum of the first cch (0..15) bytes at ib; a 16-byte block there may run past cbData.
-inline unsigned SumBlockHead(unsigned char const* pbData, long cbData, long ib, int cch)
+inline unsigned SumBlockHead(unsigned char const* pbData, [[maybe_unused]] long cbData, long ib, int cch)
 {
     if (cch == 0)
         return 0;
