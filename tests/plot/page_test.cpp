@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 
 #include "page.h"
 #include "plot_test_util.h"
@@ -28,9 +27,8 @@ std::vector<std::string> DateLabels(const std::string& strPage)
     size_t ibAxis = strChart.find("<g class=\"x-axis\">");
     std::string strAxis = strChart.substr(ibAxis, strChart.find("</g>", ibAxis) - ibAxis);
     std::vector<std::string> rgstr;
-    std::regex re(">([0-9/]+)</text>");
-    for (auto it = std::sregex_iterator(strAxis.begin(), strAxis.end(), re); it != std::sregex_iterator(); ++it)
-        rgstr.push_back((*it)[1]);
+    for (size_t ibEnd = strAxis.find("</text>"); ibEnd != std::string::npos; ibEnd = strAxis.find("</text>", ibEnd + 1))
+        rgstr.push_back(strAxis.substr(strAxis.rfind('>', ibEnd) + 1, ibEnd - strAxis.rfind('>', ibEnd) - 1));
     return rgstr;
 }
 
@@ -69,10 +67,10 @@ TEST(PlotPage, EveryChartHasItsBarsAndAxisTitles)
     EXPECT_NE(strCap.find(">Ah</text>"), std::string::npos);
     EXPECT_NE(strCap.find(">date</text>"), std::string::npos);
     // Each polyline has one point per dated row.
-    std::regex rePoints("points=\"([^\"]*)\"");
     int cLine = 0;
-    for (auto it = std::sregex_iterator(strCap.begin(), strCap.end(), rePoints); it != std::sregex_iterator(); ++it) {
-        EXPECT_EQ(CountOf((*it)[1], ","), 3);
+    for (size_t ib = strCap.find("points=\""); ib != std::string::npos; ib = strCap.find("points=\"", ib + 1)) {
+        size_t ibStart = ib + std::strlen("points=\"");
+        EXPECT_EQ(CountOf(strCap.substr(ibStart, strCap.find('"', ibStart) - ibStart), ","), 3);
         cLine++;
     }
     EXPECT_EQ(cLine, 3);
