@@ -43,6 +43,7 @@ struct OPTS {
     bool fRingGiven = false;
     uint64_t cbLongTerm = 32 * 1024;
     bool fAdversarial = false;
+    uint32_t timestampStop = 0;   // 0: none
 };
 
 void GiveUsage(const char* pszWhy)
@@ -63,6 +64,8 @@ void GiveUsage(const char* pszWhy)
             "  --vehicle 3|4    vehicle type: 3 writes C1MA charge records, 4 writes C1MB (default 4)\n"
             "  --raw-dates      write dates from 2019-04-06 on 1024 weeks early, as rolled-back clocks do\n"
             "  --adversarial    write bytes that stress a record scanner instead of a log\n"
+            "  --stop WHEN      the download's time: the car's history is planned up to --end as usual,\n"
+            "                   but nothing after WHEN is written (downloads of one car that overlap)\n"
             "  --tar            write a ustar download holding vms_log and two small text members\n");
     exit(2);
 }
@@ -166,6 +169,9 @@ OPTS ParseOptions(int argc, char** argv)
                 opts.rver = (int)strtol(pszValue, &pchEnd, 10);
                 if (*pchEnd != 0 || (opts.rver != 3 && opts.rver != 4))
                     GiveUsage("--vehicle takes 3 or 4");
+            } else if (arg == "--stop") {
+                if (!FParseWhen(pszValue, &opts.timestampStop))
+                    GiveUsage("--stop takes \"YYYY-MM-DD HH:MM\" (UTC, 2001 or later)");
             } else if (arg == "--end") {
                 if (!FParseWhen(pszValue, &opts.timestampEnd))
                     GiveUsage("--end takes \"YYYY-MM-DD HH:MM\" (UTC, 2001 or later)");
@@ -290,6 +296,7 @@ struct GEN {
     char achVIN[17];
     uint8_t rgbVers[4];   // firmware a.b.c d
     uint32_t timestampEnd;   // no record later than this (days mode)
+    uint32_t timestampStop;  // the download's time: later records are planned but not written; 0 = none
     uint64_t cbTarget;       // stop once this many transient bytes were written (size mode), else 0
     bool fDone;
 
@@ -622,6 +629,10 @@ void FlushLongTerm(GEN* g, uint32_t timestamp)
 void EmitTransient(GEN* g, REC const* prec)
 {
     if (g->fDone)
+        return;
+    // Past the download's time the plan goes on (the random sequence stays that of the whole
+    // history) but nothing reaches the log.
+    if (g->timestampStop != 0 && prec->timestamp > g->timestampStop)
         return;
     if (g->cbTarget == 0 && prec->timestamp > g->timestampEnd) {
         g->fDone = true;
@@ -1150,6 +1161,7 @@ BYTES GenerateLog(OPTS const& opts)
         cDays = (int)(g->cbTarget / cbPerDayTypical) + 3;
     }
     g->timestampEnd = opts.timestampEnd;
+    g->timestampStop = opts.timestampStop;
     g->rgbRing.assign(cbRing, 0xFF);
     g->cbSectionMin = cbRing / 1500;
     g->cbSinceVinf = g->cbSectionMin;
@@ -1193,7 +1205,8 @@ BYTES GenerateLog(OPTS const& opts)
     if (g->cbTarget == 0) {
         g->fDone = false;
         Park(g, g->timestampEnd);
-        FlushLongTerm(g, g->timestampEnd);
+        FlushLongTerm(g, g->timestampStop != 0 && g->timestampStop < g->timestampEnd ? g->timestampStop
+                                                                                       : g->timestampEnd);
     }
     SettleRingEnd(g);
 

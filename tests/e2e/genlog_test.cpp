@@ -19,14 +19,6 @@ constexpr uint32_t ts200906051330 = 1244208600;   // 2009-06-05 13:30:00 UTC, th
 constexpr uint32_t ts20190406 = 1554508800;       // 2019-04-06 00:00:00 UTC
 constexpr size_t cbLongTermArea = 32768;
 
-// The tools folder sits beside src in the build tree.
-std::string PathGenlog()
-{
-    std::string path = QF_BINARY;
-    size_t ib = path.rfind("/src/driver/");
-    return ib == std::string::npos ? "" : path.substr(0, ib) + "/tools/genlog";
-}
-
 bool FExists(const std::string& path)
 {
     struct stat st;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "testsupport/logbuilder.h"
@@ -219,6 +222,50 @@ TEST_F(JoinTest, NewFileGetsTheUsualPermissions)
     struct stat st;
     ASSERT_EQ(stat(Path("out.log").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+// The start time and kind of every drive and charge line of a default report.
+std::set<std::string> SessionKeys(const std::string& report)
+{
+    std::set<std::string> keys;
+    std::istringstream in(report);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t ich = line.find(") Drive ");
+        if (ich == std::string::npos)
+            ich = line.find(") Charge ");
+        if (ich != std::string::npos && line.size() > 19)
+            keys.insert(line.substr(0, 19) + line.substr(ich, 8));
+    }
+    return keys;
+}
+
+TEST_F(JoinTest, JoinedLogReportsEverySessionOfItsDownloads)
+{
+    // Two downloads of one car's history: the older ring has not wrapped yet, the newer one has
+    // wrapped several times and overlaps it by a day.
+    std::string genlog = PathGenlog();
+    for (auto const& [name, stop, ring] : {std::tuple{"a.log", "2009-06-05 08:00", "4M"},
+                                           std::tuple{"b.log", "2009-06-08 08:00", "256K"}}) {
+        RunResult g = RunProgram({genlog, "--seed", "4", "--days", "20", "--end", "2009-06-10 08:00", "--stop", stop,
+                                  "--ring", ring, "--out", Path(name)});
+        ASSERT_EQ(g.status, 0) << g.err;
+    }
+    RunResult j = RunQuenfell({"-j", Path("all.log"), Path("a.log"), Path("b.log")});
+    ASSERT_EQ(j.status, 0) << j.err;
+
+    std::set<std::string> keysA = SessionKeys(RunQuenfell({Path("a.log")}).out);
+    std::set<std::string> keysB = SessionKeys(RunQuenfell({Path("b.log")}).out);
+    std::set<std::string> keysAll = SessionKeys(RunQuenfell({Path("all.log")}).out);
+    ASSERT_GT(keysA.size(), 20u);
+    ASSERT_GT(keysB.size(), 5u);
+    for (auto const* pkeys : {&keysA, &keysB})
+        for (auto const& key : *pkeys)
+            EXPECT_TRUE(keysAll.count(key)) << key;
+    // The newest session of a (cut by its download) is one session of the joined log, not two.
+    std::set<std::string> keysUnion = keysA;
+    keysUnion.insert(keysB.begin(), keysB.end());
+    EXPECT_EQ(keysAll.size(), keysUnion.size());
 }
 
 } // namespace

@@ -68,3 +68,10 @@ RunResult RunQuenfell(const std::vector<std::string>& args, const std::string& t
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, tz, cwd);
 }
+
+std::string PathGenlog()
+{
+    std::string path = QF_BINARY;
+    size_t ib = path.rfind("/src/driver/");
+    return ib == std::string::npos ? "" : path.substr(0, ib) + "/tools/genlog";
+}

@@ -14,6 +14,8 @@ struct RunResult {
 // is empty. cwd, when not empty, is the working directory.
 RunResult RunQuenfell(const std::vector<std::string>& args, const std::string& tz = "UTC",
                       const std::string& cwd = "");
+// The genlog tool of the same build tree (the tools folder sits beside src), or "" when unknown.
+std::string PathGenlog();
 // Runs any program the same way (argv[0] is the path).
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& tz = "UTC",
                      const std::string& cwd = "");
