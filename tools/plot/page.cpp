@@ -18,8 +18,8 @@ constexpr double cxCap = 980, cyCap = 340;
 constexpr double xCapLeft = 62, xCapRight = 962, yCapTop = 62, yCapBottom = 288;
 
 constexpr double cxFwLabelHalf = 40;   // half the width of a long firmware label such as "10.12.13 145"
-constexpr int cTickTarget = 6;      // about this many ticks per axis
-constexpr int cDateTickMax = 8;     // date labels are wide: never more than this many
+constexpr int cTickTarget = 6;         // about this many ticks per axis
+constexpr int cDateTickMax = 8;        // date labels are wide: never more than this many
 constexpr int64_t secDay = 86400;
 
 constexpr const char* s_rgszBarColour[cHistReport] = {"#c0392b", "#2471a3", "#d68910", "#7d3c98", "#17a589"};
