@@ -7,20 +7,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 #include "battery/collect.h"
 #include "battery/histogram.h"
+#include "benchlog.h"
 
 namespace {
 
 constexpr int cSampleBench = 10000000;
 constexpr uint32_t tsBenchStart = 1420070400u;   // 01/01/2015 00:00:00 UTC
 constexpr double cbMiB = 1024.0 * 1024.0;
+constexpr int pctSOCIdle = 75;
+constexpr uint32_t milesOdo10Drive = 200000;   // the ten-minute drive records' odometer, 20000 miles
 
 double MibFromStatusLine(const char* pszKey)
 {
@@ -35,27 +35,6 @@ double MibFromStatusLine(const char* pszKey)
             kb = std::strtol(ach + cchKey, nullptr, 10);
     std::fclose(pf);
     return kb / 1024.0;
-}
-
-// Runs fn with standard output and error sent to /dev/null.
-template <typename F>
-void Silenced(F fn)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    int fdOut = dup(1);
-    int fdErr = dup(2);
-    int fdNull = open("/dev/null", O_WRONLY);
-    dup2(fdNull, 1);
-    dup2(fdNull, 2);
-    fn();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(fdOut, 1);
-    dup2(fdErr, 2);
-    close(fdNull);
-    close(fdOut);
-    close(fdErr);
 }
 
 void BM_CollectAndReportTenMillion(benchmark::State& state)
@@ -87,7 +66,7 @@ void BM_CollectAndReportTenMillion(benchmark::State& state)
             AggregateVlr(pvlr);
         }
         auto tCollected = std::chrono::steady_clock::now();
-        Silenced([] { ProcessAllData(); });
+        Silenced([] { ProcessAllData(); }, true);
         auto tReported = std::chrono::steady_clock::now();
 
         state.PauseTiming();
@@ -107,80 +86,6 @@ void BM_CollectAndReportTenMillion(benchmark::State& state)
 BENCHMARK(BM_CollectAndReportTenMillion)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // --- Synthetic downloads -------------------------------------------------------------------
-
-typedef std::vector<uint8_t> BYTES;
-
-struct RECW {
-    uint8_t rgb[64];
-    int cb;
-};
-
-RECW RecNew(int rt, int cb, uint32_t timestamp)
-{
-    RECW rec;
-    std::memset(rec.rgb, 0, sizeof(rec.rgb));
-    rec.cb = cb;
-    rec.rgb[3] = static_cast<uint8_t>(rt);
-    std::memcpy(rec.rgb + 6, &timestamp, 4);   // raw dates after 2008 need no correction
-    return rec;
-}
-
-void Put16(RECW* prec, int ib, unsigned v)
-{
-    prec->rgb[ib] = static_cast<uint8_t>(v & 0xFF);
-    prec->rgb[ib + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-}
-
-void Put32(RECW* prec, int ib, uint32_t v)
-{
-    Put16(prec, ib, v & 0xFFFF);
-    Put16(prec, ib + 2, v >> 16);
-}
-
-void Append(BYTES* pb, RECW rec)
-{
-    rec.rgb[0] = 0x03;
-    rec.rgb[1] = 0x02;
-    rec.rgb[2] = static_cast<uint8_t>(rec.cb - 2);
-    unsigned sum = 0;
-    for (int i = 2; i + 1 < rec.cb; i++)
-        sum += rec.rgb[i];
-    rec.rgb[rec.cb - 1] = static_cast<uint8_t>(0x100 - (sum & 0xFF));
-    pb->insert(pb->end(), rec.rgb, rec.rgb + rec.cb);
-}
-
-void AppendVinf(BYTES* pb, uint32_t ts, int fLongTerm)
-{
-    RECW rec = RecNew(rtVINF, 40, ts);
-    rec.rgb[5] = fLongTerm ? 0x80 : 0;
-    rec.rgb[12] = 2;
-    rec.rgb[13] = 1;
-    rec.rgb[14] = 4;
-    rec.rgb[18] = 5;
-    std::memcpy(rec.rgb + 22, "SFZRE8B19A3000123", 17);
-    Append(pb, rec);
-}
-
-void AppendDay(BYTES* pb, uint32_t ts, uint32_t milesOdo)
-{
-    RECW rec = RecNew(rtDAY, 41, ts);
-    Put32(&rec, 30, milesOdo * 10);
-    Put16(&rec, 34, 2600);
-    Put16(&rec, 36, 2580);
-    rec.rgb[38] = 17;
-    rec.rgb[39] = 80;
-    Append(pb, rec);
-}
-
-void AppendIdle(BYTES* pb, uint32_t ts)
-{
-    RECW rec = RecNew(rtIDLE, 25, ts);
-    rec.rgb[4] = 0x10;
-    Put16(&rec, 12, 20 * 256);
-    Put16(&rec, 14, 22 * 256);
-    rec.rgb[16] = 75;
-    Append(pb, rec);
-}
 
 void AppendCharge(BYTES* pb, uint32_t ts)
 {
@@ -208,14 +113,6 @@ void AppendDrive1m(BYTES* pb, uint32_t ts)
     Append(pb, rec);
 }
 
-void AppendDrive10m(BYTES* pb, uint32_t ts, uint32_t milesOdo)
-{
-    RECW rec = RecNew(rtD10M, 23, ts);
-    rec.rgb[15] = 60;
-    Put32(&rec, 18, milesOdo * 10);
-    Append(pb, rec);
-}
-
 // Transient records from *pts on until the log holds cbTarget bytes. "kept": only records the
 // study keeps (idle and charge status in turn, ten seconds apart); "mixed": a day of an hour's
 // drive, four hours' charge and hourly idle records, as a car writes them.
@@ -225,7 +122,7 @@ int CAppendTransient(BYTES* pb, const std::string& kind, uint32_t* pts, size_t c
     uint32_t ts = *pts;
     if (kind == "kept") {
         for (int i = 0; pb->size() < cbTarget; i++, ts += 10, cKept++)
-            (i & 1) ? AppendCharge(pb, ts) : AppendIdle(pb, ts);
+            (i & 1) ? AppendCharge(pb, ts) : AppendIdle(pb, ts, pctSOCIdle);
     } else {
         while (pb->size() < cbTarget) {
             uint32_t tsDay = ts;
@@ -236,14 +133,14 @@ int CAppendTransient(BYTES* pb, const std::string& kind, uint32_t* pts, size_t c
                     cKept++;
                 }
                 if (s % 600 == 599) {
-                    AppendDrive10m(pb, tsDay + s, 20000);
+                    AppendD10m(pb, tsDay + s, 60, milesOdo10Drive);
                     cKept++;
                 }
             }
             for (uint32_t m = 0; m < 240; m++, cKept++)
                 AppendCharge(pb, tsDay + 3600 + 60 * m);
             for (uint32_t h = 5; h < 24; h++, cKept++)
-                AppendIdle(pb, tsDay + 3600 * h);
+                AppendIdle(pb, tsDay + 3600 * h, pctSOCIdle);
             ts = tsDay + 86400;
         }
     }
@@ -265,17 +162,13 @@ int WriteLogs(const char* pszDir, const std::string& kind, int cFile, size_t cbF
         // Daily records up to the transient part's start, so the ring's first section counts.
         uint32_t milesOdo = 20000;
         for (uint32_t tsDay = tsBenchStart; tsDay <= ts; tsDay += 86400, milesOdo += 30)
-            AppendDay(&b, tsDay, milesOdo);
+            AppendDayRecord(&b, tsDay, milesOdo * 10);
         AppendVinf(&b, ts, 0);
         cKept += CAppendTransient(&b, kind, &ts, cbFile);
         char achPath[4096];
         std::snprintf(achPath, sizeof(achPath), "%s/vms_log_%03d", pszDir, iFile);
-        FILE* pf = std::fopen(achPath, "wb");
-        if (!pf || std::fwrite(b.data(), 1, b.size(), pf) != b.size()) {
-            std::perror(achPath);
+        if (!FWriteBytes(achPath, b))
             return 1;
-        }
-        std::fclose(pf);
     }
     std::printf("%ld\n", cKept);
     return 0;
@@ -287,10 +180,5 @@ int main(int argc, char** argv)
 {
     if (argc == 6 && std::strcmp(argv[1], "--write-logs") == 0)
         return WriteLogs(argv[2], argv[3], std::atoi(argv[4]), std::strtoul(argv[5], nullptr, 10));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

@@ -5,16 +5,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 #include "analysis/decoder.h"
-#include "analysis/sections.h"
+#include "benchlog.h"
 #include "input/stream.h"
 #include "records/record.h"
 #include "records/scanner.h"
@@ -26,54 +21,6 @@ constexpr size_t cbLog = 64u << 20;
 constexpr uint32_t tsLogStart = 1420070400u;   // 01/01/2015 00:00:00 UTC: no date correction
 constexpr unsigned grfRtNone = 1u << 2;        // -r 2: no such records in the log
 constexpr unsigned grfRtAll = 0xFFFFFFFFu;     // -a
-
-typedef std::vector<uint8_t> BYTES;
-
-// One record under construction: header, body fields, then marker, count byte and checksum.
-struct RECW {
-    uint8_t rgb[64];
-    int cb;
-};
-
-RECW RecNew(int rt, int cb, uint32_t ts)
-{
-    RECW rec;
-    memset(rec.rgb, 0, sizeof rec.rgb);
-    rec.cb = cb;
-    rec.rgb[3] = (uint8_t)rt;
-    memcpy(rec.rgb + 6, &ts, 4);
-    return rec;
-}
-
-void Put16(RECW* prec, int ib, unsigned v)
-{
-    prec->rgb[ib] = (uint8_t)(v & 0xFF);
-    prec->rgb[ib + 1] = (uint8_t)((v >> 8) & 0xFF);
-}
-
-void Append(BYTES* pb, RECW rec)
-{
-    rec.rgb[0] = 0x03;
-    rec.rgb[1] = 0x02;
-    rec.rgb[2] = (uint8_t)(rec.cb - 2);
-    unsigned sum = 0;
-    for (int i = 2; i + 1 < rec.cb; i++)
-        sum += rec.rgb[i];
-    rec.rgb[rec.cb - 1] = (uint8_t)(0x100 - (sum & 0xFF));
-    pb->insert(pb->end(), rec.rgb, rec.rgb + rec.cb);
-}
-
-void AppendVinf(BYTES* pb, uint32_t ts, int fLongTerm)
-{
-    RECW rec = RecNew(rtVINF, 40, ts);
-    rec.rgb[5] = fLongTerm ? 0x80 : 0;
-    rec.rgb[12] = 2;
-    rec.rgb[13] = 1;
-    rec.rgb[14] = 4;
-    rec.rgb[18] = 5;
-    memcpy(rec.rgb + 22, "SFZRE8B19A3000123", 17);
-    Append(pb, rec);
-}
 
 // A day of the car's life: an hour's drive (DR1S every second, DR1M every minute, D10M every ten
 // minutes), four hours' charge (C1MB every minute, C30M every half hour), hourly idle records.
@@ -99,12 +46,8 @@ void AppendDay(BYTES* pb, uint32_t tsDay, unsigned* pmilesOdo)
             Append(pb, recM);
         }
         if (s % 600 == 599) {
-            RECW rec10 = RecNew(rtD10M, 23, tsDay + s);
-            rec10.rgb[15] = 60;
             *pmilesOdo += 6;
-            uint32_t raw = *pmilesOdo * 10;
-            memcpy(rec10.rgb + 18, &raw, 4);
-            Append(pb, rec10);
+            AppendD10m(pb, tsDay + s, 60, *pmilesOdo * 10);
         }
     }
     for (uint32_t m = 0; m < 240; m++) {
@@ -128,14 +71,8 @@ void AppendDay(BYTES* pb, uint32_t tsDay, unsigned* pmilesOdo)
             Append(pb, rec30);
         }
     }
-    for (uint32_t h = 5; h < 24; h++) {
-        RECW rec = RecNew(rtIDLE, 25, tsDay + 3600 * h);
-        rec.rgb[4] = 0x10;
-        Put16(&rec, 12, 20 * 256);
-        Put16(&rec, 14, 22 * 256);
-        rec.rgb[16] = 90;
-        Append(pb, rec);
-    }
+    for (uint32_t h = 5; h < 24; h++)
+        AppendIdle(pb, tsDay + 3600 * h, 90);
 }
 
 // Long-term part (a VINF record and a DAY record for every day of the log, so the newest
@@ -155,16 +92,8 @@ BYTES BuildLog(long* pcrec)
         AppendDay(&bNew, (tsDay += 86400), &milesOdo);
 
     AppendVinf(&bLongTerm, tsLogStart, 1);
-    for (uint32_t ts = tsLogStart; ts <= tsDay; ts += 86400) {
-        RECW rec = RecNew(rtDAY, 41, ts);
-        uint32_t raw = 200000u + (ts - tsLogStart) / 288u;
-        memcpy(rec.rgb + 30, &raw, 4);
-        Put16(&rec, 34, 2600);
-        Put16(&rec, 36, 2580);
-        rec.rgb[38] = 17;
-        rec.rgb[39] = 80;
-        Append(&bLongTerm, rec);
-    }
+    for (uint32_t ts = tsLogStart; ts <= tsDay; ts += 86400)
+        AppendDayRecord(&bLongTerm, ts, 200000u + (ts - tsLogStart) / 288u);
 
     BYTES b = bLongTerm;
     b.insert(b.end(), bNew.begin(), bNew.end());
@@ -183,42 +112,15 @@ BYTES BuildLog(long* pcrec)
     return b;
 }
 
-struct BENCHLOG {
-    std::string path;
-    long crec = 0;
-    long cb = 0;
-};
-
 BENCHLOG const& Log()
 {
     static BENCHLOG s_log;
     if (s_log.path.empty()) {
-        BYTES b = BuildLog(&s_log.crec);
-        s_log.cb = (long)b.size();
-        char achPath[] = "/tmp/qf-decoder-bench-XXXXXX";
-        int fd = mkstemp(achPath);
-        if (fd < 0 || write(fd, b.data(), b.size()) != (ssize_t)b.size())
-            abort();
-        close(fd);
-        s_log.path = achPath;
-        std::atexit([] { unlink(s_log.path.c_str()); });
+        long crec;
+        s_log.Write("decoder-bench", BuildLog(&crec));
+        s_log.crec = crec;
     }
     return s_log;
-}
-
-// Runs fn with standard output sent to /dev/null through the program's own output buffer.
-template <typename F>
-void Silenced(F fn)
-{
-    fflush(stdout);
-    int fdOut = dup(1);
-    int fdNull = open("/dev/null", O_WRONLY);
-    dup2(fdNull, 1);
-    fn();
-    fflush(stdout);
-    dup2(fdOut, 1);
-    close(fdNull);
-    close(fdOut);
 }
 
 void Decode(STREAM* pstream, unsigned grfRt, int grfDisplay)
@@ -234,71 +136,41 @@ void SetCounters(benchmark::State& state, BENCHLOG const& log)
         benchmark::Counter((double)log.crec * (double)state.iterations(), benchmark::Counter::kIsRate);
 }
 
-// Baseline: one chained scanner pass over the whole file, nothing else.
 void BM_ScannerPass(benchmark::State& state)
 {
-    BENCHLOG const& log = Log();
-    STREAM stream;
-    stream.FOpenFile(log.path.c_str());
-    for (auto _ : state) {
-        long pos = 0, crec = 0;
-        int cb;
-        while (FScanToRecord(&stream, &pos, log.cb, &cb)) {
-            pos += cb;
-            crec++;
-        }
-        benchmark::DoNotOptimize(crec);
-    }
-    SetCounters(state, log);
+    TimeScannerPass(state, Log());
+    SetCounters(state, Log());
 }
 BENCHMARK(BM_ScannerPass)->Unit(benchmark::kMillisecond);
 
 void BM_SectionScan(benchmark::State& state)
 {
-    BENCHLOG const& log = Log();
-    STREAM stream;
-    stream.FOpenFile(log.path.c_str());
-    static LOGLAYOUT s_layout;
-    for (auto _ : state)
-        Silenced([&] { BuildLogLayout(&stream, &s_layout, 0, 0); });
-    SetCounters(state, log);
+    TimeSectionScan(state, Log());
+    SetCounters(state, Log());
 }
 BENCHMARK(BM_SectionScan)->Unit(benchmark::kMillisecond);
 
-// quenfell -r 2 log: section scan plus one walk that reads only headers.
-void BM_TypeFilterMatchingNothing(benchmark::State& state)
+// DecodeVmsFile as the program runs it, standard output into /dev/null.
+void TimeDecode(benchmark::State& state, unsigned grfRt, int grfDisplay)
 {
     BENCHLOG const& log = Log();
     STREAM stream;
     stream.FOpenFile(log.path.c_str());
     for (auto _ : state)
-        Silenced([&] { Decode(&stream, grfRtNone, 0); });
+        Silenced([&] { Decode(&stream, grfRt, grfDisplay); });
     SetCounters(state, log);
 }
+
+// quenfell -r 2 log: section scan plus one walk that reads only headers.
+void BM_TypeFilterMatchingNothing(benchmark::State& state) { TimeDecode(state, grfRtNone, 0); }
 BENCHMARK(BM_TypeFilterMatchingNothing)->Unit(benchmark::kMillisecond);
 
 // quenfell -a -t log > /dev/null: every record decoded and listed.
-void BM_ListAllTab(benchmark::State& state)
-{
-    BENCHLOG const& log = Log();
-    STREAM stream;
-    stream.FOpenFile(log.path.c_str());
-    for (auto _ : state)
-        Silenced([&] { Decode(&stream, grfRtAll, fdispTab); });
-    SetCounters(state, log);
-}
+void BM_ListAllTab(benchmark::State& state) { TimeDecode(state, grfRtAll, fdispTab); }
 BENCHMARK(BM_ListAllTab)->Unit(benchmark::kMillisecond);
 
 // quenfell -a log > /dev/null, the column layout.
-void BM_ListAllText(benchmark::State& state)
-{
-    BENCHLOG const& log = Log();
-    STREAM stream;
-    stream.FOpenFile(log.path.c_str());
-    for (auto _ : state)
-        Silenced([&] { Decode(&stream, grfRtAll, 0); });
-    SetCounters(state, log);
-}
+void BM_ListAllText(benchmark::State& state) { TimeDecode(state, grfRtAll, 0); }
 BENCHMARK(BM_ListAllText)->Unit(benchmark::kMillisecond);
 
 }   // namespace
@@ -307,21 +179,11 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "--write-log") == 0) {
         long crec;
-        BYTES b = BuildLog(&crec);
-        FILE* pf = fopen(argv[2], "wb");
-        if (!pf || fwrite(b.data(), 1, b.size(), pf) != b.size()) {
-            perror(argv[2]);
+        if (!FWriteBytes(argv[2], BuildLog(&crec)))
             return 1;
-        }
-        fclose(pf);
         printf("%ld\n", crec);
         return 0;
     }
     InitOutput();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

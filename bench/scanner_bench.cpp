@@ -3,23 +3,21 @@
 // scanner most per call (a failed long candidate right before every short record).
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
+#include "benchlog.h"
 #include "input/stream.h"
 #include "records/scanner.h"
+#include "testsupport/refscan.h"
 
 namespace {
 
 constexpr size_t cbFile = 64u << 20;
 
-typedef std::vector<unsigned char> Bytes;
-
-void AppendRecord(Bytes& d, std::mt19937& rng, int rt, int cbRec, int dSum)
+void AppendRecord(BYTES& d, std::mt19937& rng, int rt, int cbRec, int dSum)
 {
     size_t ib = d.size();
     d.resize(ib + (size_t)cbRec);
@@ -36,12 +34,12 @@ void AppendRecord(Bytes& d, std::mt19937& rng, int rt, int cbRec, int dSum)
 }
 
 // Drive, charge and idle records of their usual lengths, with random field bytes.
-Bytes CleanLog()
+BYTES CleanLog()
 {
     static const int s_rgrtcb[][2] = {{10, 26}, {10, 26}, {10, 26}, {10, 26}, {11, 36}, {12, 23},
                                       {24, 39}, {24, 39}, {7, 25},  {20, 19}, {9, 23}};
     std::mt19937 rng(1);
-    Bytes d;
+    BYTES d;
     d.reserve(cbFile + 300);
     while (d.size() < cbFile) {
         auto const& rtcb = s_rgrtcb[rng() % (sizeof s_rgrtcb / sizeof s_rgrtcb[0])];
@@ -53,10 +51,10 @@ Bytes CleanLog()
 
 // Runs of 03 02 FF (a longest candidate every three bytes) alternating with near-miss records of
 // every length whose bodies are themselves full of candidates.
-Bytes AdversarialLog()
+BYTES AdversarialLog()
 {
     std::mt19937 rng(2);
-    Bytes d;
+    BYTES d;
     d.reserve(cbFile + 300);
     while (d.size() < cbFile) {
         size_t ibEnd = d.size() + (64u << 10);
@@ -83,9 +81,9 @@ Bytes AdversarialLog()
 
 // A failed longest candidate, then a shortest record inside its reach: every call re-reads up to
 // 255 bytes ahead for only 7 bytes of progress.
-Bytes InterleavedLog()
+BYTES InterleavedLog()
 {
-    Bytes d;
+    BYTES d;
     d.reserve(cbFile + 8);
     while (d.size() < cbFile)
         d.insert(d.end(), {0x03, 0x02, 0xFF, 0x03, 0x02, 0x02, 0xFE});
@@ -114,10 +112,9 @@ public:
     std::string Path(const char* szName) const { return dir + "/" + szName; }
 
 private:
-    void Write(const char* szName, Bytes const& d)
+    void Write(const char* szName, BYTES const& d)
     {
-        FILE* pfile = fopen(Path(szName).c_str(), "wb");
-        if (!pfile || fwrite(d.data(), 1, d.size(), pfile) != d.size() || fclose(pfile) != 0)
+        if (!FWriteBytes(Path(szName).c_str(), d))
             abort();
     }
     std::string dir;
@@ -129,46 +126,8 @@ FILES const& Files()
     return s_files;
 }
 
-// The behaviour as written, one byte at a time straight off the mapping, re-adding every
-// candidate's bytes.
-int FBaselineScan(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcb)
-{
-    long p = *ppos;
-    if (p >= posLimit)
-        return 0;
-    int state = 0;
-    for (;;) {
-        if (p < 0 || p >= cb)
-            return 0;
-        unsigned b = pb[p];
-        if (state == 2) {
-            unsigned L = b;
-            if (L >= 2) {
-                unsigned sum = L;
-                long i = p + 1;
-                for (; i < p + (long)L && i < cb; i++)
-                    sum += pb[i];
-                if (i == p + (long)L && (sum & 0xFF) == 0) {
-                    *ppos = p - 2;
-                    *pcb = (int)L + 2;
-                    return 1;
-                }
-            }
-            state = 0;
-        } else if (b == 0x03) {
-            state = state == 0 ? 1 : 0;
-        } else if (b == 0x02 && state == 1) {
-            state = 2;
-        } else {
-            state = 0;
-        }
-        if (p + 1 == posLimit)
-            return 0;
-        p++;
-    }
-}
-
-// The same, reading through the stream one byte at a time as the scanner was first written.
+// The byte-at-a-time baseline (testsupport/refscan.h) reading through the stream, one FReadByte
+// per byte, as the scanner was first written.
 int FBaselineStreamScan(STREAM* pstream, long* ppos, long posLimit, int* pcb)
 {
     long p = *ppos;
@@ -193,12 +152,8 @@ int FBaselineStreamScan(STREAM* pstream, long* ppos, long posLimit, int* pcb)
             }
             pstream->FSetPos(p + 1);
             state = 0;
-        } else if (b == 0x03) {
-            state = state == 0 ? 1 : 0;
-        } else if (b == 0x02 && state == 1) {
-            state = 2;
         } else {
-            state = 0;
+            state = NextMarkerState(state, b);
         }
         if (p + 1 == posLimit)
             return 0;
@@ -224,13 +179,10 @@ void ScanFile(benchmark::State& state, const char* szName, SCANNER scanner)
         crec = 0;
         switch (scanner) {
         case scannerFast:
-            while (FScanToRecord(&stream, &pos, cb, &cbRec)) {
-                pos += cbRec;
-                crec++;
-            }
+            crec = CrecScanAll(&stream, cb);
             break;
         case scannerBaselineMemory:
-            while (FBaselineScan(stream.PbMap(), cb, &pos, cb, &cbRec)) {
+            while (FRefScanBytes(stream.PbMap(), cb, &pos, cb, &cbRec)) {
                 pos += cbRec;
                 crec++;
             }

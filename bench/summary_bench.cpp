@@ -3,16 +3,10 @@
 // over the same file. With --write-log PATH it writes the log instead, for runs of the binary.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <string>
-#include <unistd.h>
-#include <vector>
 
 #include "analysis/decoder.h"
-#include "analysis/sections.h"
+#include "benchlog.h"
 #include "input/stream.h"
 #include "records/record.h"
 #include "records/scanner.h"
@@ -26,63 +20,6 @@ constexpr int cDrivePerDay = 8;
 constexpr uint32_t secDrive = 480;
 constexpr int cChargePerDay = 3;
 constexpr uint32_t cminCharge = 45;
-
-typedef std::vector<uint8_t> BYTES;
-
-struct RECW {
-    uint8_t rgb[64];
-    int cb;
-};
-
-RECW RecNew(int rt, int cb, uint32_t ts)
-{
-    RECW rec;
-    memset(rec.rgb, 0, sizeof rec.rgb);
-    rec.cb = cb;
-    rec.rgb[3] = (uint8_t)rt;
-    memcpy(rec.rgb + 6, &ts, 4);
-    return rec;
-}
-
-void Put16(RECW* prec, int ib, unsigned v)
-{
-    prec->rgb[ib] = (uint8_t)(v & 0xFF);
-    prec->rgb[ib + 1] = (uint8_t)((v >> 8) & 0xFF);
-}
-
-void Append(BYTES* pb, RECW rec)
-{
-    rec.rgb[0] = 0x03;
-    rec.rgb[1] = 0x02;
-    rec.rgb[2] = (uint8_t)(rec.cb - 2);
-    unsigned sum = 0;
-    for (int i = 2; i + 1 < rec.cb; i++)
-        sum += rec.rgb[i];
-    rec.rgb[rec.cb - 1] = (uint8_t)(0x100 - (sum & 0xFF));
-    pb->insert(pb->end(), rec.rgb, rec.rgb + rec.cb);
-}
-
-void AppendVinf(BYTES* pb, uint32_t ts, int fLongTerm)
-{
-    RECW rec = RecNew(rtVINF, 40, ts);
-    rec.rgb[5] = fLongTerm ? 0x80 : 0;
-    rec.rgb[12] = 2;
-    rec.rgb[13] = 1;
-    rec.rgb[14] = 4;
-    rec.rgb[18] = 5;
-    memcpy(rec.rgb + 22, "SFZRE8B19A3000123", 17);
-    Append(pb, rec);
-}
-
-void AppendIdle(BYTES* pb, uint32_t ts, int pctSOC)
-{
-    RECW rec = RecNew(rtIDLE, 25, ts);
-    rec.rgb[4] = 0x10;
-    Put16(&rec, 12, 20 * 256);
-    Put16(&rec, 14, 22 * 256);
-    rec.rgb[16] = (uint8_t)pctSOC;
-    Append(pb, rec);
-}
 
 // A day: eight eight-minute drives, every other one followed by an odometer reading (the others
 // need the forward scan), and three 45-minute charges closed by an idle record.
@@ -102,12 +39,8 @@ void AppendDay(BYTES* pb, uint32_t tsDay, unsigned* pmilesOdo10)
             Append(pb, rec);
         }
         *pmilesOdo10 += 45;
-        if (d % 2 == 0) {
-            RECW rec10 = RecNew(rtD10M, 23, ts + secDrive + 30);
-            rec10.rgb[15] = (uint8_t)(80 - d);
-            memcpy(rec10.rgb + 18, pmilesOdo10, 4);
-            Append(pb, rec10);
-        }
+        if (d % 2 == 0)
+            AppendD10m(pb, ts + secDrive + 30, 80 - d, *pmilesOdo10);
         AppendIdle(pb, ts + secDrive + 200, 79 - d);
     }
     for (int c = 0; c < cChargePerDay; c++) {
@@ -152,15 +85,8 @@ BYTES BuildLog()
         AppendDay(&bNew, (tsDay += 86400), &milesOdo10);
 
     AppendVinf(&bLongTerm, tsLogStart, 1);
-    for (uint32_t ts = tsLogStart; ts <= tsDay; ts += 86400) {
-        RECW rec = RecNew(rtDAY, 41, ts);
-        memcpy(rec.rgb + 30, &milesOdo10, 4);
-        Put16(&rec, 34, 2600);
-        Put16(&rec, 36, 2580);
-        rec.rgb[38] = 17;
-        rec.rgb[39] = 80;
-        Append(&bLongTerm, rec);
-    }
+    for (uint32_t ts = tsLogStart; ts <= tsDay; ts += 86400)
+        AppendDayRecord(&bLongTerm, ts, milesOdo10);
 
     BYTES b = bLongTerm;
     b.insert(b.end(), bNew.begin(), bNew.end());
@@ -169,73 +95,18 @@ BYTES BuildLog()
     return b;
 }
 
-struct BENCHLOG {
-    std::string path;
-    long cb = 0;
-};
-
 BENCHLOG const& Log()
 {
     static BENCHLOG s_log;
-    if (s_log.path.empty()) {
-        BYTES b = BuildLog();
-        s_log.cb = (long)b.size();
-        char achPath[] = "/tmp/qf-summary-bench-XXXXXX";
-        int fd = mkstemp(achPath);
-        if (fd < 0 || write(fd, b.data(), b.size()) != (ssize_t)b.size())
-            abort();
-        close(fd);
-        s_log.path = achPath;
-        std::atexit([] { unlink(s_log.path.c_str()); });
-    }
+    if (s_log.path.empty())
+        s_log.Write("summary-bench", BuildLog());
     return s_log;
 }
 
-// Runs fn with standard output sent to /dev/null through the program's own output buffer.
-template <typename F>
-void Silenced(F fn)
-{
-    fflush(stdout);
-    int fdOut = dup(1);
-    int fdNull = open("/dev/null", O_WRONLY);
-    dup2(fdNull, 1);
-    fn();
-    fflush(stdout);
-    dup2(fdOut, 1);
-    close(fdNull);
-    close(fdOut);
-}
-
-// Baseline: one chained scanner pass over the whole file, nothing else.
-void BM_ScannerPass(benchmark::State& state)
-{
-    BENCHLOG const& log = Log();
-    STREAM stream;
-    stream.FOpenFile(log.path.c_str());
-    for (auto _ : state) {
-        long pos = 0, crec = 0;
-        int cb;
-        while (FScanToRecord(&stream, &pos, log.cb, &cb)) {
-            pos += cb;
-            crec++;
-        }
-        benchmark::DoNotOptimize(crec);
-    }
-    state.SetBytesProcessed((int64_t)state.iterations() * log.cb);
-}
+void BM_ScannerPass(benchmark::State& state) { TimeScannerPass(state, Log()); }
 BENCHMARK(BM_ScannerPass)->Unit(benchmark::kMillisecond);
 
-// Baseline: the section phase that precedes the summary.
-void BM_SectionScan(benchmark::State& state)
-{
-    BENCHLOG const& log = Log();
-    STREAM stream;
-    stream.FOpenFile(log.path.c_str());
-    static LOGLAYOUT s_layout;
-    for (auto _ : state)
-        Silenced([&] { BuildLogLayout(&stream, &s_layout, 0, 0); });
-    state.SetBytesProcessed((int64_t)state.iterations() * log.cb);
-}
+void BM_SectionScan(benchmark::State& state) { TimeSectionScan(state, Log()); }
 BENCHMARK(BM_SectionScan)->Unit(benchmark::kMillisecond);
 
 // quenfell log > /dev/null: the section phase, the ring walk with its forward scans, the capacity.
@@ -256,20 +127,8 @@ BENCHMARK(BM_DefaultReport)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "--write-log") == 0) {
-        BYTES b = BuildLog();
-        FILE* pf = fopen(argv[2], "wb");
-        if (!pf || fwrite(b.data(), 1, b.size(), pf) != b.size()) {
-            perror(argv[2]);
-            return 1;
-        }
-        fclose(pf);
-        return 0;
+        return FWriteBytes(argv[2], BuildLog()) ? 0 : 1;
     }
     InitOutput();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks(argc, argv);
 }

@@ -9,46 +9,16 @@
 #include "input/stream.h"
 #include "records/scanner.h"
 #include "testsupport/logbuilder.h"
+#include "testsupport/refscan.h"
 
 namespace {
 
 constexpr uint32_t dateApr2019 = 1554552000u;   // 0x5CA894C0: no marker bytes in it
 
-// The behaviour as written, one byte at a time over a vector: the yardstick for the fast scanner.
+// The byte-at-a-time reference over a whole vector.
 int FRefScan(Bytes const& d, long* ppos, long posLimit, int* pcb)
 {
-    long p = *ppos;
-    if (p >= posLimit)
-        return 0;
-    int state = 0;
-    for (;;) {
-        if (p < 0 || p >= (long)d.size())
-            return 0;
-        unsigned b = d[(size_t)p];
-        if (state == 2) {
-            unsigned L = b;
-            if (L >= 2 && p + (long)L <= (long)d.size()) {
-                unsigned sum = 0;
-                for (long i = p; i < p + (long)L; i++)
-                    sum += d[(size_t)i];
-                if ((sum & 0xFF) == 0) {
-                    *ppos = p - 2;
-                    *pcb = (int)L + 2;
-                    return 1;
-                }
-            }
-            state = 0;
-        } else if (b == 0x03) {
-            state = state == 0 ? 1 : 0;
-        } else if (b == 0x02 && state == 1) {
-            state = 2;
-        } else {
-            state = 0;
-        }
-        if (p + 1 == posLimit)
-            return 0;
-        p++;
-    }
+    return FRefScanBytes(d.data(), (long)d.size(), ppos, posLimit, pcb);
 }
 
 Bytes Cat(std::initializer_list<Bytes> rgbytes)
