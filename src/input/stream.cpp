@@ -36,6 +36,20 @@ int FdOpenRegularFile(char const* path, long long* pcbFile)
     return fd;
 }
 
+FILE* PfileOpenRegularFile(char const* path)
+{
+    int fd = FdOpenRegularFile(path, nullptr);
+    if (fd < 0)
+        return nullptr;
+    FILE* pfile = fdopen(fd, "r");
+    if (!pfile) {
+        int err = errno;
+        close(fd);
+        errno = err;
+    }
+    return pfile;
+}
+
 STREAM::STREAM() : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0) {}
 
 STREAM::~STREAM()
@@ -60,25 +74,18 @@ void STREAM::CloseFile()
 bool STREAM::FOpenFile(char const* path)
 {
     CloseFile();
-    int fd = FdOpenRegularFile(path, nullptr);
-    if (fd < 0)
+    // The checked descriptor is the stream's file, so the file that is mapped is the one that was
+    // checked, not whatever the path names a moment later.
+    pfile = PfileOpenRegularFile(path);
+    if (!pfile)
         return false;
-    // The checked descriptor becomes the stream's file, so the file that is mapped is the one that
-    // was checked, not whatever the path names a moment later.
-    pfile = fdopen(fd, "r");
-    if (!pfile) {
-        int err = errno;
-        close(fd);
-        errno = err;
-        return false;
-    }
     long cb = CbSize();
     if (cb <= 0) {
         // An empty file: the caller reports it as such, not with a stale error text.
         errno = 0;
         return false;
     }
-    void* pv = mmap(nullptr, (size_t)cb, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* pv = mmap(nullptr, (size_t)cb, PROT_READ, MAP_PRIVATE, fileno(pfile), 0);
     if (pv == MAP_FAILED)
         return false;
     pvMapBase = pv;

@@ -6,8 +6,11 @@
 
 // Opens path read-only (never blocking) and returns the descriptor, or -1 with errno set: the
 // open's error, EISDIR for a directory, ENODEV for any other file that is not a regular file.
-// *pcbFile, when not null, receives the file's size. Shared with the tar reader.
+// *pcbFile, when not null, receives the file's size.
 int FdOpenRegularFile(char const* path, long long* pcbFile);
+// The same, as a read-only stdio stream on the checked descriptor; null with errno set. Shared
+// with the tar reader.
+FILE* PfileOpenRegularFile(char const* path);
 
 class STREAM {
 public:

@@ -3,11 +3,9 @@
 // variants are reported as ordinary members. The archive's size bounds every step of the walk.
 #include "input/tar.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <sys/types.h>
-#include <unistd.h>
 
 #include "input/stream.h"
 
@@ -95,17 +93,8 @@ TAR::~TAR()
 bool TAR::FOpen(char const* path)
 {
     Close();
-    int fd = FdOpenRegularFile(path, nullptr);
-    if (fd < 0)
-        return false;
-    pfile = fdopen(fd, "r");
-    if (!pfile) {
-        int err = errno;
-        close(fd);
-        errno = err;
-        return false;
-    }
-    return true;
+    pfile = PfileOpenRegularFile(path);
+    return pfile != nullptr;
 }
 
 void TAR::Close()
