@@ -12,28 +12,6 @@
 
 namespace {
 
-Rec Xx04(uint32_t date) { return Rec(4, 11, date); }
-
-// The same wrapped log as the section tests: long-term 0x00..0x49, transient section at 0x4A
-// (written after the wrap), the ring's oldest section at 0x82.
-Bytes WrappedLog()
-{
-    LogBuilder log;
-    log.Add(VinfRec(T0 - 10 * secDay, true, "SFZRE8B19A3000123", 4, 1, 2, 5))
-        .Add(Xx04(T0 - 5 * secDay))
-        .Add(Xx04(T0 - secDay))
-        .Garbage(1)
-        .Add(Xx04(T0 - 3600))
-        .Add(VinfRec(T0 + 7200, false, "SFZRE8B19A3000123", 4, 1, 3, 7))
-        .Add(Xx04(T0 + 7300))
-        .Garbage(5)
-        .Add(Xx04(T0))
-        .Add(Xx04(T0 + 60))
-        .Garbage(3);
-    return log.Data();
-}
-
-const char szVinLine[] = "\nV2.x Roadster VIN SFZRE8B19A3000123\n\n";
 const char szTextHeading[] =
     "date and time         timestamp    tag    data\n"
     "-------------------   ----------   ----   ----\n";

@@ -6,8 +6,24 @@
 #include "records/record.h"
 #include "records/scanner.h"
 #include "support/timecal.h"
+#include "summary_harness.h"
 
 LOGLAYOUT LogTest::layout;
+
+namespace {
+
+// Opens the log at path into *pstream and runs the section scan into *playout; returns what the
+// scan printed.
+std::string OpenAndLayout(std::string const& path, STREAM* pstream, LOGLAYOUT* playout, int fPrintContents,
+                          int grfDisplay)
+{
+    EXPECT_TRUE(pstream->FOpenFile(path.c_str()));
+    testing::internal::CaptureStdout();
+    BuildLogLayout(pstream, playout, grfDisplay, fPrintContents);
+    return testing::internal::GetCapturedStdout();
+}
+
+}   // namespace
 
 void LogTest::SetUp()
 {
@@ -44,22 +60,14 @@ std::string LogTest::Decode(Bytes const& log, DECODE const& d)
 
 std::string LogTest::Layout(Bytes const& log, int fPrintContents, int grfDisplay)
 {
-    std::string path = WriteLog(log);
     STREAM stream;
-    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
-    testing::internal::CaptureStdout();
-    BuildLogLayout(&stream, &layout, grfDisplay, fPrintContents);
-    return testing::internal::GetCapturedStdout();
+    return OpenAndLayout(WriteLog(log), &stream, &layout, fPrintContents, grfDisplay);
 }
 
 std::vector<long> LogTest::RingOffsets(Bytes const& log)
 {
-    std::string path = WriteLog(log);
     STREAM stream;
-    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
-    testing::internal::CaptureStdout();
-    BuildLogLayout(&stream, &layout, 0, 0);
-    testing::internal::GetCapturedStdout();
+    OpenAndLayout(WriteLog(log), &stream, &layout, 0, 0);
     std::vector<long> rgpos;
     RINGWALK walk;
     BeginRingWalk(&layout, &walk);
@@ -73,12 +81,8 @@ std::vector<long> LogTest::RingOffsets(Bytes const& log)
 
 std::vector<long> LogTest::LongTermOffsets(Bytes const& log)
 {
-    std::string path = WriteLog(log);
     STREAM stream;
-    EXPECT_TRUE(stream.FOpenFile(path.c_str()));
-    testing::internal::CaptureStdout();
-    BuildLogLayout(&stream, &layout, 0, 0);
-    testing::internal::GetCapturedStdout();
+    OpenAndLayout(WriteLog(log), &stream, &layout, 0, 0);
     std::vector<long> rgpos;
     LINEARWALK walk;
     BeginLinearWalk(0, IbEndLongTerm(&layout), &walk);
@@ -89,16 +93,29 @@ std::vector<long> LogTest::LongTermOffsets(Bytes const& log)
     return rgpos;
 }
 
+Rec Xx04(uint32_t date) { return Rec(4, 11, date); }
+
+Bytes WrappedLog()
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0 - 10 * secDay, true, "SFZRE8B19A3000123", 4, 1, 2, 5))
+        .Add(Xx04(T0 - 5 * secDay))
+        .Add(Xx04(T0 - secDay))
+        .Garbage(1)
+        .Add(Xx04(T0 - 3600))
+        .Add(VinfRec(T0 + 7200, false, "SFZRE8B19A3000123", 4, 1, 3, 7))
+        .Add(Xx04(T0 + 7300))
+        .Garbage(5)
+        .Add(Xx04(T0))
+        .Add(Xx04(T0 + 60))
+        .Garbage(3);
+    return log.Data();
+}
+
 std::vector<std::string> ListedRecords(std::string const& out)
 {
     std::vector<std::string> rg;
-    size_t ich = 0;
-    while (ich < out.size()) {
-        size_t ichEnd = out.find('\n', ich);
-        if (ichEnd == std::string::npos)
-            ichEnd = out.size();
-        std::string line = out.substr(ich, ichEnd - ich);
-        ich = ichEnd + 1;
+    for (std::string const& line : LinesStartingWith(out, "")) {
         // "mm/dd/yyyy hh:mm:ss | %10d | CODE |"
         if (line.size() < 40 || line.compare(19, 3, " | ") != 0 || line.compare(32, 3, " | ") != 0)
             continue;

@@ -44,6 +44,18 @@ private:
     std::string WriteLog(Bytes const& log);
 };
 
+// 11 bytes: in a 10-byte record the checksum byte would be the date's top byte.
+Rec Xx04(uint32_t date);
+
+// A long-term part, a transient section written after the ring wrapped, and the ring's oldest
+// section behind a gap; garbage of 1, 5 and 3 bytes.
+//   0x00 VINF L 12/22/2009  0x28 XX04 12/27  0x33 XX04 12/31  0x3E 1 byte
+//   0x3F XX04 12/31 23:00   0x4A VINF T 01/01/2010 02:00  0x72 XX04 02:01:40  0x7D 5 bytes
+//   0x82 XX04 01/01 00:00   0x8D XX04 00:01  0x98 3 bytes, size 0x9B
+Bytes WrappedLog();
+// What the section scan prints first for WrappedLog's VIN.
+inline constexpr char szVinLine[] = "\nV2.x Roadster VIN SFZRE8B19A3000123\n\n";
+
 // "CODE@timestamp" for every record line of a text-layout listing, in order.
 std::vector<std::string> ListedRecords(std::string const& out);
 // The output's lines from the first one equal to `first` on, up to the end.

@@ -62,16 +62,6 @@ RunResult RunChromium(const std::string& dir, const std::vector<std::string>& rg
     return RunProgram(argv);
 }
 
-std::string PageOf(const std::string& strReport)
-{
-    auto prep = NewReport();
-    PARSEERR err;
-    EXPECT_TRUE(FParseReport(strReport.data(), strReport.size(), prep.get(), &err)) << err.achMsg;
-    std::string strPage;
-    WritePage(prep.get(), &strPage);
-    return strPage;
-}
-
 // What the script should find: every non-zero bin a bar, three capacity series and one marker per
 // dated firmware row.
 std::string ExpectedCounts(const std::string& strReport)

@@ -10,16 +10,6 @@
 
 namespace {
 
-std::string PageOf(const std::string& strReport)
-{
-    auto prep = NewReport();
-    PARSEERR err;
-    EXPECT_TRUE(FParseReport(strReport.data(), strReport.size(), prep.get(), &err)) << err.achMsg;
-    std::string strPage;
-    WritePage(prep.get(), &strPage);
-    return strPage;
-}
-
 // The label texts of the capacity chart's date axis, in order.
 std::vector<std::string> DateLabels(const std::string& strPage)
 {

@@ -2,10 +2,13 @@
 // quenfell-plot tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "page.h"
 #include "report.h"
 
 // Rows "j, 0" for j from iFirst to iLast, as a trimmed histogram prints its empty bins.
@@ -112,6 +115,17 @@ inline std::string SmallReport()
 inline std::unique_ptr<REPORT> NewReport()
 {
     return std::make_unique<REPORT>();
+}
+
+// The page drawn from a report that must parse.
+inline std::string PageOf(const std::string& strReport)
+{
+    auto prep = NewReport();
+    PARSEERR err;
+    EXPECT_TRUE(FParseReport(strReport.data(), strReport.size(), prep.get(), &err)) << err.achMsg;
+    std::string strPage;
+    WritePage(prep.get(), &strPage);
+    return strPage;
 }
 
 inline int CountOf(const std::string& str, const std::string& strPart)
