@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "driver/options.h"
 #include "support/timecal.h"
@@ -25,6 +26,14 @@ int s_cnote;
 void LoadAnnotationsFile(char const* path)
 {
     FILE* pfile = fopen(path, "r");
+    // A folder opens for reading but yields no line: say so instead of loading nothing. (A pipe is
+    // fine: notes may come from another program.)
+    struct stat st;
+    if (pfile && fstat(fileno(pfile), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fclose(pfile);
+        pfile = nullptr;
+        errno = EISDIR;
+    }
     if (!pfile)
         GiveUsageAndExit("can't open annotation file: '%s' %s.\n", path, strerror(errno));
 

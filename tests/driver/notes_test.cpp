@@ -151,6 +151,8 @@ TEST_F(NotesDeathTest, FatalMessagesNameFileAndLine)
     EXPECT_EXIT(LoadAnnotationsFile(pathMissing.c_str()), testing::ExitedWithCode(255),
                 "^" + RegexQuote("ERROR: can't open annotation file: '" + pathMissing + "' No such file or directory.\n\n") +
                     "$");
+    EXPECT_EXIT(LoadAnnotationsFile(dir.c_str()), testing::ExitedWithCode(255),
+                "^" + RegexQuote("ERROR: can't open annotation file: '" + dir + "' Is a directory.\n\n") + "$");
 
     // Line numbers count empty lines and pieces of long lines.
     struct {
