@@ -84,13 +84,19 @@ fuzz: deps-fuzz
 	  $$bin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$work 2>&1 | tail -n 12; \
 	done
 
-# Line and branch coverage of src/ over the whole test suite.
+# Line and branch coverage of src/ over the whole test suite. The failed-write join test runs the
+# program under a 2 KiB file-size limit, which also keeps its profile data from being written at
+# exit, so it is left to the other builds. Only build/coverage is searched (another build folder may
+# hold stale .gcno files); branches taken only when a called function throws are not counted, as the
+# program throws none of its own.
+COVERAGE_SKIP := ^JoinTest\.FailedWriteLeavesNoPartialLog$$
 coverage: deps-coverage
 	cmake -S . -B build/coverage -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage >/dev/null
 	cmake --build build/coverage -j $(JOBS)
 	find build/coverage -name '*.gcda' -delete
-	ctest --test-dir build/coverage -j $(JOBS) --output-on-failure
-	gcovr -r . --object-directory build/coverage --filter 'src/' --print-summary
+	ctest --test-dir build/coverage -j $(JOBS) --output-on-failure -E '$(COVERAGE_SKIP)'
+	gcovr -r . --filter 'src/' --exclude-directories 'build/coverage/CMakeFiles' \
+	  --exclude-throw-branches --exclude-unreachable-branches --print-summary build/coverage
 
 clean:
 	rm -rf build
