@@ -194,6 +194,52 @@ void Silenced(F fn, bool fStderr = false)
     close(fdOut);
 }
 
+// Baseline of the whole-program figures: every byte of a mapped file read once (summed, so the
+// reads stay). No reader of the file can take less time than this pass.
+inline uint64_t UlSumBytes(unsigned char const* pb, long cb)
+{
+    uint64_t sum = 0;
+    for (long ib = 0; ib < cb; ib++)
+        sum += pb[ib];
+    return sum;
+}
+
+// Peak resident memory of a stretch of the run: reset the high-water mark before it, read it after
+// (Linux 4.0 on; without /proc the reading is 0).
+inline void ResetPeakResident()
+{
+    int fd = open("/proc/self/clear_refs", O_WRONLY);
+    if (fd >= 0) {
+        if (write(fd, "5", 1) != 1)
+            perror("clear_refs");
+        close(fd);
+    }
+}
+
+inline double MibPeakResident()
+{
+    FILE* pf = fopen("/proc/self/status", "r");
+    if (!pf)
+        return 0;
+    char ach[256];
+    long kb = 0;
+    while (fgets(ach, sizeof ach, pf))
+        if (strncmp(ach, "VmHWM:", 6) == 0)
+            kb = strtol(ach + 6, nullptr, 10);
+    fclose(pf);
+    return kb / 1024.0;
+}
+
+// Baseline: the touch pass over the whole log.
+inline void TimeTouchPass(benchmark::State& state, BENCHLOG const& log)
+{
+    STREAM stream;
+    stream.FOpenFile(log.path.c_str());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(UlSumBytes(stream.PbMap(), stream.CbSize()));
+    state.SetBytesProcessed((int64_t)state.iterations() * log.cb);
+}
+
 // Baseline: one chained scanner pass over the whole log, nothing else.
 inline void TimeScannerPass(benchmark::State& state, BENCHLOG const& log)
 {

@@ -173,6 +173,7 @@ void ScanFile(benchmark::State& state, const char* szName, SCANNER scanner)
     }
     long cb = stream.CbSize();
     long crec = 0;
+    ResetPeakResident();
     for (auto _ : state) {
         long pos = 0;
         int cbRec = 0;
@@ -198,6 +199,7 @@ void ScanFile(benchmark::State& state, const char* szName, SCANNER scanner)
     }
     state.SetBytesProcessed((int64_t)state.iterations() * cb);
     state.counters["records"] = (double)crec;
+    state.counters["peak_MiB"] = MibPeakResident();
 }
 
 void BM_CleanFast(benchmark::State& state) { ScanFile(state, "clean", scannerFast); }
