@@ -60,7 +60,9 @@ check-browser: build
 	$(call apt_install,chromium)
 	QF_SCREENSHOT=$(CURDIR)/docs/battery-study.png ./build/release/tests/test_plot --gtest_filter='Browser.*'
 
+# The benchmark scripts read peak memory through /usr/bin/time.
 bench: deps
+	$(call apt_install,time)
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench -j $(JOBS)
 	./bench/run-all.sh build/bench
