@@ -14,15 +14,10 @@
 
 namespace {
 
-constexpr uint32_t timestampNone = 0xFFFFFFFFu;
 constexpr int grfdispVerbose = fdispOffset | fdispRawBytes | fdispHeaderBytes;
 // Width of the "0x%08lx: " prefix that an offset puts before a record line.
 constexpr int cchIndentOffset = 12;
 constexpr int cchTitle = 256;
-
-// The walk's decoded record: large, and it lives for one walk.
-VLR s_vlr;
-PFNNOTES s_pfnNotes;
 
 // One part of the log in time order: the long-term part in file order, or the transient ring.
 struct PARTWALK {
@@ -37,14 +32,14 @@ void BeginPartWalk(LOGLAYOUT const* playout, int fLongTerm, PARTWALK* pwalk)
     if (fLongTerm)
         BeginLinearWalk(0, IbEndLongTerm(playout), &pwalk->linear);
     else
-        BeginRingWalk(playout, &pwalk->ring);
+        BeginLogRingWalk(playout, &pwalk->ring);
 }
 
-int FNextPartRecord(STREAM* pstream, LOGLAYOUT const* playout, PARTWALK* pwalk, long* ppos, int* pcb)
+int FNextPartRecord(STREAM* pstream, PARTWALK* pwalk, long* ppos, int* pcb)
 {
     if (pwalk->fLongTerm)
-        return FNextLinearRecord(pstream, playout, &pwalk->linear, ppos, pcb);
-    return FNextRingRecord(pstream, playout, &pwalk->ring, ppos, pcb);
+        return FNextLinearRecord(pstream, &pwalk->linear, ppos, pcb);
+    return FNextRingRecord(pstream, &pwalk->ring, ppos, pcb);
 }
 
 void PrintListingHeading(int grfDisp)
@@ -57,24 +52,27 @@ void PrintListingHeading(int grfDisp)
 
 // The listing walk: every record of the chosen part that passes the filters is decoded (and, by
 // the display flags, printed or handed to the battery study).
-void ListRecords(STREAM* pstream, LOGLAYOUT const* playout, int fVerbose, int grfDisplay, int fPermanent,
-                 unsigned int grfRt, unsigned int timestampStart, unsigned int timestampEnd)
+void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
-    ClearVlr(&s_vlr, fPermanent ? sectLongTerm : sectTransient);
+    LOGLAYOUT const* playout = &prun->layout;
+    int const fPermanent = decode.fPermanent;
+    int const grfDisplay = decode.grfDisplay;
+    VLR vlr;
+    ClearVlr(&vlr, fPermanent ? sectLongTerm : sectTransient);
 
     int grfDisp = grfDisplay;
     if (!(grfDisplay & fdispAggregate))
         grfDisp |= fdispList;
-    if (fVerbose)
+    if (decode.fVerbose)
         grfDisp |= grfdispVerbose;
 
     // Both listings decode with the firmware of the ring's oldest section; without a ring the
     // version is unknown rather than whatever the section scan decoded last.
-    unsigned int timestampPrev = timestampStart;
-    s_versFirmware = 0;
+    unsigned int timestampPrev = decode.timestampStart;
+    prun->scan.vehicle.versFirmware = 0;
     if (playout->isecOldest >= 0) {
         SEC const& secOldest = playout->rgsec[playout->isecOldest];
-        s_versFirmware = secOldest.versFirmware;
+        prun->scan.vehicle.versFirmware = secOldest.versFirmware;
         if (secOldest.timestampFirst > timestampPrev)
             timestampPrev = secOldest.timestampFirst;
     }
@@ -87,68 +85,38 @@ void ListRecords(STREAM* pstream, LOGLAYOUT const* playout, int fVerbose, int gr
     BeginPartWalk(playout, fPermanent, &walk);
     long pos;
     int cb;
-    while (FNextPartRecord(pstream, playout, &walk, &pos, &cb)) {
+    while (FNextPartRecord(pstream, &walk, &pos, &cb)) {
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         unsigned int timestamp = TimestampFromRh(&rh);
-        if (!FPassesFilter(timestamp, rh.rt, grfRt, timestampStart, timestampEnd))
+        if (!FPassesFilter(decode, timestamp, rh.rt))
             continue;
-        FPrintNotes(timestampPrev, timestamp, cchIndent);
-        ScanRecordFromFile(pstream, pos, (unsigned long)cb, grfDisp, &s_vlr);
+        FPrintNotes(prun, timestampPrev, timestamp, cchIndent);
+        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, grfDisp, &vlr);
         timestampPrev = timestamp;
     }
 
     if (grfDisp & fdispList) {
         putchar('\n');
         const char* szPart = "";
-        if (!grfRt && !timestampStart && !timestampEnd)
+        if (!decode.grfRt && !decode.timestampStart && !decode.timestampEnd)
             szPart = fPermanent ? "Long-term " : "Transient ";
         char szTitle[cchTitle];
         snprintf(szTitle, sizeof szTitle, "%sRecord Stats", szPart);
-        PrintTagStats(szTitle);
+        PrintTagStats(&prun->scan.tags, szTitle);
     }
 }
 
 }   // namespace
 
-int FPassesFilter(unsigned int timestamp, int rt, unsigned int grfRt, unsigned int timestampStart,
-                  unsigned int timestampEnd)
+void DecodeVmsFile(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
-    // Erased-flash times would pass an open end bound, but a time window never means them.
-    if ((timestampStart || timestampEnd) && timestamp == timestampNone)
-        return 0;
-    if (timestamp < timestampStart)
-        return 0;
-    if (timestampEnd && timestamp > timestampEnd)
-        return 0;
-    if (grfRt && !(grfRt & (1u << ((unsigned int)rt % 32))))
-        return 0;
-    return 1;
-}
-
-void SetNotesPrinter(PFNNOTES pfn)
-{
-    s_pfnNotes = pfn;
-}
-
-int FPrintNotes(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
-{
-    return s_pfnNotes ? s_pfnNotes(timestampPrev, timestampCur, cchIndent) : 0;
-}
-
-void DecodeVmsFile(const char* pszPath, STREAM* pstream, int fVerbose, int fSummary, int fChargeDetail,
-                   int grfDisplay, int fPermanent, unsigned int grfRt, unsigned int timestampStart,
-                   unsigned int timestampEnd)
-{
-    // Static: the table is large, and it only lives for this call.
-    static LOGLAYOUT s_layout;
-    BuildLogLayout(pstream, &s_layout, grfDisplay, fVerbose && fSummary);
+    BuildLogLayout(prun, pstream, decode.grfDisplay, decode.fVerbose && decode.fSummary);
     // The statistics count the walk's records only, not the VINF records of the section scan.
-    ResetTagStats();
-    if (fSummary || fChargeDetail) {
-        RunSessionSummary(pszPath, pstream, &s_layout, fVerbose, fChargeDetail, grfDisplay, grfRt, timestampStart,
-                          timestampEnd);
+    prun->scan.tags.ctage = 0;
+    if (decode.fSummary || decode.fChargeDetail) {
+        RunSessionSummary(prun, pstream, decode);
         return;
     }
-    ListRecords(pstream, &s_layout, fVerbose, grfDisplay, fPermanent, grfRt, timestampStart, timestampEnd);
+    ListRecords(prun, pstream, decode);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/run.h"
 #include "records/scanner.h"
 #include "support/output.h"
 #include "support/timecal.h"
@@ -57,7 +58,7 @@ SEC* PsecAppend(LOGLAYOUT* playout, int64_t ibStart)
 
 // Widens the time span of the part that the record belongs to (what the table of contents
 // reports). DR1S and D10M records never move either span.
-void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp)
+void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint32_t timestampLastValid)
 {
     if (rh.rt == rtVINF) {
         if (timestamp < timestampValidFirst)
@@ -72,7 +73,7 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp)
         return;
     SEC const& secCur = playout->rgsec[playout->csec - 1];
     if (secCur.fLongTerm) {
-        if (timestamp >= timestampBefore2001 && timestamp <= s_timestampLastValid)
+        if (timestamp >= timestampBefore2001 && timestamp <= timestampLastValid)
             WidenSpan(&playout->timestampMinLongTerm, &playout->timestampMaxLongTerm, timestamp);
     } else if (secCur.timestampFirst > timestampBefore2001) {
         WidenSpan(&playout->timestampMinTransient, &playout->timestampMaxTransient, timestamp);
@@ -81,8 +82,9 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp)
 
 // Step 1: one pass over the file, reading only record headers (and decoding VINF records).
 // The current entry is always the last one appended.
-void ScanSections(STREAM* pstream, LOGLAYOUT* playout)
+void ScanSections(RUN* prun, STREAM* pstream)
 {
+    LOGLAYOUT* playout = &prun->layout;
     long cbFile = playout->cbFile;
     if (cbFile < 1)
         return;
@@ -102,7 +104,7 @@ void ScanSections(STREAM* pstream, LOGLAYOUT* playout)
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         uint32_t timestamp = TimestampFromRh(&rh);
-        AccountForSpans(playout, rh, timestamp);
+        AccountForSpans(playout, rh, timestamp, prun->timestampLastValid);
 
         if (pos != posExpected || rh.rt == rtVINF) {
             SEC* psec = PsecAppend(playout, pos);
@@ -112,9 +114,9 @@ void ScanSections(STREAM* pstream, LOGLAYOUT* playout)
             psec->timestampFirst = timestamp;
             if (rh.rt == rtVINF) {
                 psec->fLongTerm = (rh.t3 & ft3LongTerm) ? 1 : 0;
-                s_versFirmware = 0;
-                ScanRecordFromFile(pstream, pos, (unsigned long)cb, 0, nullptr);
-                psec->versFirmware = s_versFirmware;
+                prun->scan.vehicle.versFirmware = 0;
+                ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, nullptr);
+                psec->versFirmware = prun->scan.vehicle.versFirmware;
             }
         } else if (playout->csec > 0) {
             playout->rgsec[playout->csec - 1].crec++;
@@ -231,46 +233,64 @@ int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
     return pstream->FSetPos(pos) && pstream->FReadBytes(cbRead, prh);
 }
 
-void BuildLogLayout(STREAM* pstream, LOGLAYOUT* playout, int grfDisplay, int fPrintContents)
+void BuildLogLayout(RUN* prun, STREAM* pstream, int grfDisplay, int fPrintContents)
 {
+    LOGLAYOUT* playout = &prun->layout;
     playout->csec = 0;
     playout->cbFile = pstream->CbSize();
     playout->timestampMinLongTerm = playout->timestampMinTransient = timestampNone;
     playout->timestampMaxLongTerm = playout->timestampMaxTransient = 0;
     playout->isecOldest = playout->isecFirstTransient = -1;
 
-    ScanSections(pstream, playout);
+    ScanSections(prun, pstream);
+    VEHICLE const& vehicle = prun->scan.vehicle;
     if (!(grfDisplay & fdispAggregate))
-        printf("\n%s VIN %s\n\n", s_pszRoadsterVersion ? s_pszRoadsterVersion : "", s_achVIN);
+        printf("\n%s VIN %s\n\n", vehicle.pszRoadsterVersion ? vehicle.pszRoadsterVersion : "", vehicle.achVIN);
     CompleteTable(playout);
     if (fPrintContents)
         PrintLogContents(playout);
 }
 
-void BeginRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)
+void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* pwalk)
 {
+    pwalk->pos = ibOldest;
+    pwalk->ibOldest = ibOldest;
+    pwalk->ibWrap = ibWrap;
+    pwalk->ibEnd = ibEnd;
+    pwalk->fWrap = fWrap;
     pwalk->fWrapped = 0;
-    pwalk->fDone = playout->isecOldest < 0 || playout->isecFirstTransient < 0;
-    pwalk->pos = pwalk->fDone ? playout->cbFile : (long)playout->rgsec[playout->isecOldest].ibStart;
+    pwalk->fDone = 0;
 }
 
-int FNextRingRecord(STREAM* pstream, LOGLAYOUT const* playout, RINGWALK* pwalk, long* ppos, int* pcb)
+void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)
+{
+    if (playout->isecOldest < 0 || playout->isecFirstTransient < 0) {
+        BeginRingWalk(playout->cbFile, playout->cbFile, playout->cbFile, 0, pwalk);
+        pwalk->fDone = 1;
+        return;
+    }
+    BeginRingWalk((long)playout->rgsec[playout->isecOldest].ibStart,
+                  (long)playout->rgsec[playout->isecFirstTransient].ibStart, playout->cbFile, 1, pwalk);
+}
+
+int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
 {
     while (!pwalk->fDone) {
         long pos = pwalk->pos;
         int cb = 0;
-        if (FScanToRecord(pstream, &pos, playout->cbFile, &cb)) {
-            if (pwalk->fWrapped && pos >= playout->rgsec[playout->isecOldest].ibStart)
+        if (FScanToRecord(pstream, &pos, pwalk->ibEnd, &cb)) {
+            // Back at (or, after damaged bytes, past) the oldest record: the ring has been read once.
+            if (pwalk->fWrapped && pos >= pwalk->ibOldest)
                 break;
             pwalk->pos = pos + (cb > 0 ? cb : 1);
             *ppos = pos;
             *pcb = cb;
             return 1;
         }
-        if (pwalk->fWrapped)
+        if (pwalk->fWrapped || !pwalk->fWrap)
             break;
         pwalk->fWrapped = 1;
-        pwalk->pos = (long)playout->rgsec[playout->isecFirstTransient].ibStart;
+        pwalk->pos = pwalk->ibWrap;
     }
     pwalk->fDone = 1;
     return 0;
@@ -290,13 +310,13 @@ void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk)
     pwalk->fDone = ibStart >= ibEnd;
 }
 
-int FNextLinearRecord(STREAM* pstream, LOGLAYOUT const* playout, LINEARWALK* pwalk, long* ppos, int* pcb)
+int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
 {
     if (pwalk->fDone)
         return 0;
     long pos = pwalk->pos;
     int cb = 0;
-    if (!FScanToRecord(pstream, &pos, playout->cbFile, &cb) || pos >= pwalk->ibEnd) {
+    if (!FScanToRecord(pstream, &pos, pstream->CbSize(), &cb) || pos >= pwalk->ibEnd) {
         pwalk->fDone = 1;
         return 0;
     }

@@ -18,7 +18,9 @@ struct SEC {
     int32_t crec;             // 0 marks an unused-bytes entry
 };
 
-// What one call of DecodeVmsFile learns about its log. Lives for one call (static storage).
+struct RUN;
+
+// What the section scan learns about a log; held by the run for the log being decoded.
 struct LOGLAYOUT {
     SEC rgsec[csecMax];
     int csec;
@@ -29,12 +31,12 @@ struct LOGLAYOUT {
     int isecFirstTransient;   // -1: no qualifying transient entry
 };
 
-// Fills *playout from the log: the section scan, the VIN line (unless grfDisplay has
+// Fills prun->layout from the log: the section scan, the VIN line (unless grfDisplay has
 // fdispAggregate), the completed table and, when fPrintContents, the table of contents, all on
-// standard output. Sets s_versFirmware (and, through the VINF records it decodes, s_achVIN and
-// s_pszRoadsterVersion) as a side effect. isecOldest and isecFirstTransient are either both -1 or
-// both valid indices, with rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
-void BuildLogLayout(STREAM* pstream, LOGLAYOUT* playout, int grfDisplay, int fPrintContents);
+// standard output. The VINF records it takes set the run's vehicle information. isecOldest and
+// isecFirstTransient are either both -1 or both valid indices, with
+// rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
+void BuildLogLayout(RUN* prun, STREAM* pstream, int grfDisplay, int fPrintContents);
 
 // The table of contents of a completed table (BuildLogLayout prints it when asked).
 void PrintLogContents(LOGLAYOUT const* playout);
@@ -43,29 +45,36 @@ void PrintLogContents(LOGLAYOUT const* playout);
 // end of the stream) read as zero. 0 when nothing could be read.
 int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh);
 
-// Walk over the transient ring in time order: from rgsec[isecOldest].ibStart to the end of the
-// file, then once more from rgsec[isecFirstTransient].ibStart, stopping before the first record at
-// or beyond rgsec[isecOldest].ibStart. Every transient record is thus visited once. With no
-// qualifying transient section (isecOldest -1) the walk visits nothing.
+// Walk over a ring of records in time order: from ibOldest to ibEnd, then (when it wraps) once more
+// from ibWrap, stopping before the first record at or beyond ibOldest. Every record of the ring is
+// thus visited once. Records are those that start before ibEnd.
 struct RINGWALK {
     long pos;        // where the next search starts
-    int fWrapped;    // the walk has gone past the end of the file and started again
+    long ibOldest;
+    long ibWrap;
+    long ibEnd;
+    int fWrap;       // the ring goes on at ibWrap after ibEnd
+    int fWrapped;    // the walk has gone past ibEnd and started again
     int fDone;
 };
-void BeginRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk);
+void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* pwalk);
+// The log's transient ring: from rgsec[isecOldest].ibStart to the end of the file, then from
+// rgsec[isecFirstTransient].ibStart. With no qualifying transient section (isecOldest -1) the walk
+// visits nothing.
+void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk);
 // The next record of the ring: 1 with its offset and length (as FScanToRecord gives them). 0 once
 // the ring has been walked: the record at which the wrapped walk stops is not reported, and every
 // later call returns 0 too. A caller that needs a step after the last record (the summary's end
 // step) makes it when this returns 0. The stream's position is not kept between calls, so the
 // caller may read and decode records in between.
-int FNextRingRecord(STREAM* pstream, LOGLAYOUT const* playout, RINGWALK* pwalk, long* ppos, int* pcb);
+int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb);
 
 // End (exclusive) of the long-term part: rgsec[isecFirstTransient].ibStart, or the file size when
 // no transient section qualifies.
 long IbEndLongTerm(LOGLAYOUT const* playout);
 
 // Walk over the records from ibStart on, in file order, ending before the first record found at or
-// beyond ibEnd (the scan itself runs to the end of the file, as records may straddle ibEnd). The
+// beyond ibEnd (the scan itself runs to the end of the stream, as records may straddle ibEnd). The
 // long-term part is BeginLinearWalk(0, IbEndLongTerm(playout), ...).
 struct LINEARWALK {
     long pos;
@@ -74,4 +83,4 @@ struct LINEARWALK {
 };
 void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk);
 // The next record: 1 with its offset and length, 0 at the end (and on every later call).
-int FNextLinearRecord(STREAM* pstream, LOGLAYOUT const* playout, LINEARWALK* pwalk, long* ppos, int* pcb);
+int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb);

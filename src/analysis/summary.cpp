@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "analysis/decoder.h"
 #include "records/record.h"
 #include "records/scanner.h"
 #include "records/tagstats.h"
 #include "support/output.h"
 #include "support/timecal.h"
+#include "support/units.h"
 
 namespace {
 
@@ -24,7 +24,6 @@ constexpr uint32_t secEndStep = secChargeGap + 1;   // the end step lies past bo
 constexpr uint32_t secForwardWindow = 300;          // readings this soon after a drive belong to it
 constexpr uint32_t secSegmentGap = 120;             // a charge segment's samples come every minute
 constexpr uint32_t secPerHour = 3600;
-constexpr double kmPerMile = 1.609;
 constexpr double ampsDriveStart = 5.0;              // a standing car drawing this much is driving
 constexpr double degSegmentMinStart = 1000.0;
 constexpr int grfdispListed = fdispList | fdispOffset | fdispRawBytes;
@@ -101,6 +100,8 @@ struct CGSEG {
 };
 
 struct SUMMARY {
+    RUN* prun;
+    DECODE const* pdecode;
     STREAM* pstream;
     LOGLAYOUT const* playout;
     long cbFile;
@@ -108,7 +109,6 @@ struct SUMMARY {
     int fTab;
     int fFiltered;
     int fSegmentDetail;
-    unsigned int grfRt, timestampStart, timestampEnd;
     VLR vlr;
     WALKSUM walk;
     CHARGE charge;
@@ -129,17 +129,17 @@ enum KIND { kindNeither, kindDrive, kindCharge };
 
 double DistOut(SUMMARY const* ps, double miles)
 {
-    return ps->fMetric ? miles * kmPerMile : miles;
+    return DistConvertMiles(miles, ps->fMetric);
 }
 
 const char* SzUnitDist(SUMMARY const* ps)
 {
-    return ps->fMetric ? "km" : "mi";
+    return UnitsDistMiKm(ps->fMetric);
 }
 
 const char* SzUnitSpeed(SUMMARY const* ps)
 {
-    return ps->fMetric ? "kph" : "mph";
+    return UnitsSpeed(ps->fMetric);
 }
 
 // Seconds between two timestamps, 0 unless both are dates.
@@ -224,7 +224,7 @@ void TrackSpans(SUMMARY* ps, uint32_t timestampHeader)
             pw->milesOdoMax = pvlr->milesOdo;
         pw->fOdoEstimated = false;
     }
-    if (FValidTimestamp(timestampHeader, s_timestampLastValid)) {
+    if (FValidTimestamp(timestampHeader, ps->prun->timestampLastValid)) {
         if (pw->timestampMin == 0 || timestampHeader < pw->timestampMin)
             pw->timestampMin = timestampHeader;
         if (timestampHeader > pw->timestampMax)
@@ -611,7 +611,7 @@ void ForwardScan(SUMMARY* ps, STEP const* pstep)
             return;
         if (timestampLast < timestampClose)
             return;
-        ScanRecordFromFile(ps->pstream, pos, (unsigned long)cb, pstep->grfDisplay, pvlr);
+        ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, pstep->grfDisplay, pvlr);
         timestampLast = pvlr->timestamp;
 
         bool const fInWindow = !fSawChargeMinute && pvlr->timestamp >= pd->timestampDriveEnd &&
@@ -702,8 +702,8 @@ void TakeStep(SUMMARY* ps, STEP const* pstep)
         pvlr->grf = 0;
     } else {
         uint32_t timestampAfter = ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u;
-        FPrintNotes(timestampAfter, pstep->timestamp, 0);
-        ScanRecordFromFile(ps->pstream, pstep->pos, (unsigned long)pstep->cb, pstep->grfDisplay, pvlr);
+        FPrintNotes(ps->prun, timestampAfter, pstep->timestamp, 0);
+        ScanRecordFromFile(&ps->prun->scan, ps->pstream, pstep->pos, (unsigned long)pstep->cb, pstep->grfDisplay, pvlr);
         ps->walk.timestampPrev = pvlr->timestamp;
     }
     TrackSpans(ps, pstep->timestamp);
@@ -717,16 +717,16 @@ void TakeStep(SUMMARY* ps, STEP const* pstep)
 void WalkRing(SUMMARY* ps)
 {
     RINGWALK walk;
-    BeginRingWalk(ps->playout, &walk);
+    BeginLogRingWalk(ps->playout, &walk);
     if (walk.fDone)
         return;
     long pos;
     int cb;
-    while (FNextRingRecord(ps->pstream, ps->playout, &walk, &pos, &cb)) {
+    while (FNextRingRecord(ps->pstream, &walk, &pos, &cb)) {
         RH rh;
         FReadRecordHeader(ps->pstream, pos, cb, &rh);
         STEP step = {pos, cb, TimestampFromRh(&rh), 0, rh.rt == rtNil};
-        if (ps->fFiltered && FPassesFilter(step.timestamp, rh.rt, ps->grfRt, ps->timestampStart, ps->timestampEnd))
+        if (ps->fFiltered && FPassesFilter(*ps->pdecode, step.timestamp, rh.rt))
             step.grfDisplay = grfdispListed;
         TakeStep(ps, &step);
         // A record of type 0 ends the walk as the end step would.
@@ -762,8 +762,8 @@ void PrintCapacity(SUMMARY* ps)
     uint32_t timestampCAC = 0;
     long pos;
     int cb;
-    while (FNextLinearRecord(ps->pstream, pl, &walk, &pos, &cb)) {
-        ScanRecordFromFile(ps->pstream, pos, (unsigned long)cb, 0, pvlr);
+    while (FNextLinearRecord(ps->pstream, &walk, &pos, &cb)) {
+        ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, 0, pvlr);
         crec++;
         if (pvlr->grf & fvlrCAC) {
             ahCAC = pvlr->ahCAC;
@@ -776,31 +776,27 @@ void PrintCapacity(SUMMARY* ps)
     }
 }
 
-SUMMARY s_summary;   // the VLR and session state of one summary; static to keep the stack small
-
 }  // namespace
 
-void RunSessionSummary(const char* pszPath, STREAM* pstream, LOGLAYOUT const* playout, int fVerbose,
-                       int fChargeDetail, int grfDisplay, unsigned int grfRt, unsigned int timestampStart,
-                       unsigned int timestampEnd)
+void RunSessionSummary(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
-    SUMMARY* ps = &s_summary;
+    SUMMARY summary;
+    SUMMARY* ps = &summary;
+    ps->prun = prun;
+    ps->pdecode = &decode;
     ps->pstream = pstream;
-    ps->playout = playout;
+    ps->playout = &prun->layout;
     ps->cbFile = pstream->CbSize();
-    ps->fMetric = (grfDisplay & fdispMetric) != 0;
-    ps->fTab = (grfDisplay & fdispTab) != 0;
-    ps->fFiltered = grfRt != 0 || timestampStart != 0 || timestampEnd != 0;
-    ps->fSegmentDetail = fChargeDetail && ps->fFiltered;
-    ps->grfRt = grfRt;
-    ps->timestampStart = timestampStart;
-    ps->timestampEnd = timestampEnd;
+    ps->fMetric = (decode.grfDisplay & fdispMetric) != 0;
+    ps->fTab = (decode.grfDisplay & fdispTab) != 0;
+    ps->fFiltered = decode.grfRt != 0 || decode.timestampStart != 0 || decode.timestampEnd != 0;
+    ps->fSegmentDetail = decode.fChargeDetail && ps->fFiltered;
     InitSummary(ps);
 
     PrintSummaryHeader(ps);
     WalkRing(ps);
-    PrintTotals(ps, pszPath);
-    if (fVerbose)
-        PrintTagStats("Transient Record Stats");
+    PrintTotals(ps, decode.pszPath);
+    if (decode.fVerbose)
+        PrintTagStats(&prun->scan.tags, "Transient Record Stats");
     PrintCapacity(ps);
 }

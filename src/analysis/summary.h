@@ -2,8 +2,7 @@
 // and the approximate capacity from the long-term part.
 #pragma once
 
-#include "analysis/sections.h"
+#include "analysis/run.h"
 
-void RunSessionSummary(const char* pszPath, STREAM* pstream, LOGLAYOUT const* playout, int fVerbose,
-                       int fChargeDetail, int grfDisplay, unsigned int grfRt, unsigned int timestampStart,
-                       unsigned int timestampEnd);
+// The summary of the log whose layout the run holds (BuildLogLayout has run on pstream).
+void RunSessionSummary(RUN* prun, STREAM* pstream, DECODE const& decode);

@@ -5,39 +5,56 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "support/fatal.h"
 #include "support/timecal.h"
 
-// Zero-initialised and in .bss: the transient array (several hundred megabytes) costs resident
-// memory only for the pages that samples are written to, so nothing may sweep over all of it.
-DataPoint g_rgDP1[cDP1Max];
-int g_cDP1;
-DataPoint g_rgDP2[cDP2Max];
-int g_cDP2;
-char g_achVIN[18];
-
-constexpr int cchVIN = 17;
-// Transient types kept: VINF, IDLE, C1MA, DR1M, D10M, C1MB.
-constexpr uint32_t grfRtTransientKept = 0x1001982;
 // Below this line voltage the car charges on a split-phase supply and reports twice the amps.
 constexpr double voltsHighLine = 180.0;
 
-// -k mark: while non-zero, long-term records are dropped until one carries exactly this time.
-static unsigned int s_timestampFirstValid;
-// The newest credible time of the log being decoded, as main handed it in (main's own variable
-// of the same role is a different object).
-static unsigned int s_timestampLastValidStudy;
+// Room for this many more samples at first; then the arrays double. Growing a large block moves
+// its pages rather than copying them, so the peak stays near what the samples fill.
+constexpr int cdpGrowFirst = 4096;
 
-void BeginAggregrateSection(SECT, unsigned int timestampFirstValid, unsigned int timestampLastValid)
+DPARRAY::~DPARRAY()
 {
-    s_timestampFirstValid = timestampFirstValid;
-    s_timestampLastValidStudy = timestampLastValid;
+    free(rg);
 }
 
-unsigned int TimestampLastValidBattery()
+// Makes room for one more sample; false when the array is at its capacity.
+static bool FRoomForOne(DPARRAY* parr, int cMax)
 {
-    return s_timestampLastValidStudy;
+    if (parr->c < parr->cAlloc)
+        return true;
+    if (parr->cAlloc >= cMax)
+        return false;
+    long long cNew = parr->cAlloc == 0 ? cdpGrowFirst : 2LL * parr->cAlloc;
+    if (cNew > cMax)
+        cNew = cMax;
+    void* pv = realloc(parr->rg, (size_t)cNew * sizeof(DataPoint));
+    if (!pv)
+        GiveUsageAndExit("out of memory");
+    parr->rg = (DataPoint*)pv;
+    parr->cAlloc = (int)cNew;
+    return true;
+}
+
+void InitStudy(STUDY* pstudy)
+{
+    pstudy->dp1.c = 0;
+    pstudy->dp2.c = 0;
+    memset(pstudy->achVIN, 0, sizeof pstudy->achVIN);
+    pstudy->timestampFirstValid = 0;
+    pstudy->timestampLastValid = 0;
+    pstudy->grfRtTransientKept = GrfRtOfSelection(fselBattery);
+}
+
+void BeginAggregrateSection(STUDY* pstudy, SECT, unsigned int timestampFirstValid, unsigned int timestampLastValid)
+{
+    pstudy->timestampFirstValid = timestampFirstValid;
+    pstudy->timestampLastValid = timestampLastValid;
 }
 
 static int IntTruncFromDouble(double d)
@@ -97,68 +114,66 @@ static void PrintVinLine(const char* pszFormat, int cWidths, const char* psz1, c
     std::printf(achFormat, psz1, psz2);
 }
 
-static void CheckVehicleInfo(VLR const* pvlr)
+static void CheckVehicleInfo(STUDY* pstudy, VLR const* pvlr)
 {
-    if (g_achVIN[0] == 0) {
-        std::memcpy(g_achVIN, pvlr->achVIN, cchVIN);
-        g_achVIN[cchVIN] = 0;
-        PrintVinLine("VIN: %%.%ds\n", 1, g_achVIN, nullptr);
-    } else if (std::strncmp(g_achVIN, pvlr->achVIN, cchVIN) != 0) {
-        PrintVinLine("mismatched VINs: %%.%ds and %%.%ds\n", 2, g_achVIN, pvlr->achVIN);
-        std::memcpy(g_achVIN, pvlr->achVIN, cchVIN);
-        g_achVIN[cchVIN] = 0;
+    if (pstudy->achVIN[0] == 0) {
+        std::memcpy(pstudy->achVIN, pvlr->achVIN, cchVIN);
+        pstudy->achVIN[cchVIN] = 0;
+        PrintVinLine("VIN: %%.%ds\n", 1, pstudy->achVIN, nullptr);
+    } else if (std::strncmp(pstudy->achVIN, pvlr->achVIN, cchVIN) != 0) {
+        PrintVinLine("mismatched VINs: %%.%ds and %%.%ds\n", 2, pstudy->achVIN, pvlr->achVIN);
+        std::memcpy(pstudy->achVIN, pvlr->achVIN, cchVIN);
+        pstudy->achVIN[cchVIN] = 0;
     }
 }
 
-static int FKeepInTransient(int rt)
+static int FKeepInTransient(STUDY const* pstudy, int rt)
 {
-    return rt >= 0 && rt < 32 && ((grfRtTransientKept >> rt) & 1);
+    return rt >= 0 && rt < 32 && ((pstudy->grfRtTransientKept >> rt) & 1);
 }
 
-void AggregateVlr(VLR* pvlr)
+void AggregateVlr(void* pvStudy, VLR* pvlr)
 {
-    if (pvlr->sect == sectLongTerm && s_timestampFirstValid != 0) {
-        if (pvlr->timestamp != s_timestampFirstValid)
+    STUDY* pstudy = (STUDY*)pvStudy;
+    if (pvlr->sect == sectLongTerm && pstudy->timestampFirstValid != 0) {
+        if (pvlr->timestamp != pstudy->timestampFirstValid)
             return;
-        s_timestampFirstValid = 0;
+        pstudy->timestampFirstValid = 0;
     }
 
     DataPoint dp;
     FillDataPoint(pvlr, &dp);
 
-    if (!FValidTimestamp(pvlr->timestamp, s_timestampLastValidStudy))
+    if (!FValidTimestamp(pvlr->timestamp, pstudy->timestampLastValid))
         return;
 
     if (pvlr->rt == rtVINF) {
-        CheckVehicleInfo(pvlr);
+        CheckVehicleInfo(pstudy, pvlr);
         dp.versFirmware = pvlr->versFirmware;
     }
 
-    DataPoint* rg;
-    int* pc;
+    DPARRAY* parr;
     int cMax;
     const char* pszFull;
     if (pvlr->sect == sectLongTerm) {
         if (pvlr->rt != rtDAY && pvlr->rt != rtVINF)
             return;
-        rg = g_rgDP1;
-        pc = &g_cDP1;
+        parr = &pstudy->dp1;
         cMax = cDP1Max;
         pszFull = "L drop %s %s\n";
     } else {
-        if (!FKeepInTransient(pvlr->rt))
+        if (!FKeepInTransient(pstudy, pvlr->rt))
             return;
-        rg = g_rgDP2;
-        pc = &g_cDP2;
+        parr = &pstudy->dp2;
         cMax = cDP2Max;
         pszFull = "T skip %s %s\n";
     }
 
-    int c = *pc;
+    int c = parr->c;
     // Out of order is checked before full, so a full array drops old records without a word.
-    if (c > 0 && rg[c - 1].timestamp > dp.timestamp)
+    if (c > 0 && parr->rg[c - 1].timestamp > dp.timestamp)
         return;
-    if (c >= cMax) {
+    if (!FRoomForOne(parr, cMax)) {
         // The date text is only ever needed here, so it is formatted here rather than per record.
         char achDate[20];
         DateFromTimestamp(pvlr->timestamp, achDate, sizeof(achDate));
@@ -166,18 +181,6 @@ void AggregateVlr(VLR* pvlr)
         std::printf(pszFull, achDate, pszCode ? pszCode : "");
         return;
     }
-    rg[c] = dp;
-    *pc = c + 1;
-}
-
-void ResetCollection()
-{
-    // Clear only what was used: sweeping the whole transient array would make all of it resident.
-    std::memset(g_rgDP1, 0, sizeof(DataPoint) * static_cast<size_t>(g_cDP1));
-    std::memset(g_rgDP2, 0, sizeof(DataPoint) * static_cast<size_t>(g_cDP2));
-    g_cDP1 = 0;
-    g_cDP2 = 0;
-    std::memset(g_achVIN, 0, sizeof(g_achVIN));
-    s_timestampFirstValid = 0;
-    s_timestampLastValidStudy = 0;
+    parr->rg[c] = dp;
+    parr->c = c + 1;
 }

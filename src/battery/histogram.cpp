@@ -5,15 +5,11 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
+#include "battery/reportformat.h"
 #include "support/timecal.h"
 
-constexpr int cHistAmps = 500;
-constexpr int cHistSOC = 101;
-constexpr int cHistTempMax = 200;
-constexpr int cHistMilesOdo = 500;
-constexpr int cHistDailyMiles = 1000;
-constexpr int cHistDays = 7300;
 
 constexpr int64_t secDay = 86400;
 constexpr int64_t secHour = 3600;
@@ -23,34 +19,6 @@ constexpr int secGapTransient = 7200;
 constexpr int64_t secGapInHoursMax = 259200;
 // The last second of the day table: 7,300 days after the first valid time.
 constexpr int64_t secDayOffsetMax = cHistDays * secDay - 1;
-
-static int rgHistAmps[cHistAmps];
-static int rgHistSOC[cHistSOC];
-static int rgHistTempMax[cHistTempMax];
-static int rgHistMilesOdo[cHistMilesOdo];
-static int rgHistDailyMiles[cHistDailyMiles];
-static int rgHistDays[cHistDays];
-
-static int nMilesOdoMax;
-static int nTimeStampMin;
-static int nTimeStampMax;
-static int nTimeStampMin2;
-static int nTimeStampMax2;
-
-void ResetData()
-{
-    for (int& n : rgHistAmps) n = 0;
-    for (int& n : rgHistSOC) n = 0;
-    for (int& n : rgHistTempMax) n = 0;
-    for (int& n : rgHistMilesOdo) n = 0;
-    for (int& n : rgHistDailyMiles) n = 0;
-    for (int& n : rgHistDays) n = 0;
-    nMilesOdoMax = 0;
-    nTimeStampMin = 0;
-    nTimeStampMax = 0;
-    nTimeStampMin2 = 0;
-    nTimeStampMax2 = 0;
-}
 
 static const char* SzDate(int timestamp, char* buf, int cb)
 {
@@ -107,37 +75,37 @@ static void CarryReadings(PASS* ppass, DataPoint const* pdp)
     if (pdp->milesOdo != 0) ppass->milesOdo = pdp->milesOdo;
 }
 
-static int FValidSampleTime(int timestamp)
+static int FValidSampleTime(HISTOGRAMS* phist, int timestamp)
 {
-    if (nTimeStampMax == 0 && FValidTimestamp(static_cast<unsigned int>(timestamp), TimestampLastValidBattery()))
-        nTimeStampMax = timestamp;
-    return FValidTimestamp(static_cast<unsigned int>(timestamp), static_cast<unsigned int>(nTimeStampMax));
+    if (phist->nTimeStampMax == 0 && FValidTimestamp(static_cast<unsigned int>(timestamp), phist->timestampLastValid))
+        phist->nTimeStampMax = timestamp;
+    return FValidTimestamp(static_cast<unsigned int>(timestamp), static_cast<unsigned int>(phist->nTimeStampMax));
 }
 
-static void AddValidTime(PASS const* ppass, int timestamp)
+static void AddValidTime(HISTOGRAMS* phist, PASS const* ppass, int timestamp)
 {
-    if (nTimeStampMin == 0) {
-        nTimeStampMin = timestamp;
-    } else if (timestamp < nTimeStampMin) {
+    if (phist->nTimeStampMin == 0) {
+        phist->nTimeStampMin = timestamp;
+    } else if (timestamp < phist->nTimeStampMin) {
         char achDate[20];
         char achMin[20];
         std::printf("'%s'", SzDate(timestamp, achDate, sizeof(achDate)));
-        std::printf(" is less than minimum set date '%s'\n", SzDate(nTimeStampMin, achMin, sizeof(achMin)));
+        std::printf(" is less than minimum set date '%s'\n", SzDate(phist->nTimeStampMin, achMin, sizeof(achMin)));
     }
-    if (timestamp > nTimeStampMax)
-        nTimeStampMax = timestamp;
+    if (timestamp > phist->nTimeStampMax)
+        phist->nTimeStampMax = timestamp;
     if (ppass->fLongTerm)
         return;
 
     // Division truncates toward zero, so up to a day before the first time still lands on day 0;
     // anything earlier has no day in the table.
-    int64_t secOffset = static_cast<int64_t>(timestamp) - nTimeStampMin;
+    int64_t secOffset = static_cast<int64_t>(timestamp) - phist->nTimeStampMin;
     if (secOffset > -secDay && secOffset <= secDayOffsetMax)
-        rgHistDays[secOffset / secDay] += 1;
-    if (nTimeStampMin2 == 0)
-        nTimeStampMin2 = timestamp;
-    if (timestamp > nTimeStampMax2)
-        nTimeStampMax2 = timestamp;
+        phist->rgHistDays[secOffset / secDay] += 1;
+    if (phist->nTimeStampMin2 == 0)
+        phist->nTimeStampMin2 = timestamp;
+    if (timestamp > phist->nTimeStampMax2)
+        phist->nTimeStampMax2 = timestamp;
 }
 
 // The sample's date for a message, formatted on first use: most samples print nothing, and
@@ -154,20 +122,20 @@ static const char* SzLazyDate(LAZYDATE* pld)
     return pld->ach;
 }
 
-static void CountTransientSample(PASS const* ppass, DataPoint const* pdp, int weight)
+static void CountTransientSample(HISTOGRAMS* phist, PASS const* ppass, DataPoint const* pdp, int weight)
 {
     LAZYDATE ld{pdp->timestamp, {}};
     if (pdp->ampsCharge != 0) {
         if (pdp->ampsCharge < 0 || pdp->ampsCharge >= cHistAmps)
             std::printf("%s: amps value '%d' out of range\n", SzLazyDate(&ld), pdp->ampsCharge);
         else
-            AddWeight(&rgHistAmps[pdp->ampsCharge], weight);
+            AddWeight(&phist->rgHistAmps[pdp->ampsCharge], weight);
     }
     if (ppass->pctSOC != 0) {
         if (ppass->pctSOC < 0 || ppass->pctSOC >= cHistSOC)
             std::printf("%s: SOC value '%d' out of range\n", SzLazyDate(&ld), ppass->pctSOC);
         else
-            AddWeight(&rgHistSOC[ppass->pctSOC], weight);
+            AddWeight(&phist->rgHistSOC[ppass->pctSOC], weight);
     }
     if (ppass->degESSMin >= cHistTempMax)
         std::printf("%s: minimum temperature '%d' out of range\n", SzLazyDate(&ld), ppass->degESSMin);
@@ -175,11 +143,11 @@ static void CountTransientSample(PASS const* ppass, DataPoint const* pdp, int we
         if (ppass->degESSMax < 0 || ppass->degESSMax >= cHistTempMax)
             std::printf("%s: maximum temperature '%d' out of range\n", SzLazyDate(&ld), ppass->degESSMax);
         else
-            AddWeight(&rgHistTempMax[ppass->degESSMax], weight);
+            AddWeight(&phist->rgHistTempMax[ppass->degESSMax], weight);
     }
 }
 
-static void CountLongTermSample(PASS* ppass, DataPoint const* pdp, int weight)
+static void CountLongTermSample(HISTOGRAMS* phist, PASS* ppass, DataPoint const* pdp, int weight)
 {
     if (ppass->milesOdo != 0) {
         int kmiles = ppass->milesOdo / 1000;
@@ -188,7 +156,7 @@ static void CountLongTermSample(PASS* ppass, DataPoint const* pdp, int weight)
             std::printf("%s: kMiles value '%d' out of range\n", SzDate(pdp->timestamp, achDate, sizeof(achDate)),
                         kmiles);
         } else {
-            AddWeight(&rgHistMilesOdo[kmiles], weight);
+            AddWeight(&phist->rgHistMilesOdo[kmiles], weight);
         }
     }
     if (ppass->fMilesOdoPrev) {
@@ -197,13 +165,13 @@ static void CountLongTermSample(PASS* ppass, DataPoint const* pdp, int weight)
         if (miles >= cHistDailyMiles)
             miles = cHistDailyMiles - 1;
         if (miles >= 0)
-            rgHistDailyMiles[miles] += 1;
+            phist->rgHistDailyMiles[miles] += 1;
     }
     ppass->fMilesOdoPrev = 1;
     ppass->milesOdoPrev = ppass->milesOdo;
 }
 
-void ProcessData(DataPoint* rg, int c, SECT sect)
+void ProcessData(HISTOGRAMS* phist, DataPoint const* rg, int c, SECT sect)
 {
     PASS pass{};
     pass.fLongTerm = sect == sectLongTerm;
@@ -213,21 +181,21 @@ void ProcessData(DataPoint* rg, int c, SECT sect)
         int weight = WeightOfSample(&pass, pdp, i == 0);
         pass.timestampPrev = pdp->timestamp;
         CarryReadings(&pass, pdp);
-        if (pass.milesOdo > nMilesOdoMax)
-            nMilesOdoMax = pass.milesOdo;
-        if (FValidSampleTime(pdp->timestamp))
-            AddValidTime(&pass, pdp->timestamp);
+        if (pass.milesOdo > phist->nMilesOdoMax)
+            phist->nMilesOdoMax = pass.milesOdo;
+        if (FValidSampleTime(phist, pdp->timestamp))
+            AddValidTime(phist, &pass, pdp->timestamp);
         if (pass.fLongTerm)
-            CountLongTermSample(&pass, pdp, weight);
+            CountLongTermSample(phist, &pass, pdp, weight);
         else
-            CountTransientSample(&pass, pdp, weight);
+            CountTransientSample(phist, &pass, pdp, weight);
     }
 }
 
-void PrintHistogram(const char* title, const char* unit, int* rg, int c, int fTrim)
+void PrintHistogram(const char* title, const char* unit, int const* rg, int c, int fTrim)
 {
-    std::printf("------, -------\n");
-    std::printf("%s, %s\n", title, unit);
+    std::printf("%s\n", szReportHistHeader);
+    std::printf(szReportHistTitleFormat, title, unit);
     if (c <= 0)
         return;
     int iLast = 0;
@@ -236,23 +204,23 @@ void PrintHistogram(const char* title, const char* unit, int* rg, int c, int fTr
             iLast = j;
     for (int j = 0; j < c; j++)
         if (rg[j] != 0 || (fTrim && j < iLast))
-            std::printf("%d, %d\n", j, rg[j]);
+            std::printf(szReportHistRowFormat, j, rg[j]);
 }
 
-void PrintPermanentData(DataPoint* rg, int c)
+void PrintPermanentData(DataPoint const* rg, int c)
 {
-    std::printf("--------------\n");
-    std::printf("timestamp, brickahmin, brickahave, bricknumber, CAC\n");
+    std::printf("%s\n", szReportTableRule);
+    std::printf("%s\n", szReportCapHeading);
     char achDate[20];
     for (int i = 0; i < c; i++) {
         DataPoint const* pdp = &rg[i];
         if (pdp->rt != rtDAY)
             continue;
-        std::printf("%s, %.2f, %.2f, %d, %.2f\n", SzDate(pdp->timestamp, achDate, sizeof(achDate)),
+        std::printf(szReportCapRowFormat, SzDate(pdp->timestamp, achDate, sizeof(achDate)),
                     pdp->ahBrickMin, pdp->ahBrickAve, pdp->iBrickAhMin, pdp->ahCAC);
     }
-    std::printf("--------------\n");
-    std::printf("timestamp, firmware version\n");
+    std::printf("%s\n", szReportTableRule);
+    std::printf("%s\n", szReportFwHeading);
     unsigned int versPrev = 0;
     for (int i = 0; i < c; i++) {
         DataPoint const* pdp = &rg[i];
@@ -261,14 +229,14 @@ void PrintPermanentData(DataPoint* rg, int c)
         versPrev = pdp->versFirmware;
         char achVersion[64];
         FormatFirmwareVersion(pdp->versFirmware, achVersion, sizeof(achVersion));
-        std::printf("%s, %s\n", SzDate(pdp->timestamp, achDate, sizeof(achDate)), achVersion);
+        std::printf(szReportFwRowFormat, SzDate(pdp->timestamp, achDate, sizeof(achDate)), achVersion);
     }
 }
 
-static int CDaysOfDetail()
+static int CDaysOfDetail(HISTOGRAMS const* phist)
 {
     int cDays = 0;
-    for (int n : rgHistDays)
+    for (int n : phist->rgHistDays)
         if (n != 0)
             cDays++;
     return cDays;
@@ -279,29 +247,32 @@ static void PrintTimestampRange(const char* pszWhich, int timestampMin, int time
     char achMin[20];
     char achMax[20];
     int cDays = static_cast<int>((static_cast<int64_t>(timestampMax) - timestampMin) / secDay);
-    std::printf("%s Timestamp from %s to %s; %d days\n", pszWhich, SzDate(timestampMin, achMin, sizeof(achMin)),
+    std::printf(szReportSpanFormat, pszWhich, SzDate(timestampMin, achMin, sizeof(achMin)),
                 SzDate(timestampMax, achMax, sizeof(achMax)), cDays);
 }
 
-void PrintData()
+void PrintData(HISTOGRAMS const* phist, STUDY const* pstudy)
 {
-    PrintHistogram("charging amps", "seconds", rgHistAmps, cHistAmps, 1);
-    PrintHistogram("soc range %", "seconds", rgHistSOC, cHistSOC, 1);
-    PrintHistogram("temp C", "seconds", rgHistTempMax, cHistTempMax, 1);
-    PrintHistogram("kmiles", "seconds", rgHistMilesOdo, cHistMilesOdo, 1);
-    PrintHistogram("milesperday", "count", rgHistDailyMiles, cHistDailyMiles, 1);
-    PrintPermanentData(g_rgDP1, g_cDP1);
-    PrintTimestampRange("Daily", nTimeStampMin, nTimeStampMax);
-    PrintTimestampRange("Detail", nTimeStampMin2, nTimeStampMax2);
-    std::printf("Days of detail: %d, odomoter max: %d\n", CDaysOfDetail(), nMilesOdoMax);
+    PrintHistogram(szReportHistAmps, szReportUnitSeconds, phist->rgHistAmps, cHistAmps, 1);
+    PrintHistogram(szReportHistSOC, szReportUnitSeconds, phist->rgHistSOC, cHistSOC, 1);
+    PrintHistogram(szReportHistTemp, szReportUnitSeconds, phist->rgHistTempMax, cHistTempMax, 1);
+    PrintHistogram(szReportHistKmiles, szReportUnitSeconds, phist->rgHistMilesOdo, cHistMilesOdo, 1);
+    PrintHistogram(szReportHistMilesPerDay, szReportUnitCount, phist->rgHistDailyMiles, cHistDailyMiles, 1);
+    PrintPermanentData(pstudy->dp1.rg, pstudy->dp1.c);
+    PrintTimestampRange(szReportSpanDaily, phist->nTimeStampMin, phist->nTimeStampMax);
+    PrintTimestampRange(szReportSpanDetail, phist->nTimeStampMin2, phist->nTimeStampMax2);
+    std::printf(szReportDetailFormat, CDaysOfDetail(phist), phist->nMilesOdoMax);
 }
 
-void ProcessAllData()
+void ProcessAllData(STUDY const* pstudy)
 {
-    ResetData();
-    std::fprintf(stderr, "Process %d long-term records...\n", g_cDP1);
-    ProcessData(g_rgDP1, g_cDP1, sectLongTerm);
-    std::fprintf(stderr, "Process %d detail records...\n", g_cDP2);
-    ProcessData(g_rgDP2, g_cDP2, sectTransient);
-    PrintData();
+    // About 40 KB of tables: on the heap rather than the stack of whoever asks for the report.
+    std::unique_ptr<HISTOGRAMS> phistOwned = std::make_unique<HISTOGRAMS>();
+    HISTOGRAMS* phist = phistOwned.get();
+    phist->timestampLastValid = pstudy->timestampLastValid;
+    std::fprintf(stderr, "Process %d long-term records...\n", pstudy->dp1.c);
+    ProcessData(phist, pstudy->dp1.rg, pstudy->dp1.c, sectLongTerm);
+    std::fprintf(stderr, "Process %d detail records...\n", pstudy->dp2.c);
+    ProcessData(phist, pstudy->dp2.rg, pstudy->dp2.c, sectTransient);
+    PrintData(phist, pstudy);
 }

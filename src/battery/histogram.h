@@ -3,9 +3,32 @@
 
 #include "battery/collect.h"
 
-void ProcessAllData();
-void ProcessData(DataPoint* rg, int c, SECT sect);
-void PrintData();
-void PrintPermanentData(DataPoint* rg, int c);
-void PrintHistogram(const char* title, const char* unit, int* rg, int c, int fTrim);
-void ResetData();
+constexpr int cHistAmps = 500;
+constexpr int cHistSOC = 101;
+constexpr int cHistTempMax = 200;
+constexpr int cHistMilesOdo = 500;
+constexpr int cHistDailyMiles = 1000;
+constexpr int cHistDays = 7300;
+
+// What the passes over the samples build for the report; zero-initialised ({}) before the first pass.
+struct HISTOGRAMS {
+    int rgHistAmps[cHistAmps];
+    int rgHistSOC[cHistSOC];
+    int rgHistTempMax[cHistTempMax];
+    int rgHistMilesOdo[cHistMilesOdo];
+    int rgHistDailyMiles[cHistDailyMiles];
+    int rgHistDays[cHistDays];
+    int nMilesOdoMax;
+    int nTimeStampMin;
+    int nTimeStampMax;
+    int nTimeStampMin2;
+    int nTimeStampMax2;
+    unsigned int timestampLastValid;   // the newest credible time of the last log collected
+};
+
+// The whole report of the study: both passes, then every table, on standard output.
+void ProcessAllData(STUDY const* pstudy);
+void ProcessData(HISTOGRAMS* phist, DataPoint const* rg, int c, SECT sect);
+void PrintData(HISTOGRAMS const* phist, STUDY const* pstudy);
+void PrintPermanentData(DataPoint const* rg, int c);
+void PrintHistogram(const char* title, const char* unit, int const* rg, int c, int fTrim);

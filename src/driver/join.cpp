@@ -9,11 +9,13 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
+#include <memory>
+#include <new>
 
-#include "driver/options.h"
+#include "support/fatal.h"
 #include "records/scanner.h"
 #include "support/heapsort.h"
+#include "support/outfile.h"
 #include "support/timecal.h"
 
 namespace {
@@ -36,257 +38,187 @@ uint64_t TimestampBound(LSTAT const* plstat, uint32_t secWindow)
     return timestampMax == 0 ? timestampErased : (uint64_t)timestampMax + secWindow;
 }
 
-// Reads a record's header; bytes past a short record read as zero.
-RH ReadHeader(STREAM* pstream, long pos, int cb)
+bool FUsedUp(JOININ* pin)
 {
-    RH rh;
-    memset(&rh, 0, sizeof rh);
-    pstream->FSetPos(pos);
-    pstream->FReadBytes(cb < cbRecordHeader ? cb : cbRecordHeader, &rh);
-    return rh;
-}
-
-bool FUsedUp(LSTAT* plstat)
-{
-    plstat->timestampCur = timestampErased;
-    plstat->cbCur = 0;
+    pin->timestampCur = timestampErased;
+    pin->cbCur = 0;
     return false;
 }
 
-// Loads the first record at or after pos within the transient part; false when there is none.
-bool FLoadRecordAt(LSTAT* plstat, long pos)
+// Takes the record at pos as the input's current one.
+bool FLoadRecord(JOININ* pin, long pos, int cb)
 {
-    int cb;
-    if (!FScanToRecord(plstat->pstream, &pos, (long)plstat->lspanTransient.ibEnd, &cb))
-        return FUsedUp(plstat);
-    plstat->ibCur = pos;
-    plstat->cbCur = cb;
-    memset(plstat->rgbRec, 0, sizeof plstat->rgbRec);
-    plstat->pstream->FSetPos(pos);
-    plstat->pstream->FReadBytes(cb, plstat->rgbRec);
-    plstat->timestampCur = TimestampFromRh((RH const*)plstat->rgbRec);
+    pin->ibCur = pos;
+    pin->cbCur = cb;
+    memset(pin->rgbRec, 0, sizeof pin->rgbRec);
+    pin->pstream->FSetPos(pos);
+    pin->pstream->FReadBytes(cb, pin->rgbRec);
+    pin->timestampCur = TimestampFromRh((RH const*)pin->rgbRec);
     return true;
 }
 
-void Advance(LSTAT* plstat)
+void Advance(JOININ* pin)
 {
-    if (!_FReadNextRecordLstat(plstat)) {
-        printf("%s finished\n", plstat->pszName);
-        plstat->fFinished = true;
+    if (!_FReadNextRecordLstat(pin)) {
+        printf("%s finished\n", pin->pszName);
+        pin->fFinished = true;
     }
 }
 
-bool FSkipCurrent(LSTAT const* plstat)
+bool FSkipCurrent(JOININ const* pin)
 {
-    return !FValidJoinTimestamp(plstat->timestampCur) ||
-           plstat->timestampCur >= TimestampBound(plstat, secMergeWindow);
+    return !FValidJoinTimestamp(pin->timestampCur) ||
+           pin->timestampCur >= TimestampBound(&pin->lstat, secMergeWindow);
 }
 
 // A record that is passed over must not hold its input back until the other inputs are used up:
 // its later records would then come out of time order.
-void SkipAhead(LSTAT* plstat)
+void SkipAhead(SCANSTATE* pscan, JOININ* pin)
 {
-    while (!plstat->fFinished && FSkipCurrent(plstat)) {
-        printf("Skip: %s ", plstat->pszName);
-        ScanRecord(plstat->rgbRec, plstat->cbCur, grfdispShowRecord, nullptr);
-        Advance(plstat);
+    while (!pin->fFinished && FSkipCurrent(pin)) {
+        printf("Skip: %s ", pin->pszName);
+        ScanRecord(pscan, pin->rgbRec, pin->cbCur, grfdispShowRecord, nullptr);
+        Advance(pin);
     }
 }
 
-void PrintPreview(LSTAT* rglstat, int clstat)
+// How many of the input's records would raise the newest time taken so far, over its ring from the
+// oldest record: to the end of the file, then from the start of the transient part up to the oldest
+// record again.
+int CPreviewUsed(JOININ const* pin, uint32_t* ptimestampHigh)
+{
+    LSTAT const* plstat = &pin->lstat;
+    STREAM* pstream = pin->pstream;
+    int cused = 0;
+    uint64_t bound = TimestampBound(plstat, secPreviewWindow);
+    RINGWALK walk;
+    BeginRingWalk((long)plstat->ibOldest, (long)plstat->lspanTransient.ibStart, pstream->CbSize(), 1, &walk);
+    long pos;
+    int cb;
+    while (FNextRingRecord(pstream, &walk, &pos, &cb)) {
+        RH rh;
+        FReadRecordHeader(pstream, pos, cb, &rh);
+        uint32_t ts = TimestampFromRh(&rh);
+        if (ts > *ptimestampHigh && ts != timestampErased && ts < bound) {
+            *ptimestampHigh = ts;
+            cused++;
+        }
+    }
+    return cused;
+}
+
+void PrintPreview(JOININ const* rgin, int cin)
 {
     uint32_t timestampHigh = timestampEpoch2001;
-    for (int i = 0; i < clstat; i++) {
-        LSTAT* plstat = &rglstat[i];
-        STREAM* pstream = plstat->pstream;
+    for (int i = 0; i < cin; i++) {
+        LSTAT const* plstat = &rgin[i].lstat;
         char szMin[20], szMax[20], szHigh[20];
         printf("%s - %s %08lX %08lX %s\n", DateFromTimestamp(plstat->lspanTransient.timestampMin, szMin, 20),
                DateFromTimestamp(plstat->lspanTransient.timestampMax, szMax, 20),
-               (unsigned long)plstat->lspanTransient.ibStart, (unsigned long)plstat->ibOldest, plstat->pszName);
-
-        int cused = 0;
-        uint64_t bound = TimestampBound(plstat, secPreviewWindow);
-        auto count = [&](long pos, int cb) {
-            RH rh = ReadHeader(pstream, pos, cb);
-            uint32_t ts = TimestampFromRh(&rh);
-            if (ts > timestampHigh && ts != timestampErased && ts < bound) {
-                timestampHigh = ts;
-                cused++;
-            }
-        };
-        long cbSize = pstream->CbSize();
-        long pos = (long)plstat->ibOldest;
-        int cb;
-        while (pos < cbSize && FScanToRecord(pstream, &pos, cbSize, &cb)) {
-            count(pos, cb);
-            pos += cb;
-        }
-        pos = (long)plstat->lspanTransient.ibStart;
-        while (pos < plstat->ibOldest && FScanToRecord(pstream, &pos, cbSize, &cb) && pos < plstat->ibOldest) {
-            count(pos, cb);
-            pos += cb;
-        }
+               (unsigned long)plstat->lspanTransient.ibStart, (unsigned long)plstat->ibOldest, rgin[i].pszName);
+        int cused = CPreviewUsed(&rgin[i], &timestampHigh);
         printf("\tused %d records, up to %s\n", cused, DateFromTimestamp(timestampHigh, szHigh, 20));
     }
 }
 
 // The inputs stay mapped while the output is written: writing over one of them would destroy it.
-void RefuseOutputThatIsAnInput(LSTAT const* rglstat, int clstat, const char* pszOutput)
+void RefuseOutputThatIsAnInput(JOININ const* rgin, int cin, const char* pszOutput)
 {
     struct stat stOut;
     if (stat(pszOutput, &stOut) != 0)
         return;
-    for (int i = 0; i < clstat; i++) {
+    for (int i = 0; i < cin; i++) {
         struct stat stIn;
-        if (stat(rglstat[i].pszName, &stIn) == 0 && stIn.st_dev == stOut.st_dev && stIn.st_ino == stOut.st_ino)
+        if (stat(rgin[i].pszName, &stIn) == 0 && stIn.st_dev == stOut.st_dev && stIn.st_ino == stOut.st_ino)
             GiveUsageAndExit("output file '%s' is also an input", pszOutput);
     }
 }
 
-// The joined log is written to a temporary file beside the output and renamed over it only when
-// complete, so a failed join never leaves a truncated log under the output's name.
+// The joined log takes the output's place only when complete, so a failed join never leaves a
+// truncated log under the output's name (a pipe or device is written as the merge goes).
 struct JOINOUT {
-    std::string strTemp;
-    FILE* pfile;
-    bool fError;
-    int errnoFirst;
+    OUTFILE outfile;
 };
 
 void OpenJoinOutput(JOINOUT* pout, const char* pszOutput)
 {
-    // The temporary file lives in the output's folder, so that the final rename cannot cross file systems.
-    const char* pchSlash = strrchr(pszOutput, '/');
-    if (pchSlash)
-        pout->strTemp.assign(pszOutput, (size_t)(pchSlash - pszOutput) + 1);
-    else
-        pout->strTemp.assign("./");
-    pout->strTemp.append(".quenfell-join-XXXXXX");
-    int fd = mkstemp(pout->strTemp.data());
-    if (fd < 0)
-        GiveUsageAndExit("can't open file '%s' for writing. %s.", pszOutput, strerror(errno));
-    mode_t maskOld = umask(0);
-    umask(maskOld);
-    fchmod(fd, 0666 & ~maskOld);
-    pout->pfile = fdopen(fd, "wb");
-    if (!pout->pfile) {
-        int err = errno;
-        close(fd);
-        unlink(pout->strTemp.c_str());
+    int err = ErrOpenOutFile(&pout->outfile, pszOutput);
+    if (err != 0)
         GiveUsageAndExit("can't open file '%s' for writing. %s.", pszOutput, strerror(err));
-    }
-    pout->fError = false;
-    pout->errnoFirst = 0;
 }
 
 void WriteJoinOutput(JOINOUT* pout, unsigned char const* pb, int cb)
 {
-    if (fwrite(pb, 1, (size_t)cb, pout->pfile) != (size_t)cb && !pout->fError) {
-        pout->fError = true;
-        pout->errnoFirst = errno;
-    }
+    WriteOutFile(&pout->outfile, pb, (size_t)cb);
 }
 
 void CloseJoinOutput(JOINOUT* pout, const char* pszOutput)
 {
-    if (fflush(pout->pfile) != 0 && !pout->fError) {
-        pout->fError = true;
-        pout->errnoFirst = errno;
-    }
-    if (fclose(pout->pfile) != 0 && !pout->fError) {
-        pout->fError = true;
-        pout->errnoFirst = errno;
-    }
-    if (!pout->fError && rename(pout->strTemp.c_str(), pszOutput) != 0) {
-        pout->fError = true;
-        pout->errnoFirst = errno;
-    }
-    if (pout->fError) {
-        unlink(pout->strTemp.c_str());
-        GiveUsageAndExit("can't write file '%s'. %s.", pszOutput,
-                         pout->errnoFirst ? strerror(pout->errnoFirst) : "write error");
+    int err = ErrCommitOutFile(&pout->outfile);
+    if (err != 0)
+        GiveUsageAndExit("can't write file '%s'. %s.", pszOutput, err > 0 ? strerror(err) : "write error");
+}
+
+// An input cut short while it was read gave zeros for the missing bytes: the merge of them must
+// not replace the output.
+void RefuseChangedInputs(JOININ const* rgin, int cin, JOINOUT* pout)
+{
+    for (int i = 0; i < cin; i++) {
+        if (rgin[i].pstream->FChanged()) {
+            AbandonOutFile(&pout->outfile);
+            GiveUsageAndExit("file '%s' changed while it was being read.", rgin[i].pszName);
+        }
     }
 }
 
-// A min-heap of input indices ordered by (timestamp, record type, place in the sorted table):
-// the merge's choice of the next record, with the tie rules of a first-to-last search.
-struct MERGEHEAP {
-    LSTAT* rglstat;
-    int* rgi;
-    int c;
-};
-
-bool FBefore(MERGEHEAP const* pheap, int ia, int ib)
+// The merge's order of inputs: (timestamp, record type, place in the sorted table), the tie rules
+// of a first-to-last search.
+int CmpMergeOrder(unsigned int ia, unsigned int ib, void* ctx)
 {
-    LSTAT const& a = pheap->rglstat[ia];
-    LSTAT const& b = pheap->rglstat[ib];
+    JOININ const* rgin = (JOININ const*)ctx;
+    JOININ const& a = rgin[ia];
+    JOININ const& b = rgin[ib];
     if (a.timestampCur != b.timestampCur)
-        return a.timestampCur < b.timestampCur;
+        return a.timestampCur < b.timestampCur ? -1 : 1;
     if (a.rgbRec[3] != b.rgbRec[3])
-        return a.rgbRec[3] < b.rgbRec[3];
-    return ia < ib;
+        return a.rgbRec[3] < b.rgbRec[3] ? -1 : 1;
+    return ia < ib ? -1 : (ia > ib ? 1 : 0);
 }
 
-void HeapPush(MERGEHEAP* pheap, int i)
+void StartInputs(JOININ* rgin, int cin)
 {
-    int k = pheap->c++;
-    pheap->rgi[k] = i;
-    while (k > 0 && FBefore(pheap, pheap->rgi[k], pheap->rgi[(k - 1) / 2])) {
-        int kParent = (k - 1) / 2;
-        std::swap(pheap->rgi[k], pheap->rgi[kParent]);
-        k = kParent;
-    }
-}
-
-int HeapPop(MERGEHEAP* pheap)
-{
-    int iTop = pheap->rgi[0];
-    pheap->rgi[0] = pheap->rgi[--pheap->c];
-    int k = 0;
-    for (;;) {
-        int kMin = k, kLeft = 2 * k + 1, kRight = kLeft + 1;
-        if (kLeft < pheap->c && FBefore(pheap, pheap->rgi[kLeft], pheap->rgi[kMin]))
-            kMin = kLeft;
-        if (kRight < pheap->c && FBefore(pheap, pheap->rgi[kRight], pheap->rgi[kMin]))
-            kMin = kRight;
-        if (kMin == k)
-            break;
-        std::swap(pheap->rgi[k], pheap->rgi[kMin]);
-        k = kMin;
-    }
-    return iTop;
-}
-
-void StartInputs(LSTAT* rglstat, int clstat)
-{
-    for (int i = 0; i < clstat; i++) {
-        LSTAT* plstat = &rglstat[i];
+    for (int i = 0; i < cin; i++) {
+        JOININ* pin = &rgin[i];
+        LSTAT const* plstat = &pin->lstat;
         bool fLoaded = false;
         if (plstat->fHasTransient) {
             long ibStart = (long)plstat->lspanTransient.ibStart;
             // An oldest record outside the transient part (no plausible transient record) gives
             // no wrap point: the part is read once from its start instead.
-            plstat->fNoWrap = plstat->ibOldest <= ibStart;
-            plstat->ibCur = plstat->fNoWrap ? ibStart : (long)plstat->ibOldest;
-            fLoaded = FLoadRecordAt(plstat, (long)plstat->ibCur);
+            bool fNoWrap = plstat->ibOldest <= ibStart;
+            BeginRingWalk(fNoWrap ? ibStart : (long)plstat->ibOldest, ibStart, (long)plstat->lspanTransient.ibEnd,
+                          !fNoWrap, &pin->walk);
+            fLoaded = _FReadNextRecordLstat(pin);
         }
         if (!fLoaded) {
-            FUsedUp(plstat);
-            printf("%s finished\n", plstat->pszName);
-            plstat->fFinished = true;
+            FUsedUp(pin);
+            printf("%s finished\n", pin->pszName);
+            pin->fFinished = true;
         }
     }
 }
 
-long MergeInputs(LSTAT* rglstat, int clstat, JOINOUT* pout)
+long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, JOINOUT* pout)
 {
-    MERGEHEAP heap{rglstat, (int*)calloc((size_t)clstat + 1, sizeof(int)), 0};
-    int* rgiGroup = (int*)calloc((size_t)clstat + 1, sizeof(int));
-    if (!heap.rgi || !rgiGroup)
+    std::unique_ptr<unsigned int[]> rgiHeap(new (std::nothrow) unsigned int[(size_t)cin + 1]);
+    std::unique_ptr<unsigned int[]> rgiGroup(new (std::nothrow) unsigned int[(size_t)cin + 1]);
+    if (!rgiHeap || !rgiGroup)
         GiveUsageAndExit("out of memory");
-    for (int i = 0; i < clstat; i++) {
-        SkipAhead(&rglstat[i]);
-        if (!rglstat[i].fFinished)
-            HeapPush(&heap, i);
+    HEAP heap{rgiHeap.get(), 0, CmpMergeOrder, rgin};
+    for (int i = 0; i < cin; i++) {
+        SkipAhead(pscan, &rgin[i]);
+        if (!rgin[i].fFinished)
+            HeapPush(&heap, (unsigned int)i);
     }
 
     long cwritten = 0;
@@ -295,9 +227,9 @@ long MergeInputs(LSTAT* rglstat, int clstat, JOINOUT* pout)
     while (heap.c > 0) {
         int cgroup = 0;
         rgiGroup[cgroup++] = HeapPop(&heap);
-        LSTAT* pchosen = &rglstat[rgiGroup[0]];
-        while (heap.c > 0 && rglstat[heap.rgi[0]].timestampCur == pchosen->timestampCur &&
-               rglstat[heap.rgi[0]].rgbRec[3] == pchosen->rgbRec[3])
+        JOININ* pchosen = &rgin[rgiGroup[0]];
+        while (heap.c > 0 && rgin[heap.rgi[0]].timestampCur == pchosen->timestampCur &&
+               rgin[heap.rgi[0]].rgbRec[3] == pchosen->rgbRec[3])
             rgiGroup[cgroup++] = HeapPop(&heap);
 
         bool fVinf = pchosen->rgbRec[3] == rtVINF;
@@ -307,7 +239,7 @@ long MergeInputs(LSTAT* rglstat, int clstat, JOINOUT* pout)
                 pchosen->fStarted = true;
             }
             if (fVinf)
-                ScanRecord(pchosen->rgbRec, pchosen->cbCur, 0, nullptr);
+                ScanRecord(pscan, pchosen->rgbRec, pchosen->cbCur, 0, nullptr);
             WriteJoinOutput(pout, pchosen->rgbRec, pchosen->cbCur);
             cwritten++;
             fWriting = true;
@@ -317,23 +249,26 @@ long MergeInputs(LSTAT* rglstat, int clstat, JOINOUT* pout)
         memcpy(rgbChosen, pchosen->rgbRec, (size_t)cbChosen);
         const char* pszChosen = pchosen->pszName;
         for (int k = cgroup - 1; k >= 0; k--) {
-            LSTAT* plstat = &rglstat[rgiGroup[k]];
-            if (plstat->cbCur != cbChosen || memcmp(plstat->rgbRec, rgbChosen, (size_t)cbChosen) != 0) {
+            JOININ* pin = &rgin[rgiGroup[k]];
+            if (pin->cbCur != cbChosen || memcmp(pin->rgbRec, rgbChosen, (size_t)cbChosen) != 0) {
                 printf("NOTE: non-matching records\n");
                 printf("%s: ", pszChosen);
-                ScanRecord(rgbChosen, cbChosen, grfdispShowRecord, nullptr);
-                printf("%s: ", plstat->pszName);
-                ScanRecord(plstat->rgbRec, plstat->cbCur, grfdispShowRecord, nullptr);
+                ScanRecord(pscan, rgbChosen, cbChosen, grfdispShowRecord, nullptr);
+                printf("%s: ", pin->pszName);
+                ScanRecord(pscan, pin->rgbRec, pin->cbCur, grfdispShowRecord, nullptr);
                 printf("--------------------------");
             }
-            Advance(plstat);
-            SkipAhead(plstat);
-            if (!plstat->fFinished)
+            Advance(pin);
+        }
+        // Before the next choice, the inputs that moved pass over what they would skip, in the
+        // table's sorted order.
+        for (int k = 0; k < cgroup; k++) {
+            JOININ* pin = &rgin[rgiGroup[k]];
+            SkipAhead(pscan, pin);
+            if (!pin->fFinished)
                 HeapPush(&heap, rgiGroup[k]);
         }
     }
-    free(heap.rgi);
-    free(rgiGroup);
     return cwritten;
 }
 
@@ -350,11 +285,14 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat)
 
     LSPAN* pspan = &plstat->lspanLongTerm;
     bool fLongTerm = true;
-    long pos = 0;
+    LINEARWALK walk;
+    BeginLinearWalk(0, cbSize, &walk);
+    long pos;
     int cb;
-    while (FScanToRecord(pstream, &pos, cbSize, &cb)) {
+    while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
         pspan->ibEnd = pos + cb;
-        RH rh = ReadHeader(pstream, pos, cb);
+        RH rh;
+        FReadRecordHeader(pstream, pos, cb, &rh);
         uint32_t ts = TimestampFromRh(&rh);
         if (rh.rt == rtVINF && !(rh.t3 & 0x80) && fLongTerm) {
             plstat->lspanTransient.ibStart = pos;
@@ -370,58 +308,41 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat)
             if (ts > pspan->timestampMax)
                 pspan->timestampMax = ts;
         }
-        pos += cb;
-        if (pos >= cbSize)
-            return;
     }
 }
 
 int _CmpLstat(unsigned int i, unsigned int j, void* ctx)
 {
-    LSTAT const* rglstat = (LSTAT const*)ctx;
-    return rglstat[i].lspanTransient.timestampMax > rglstat[j].lspanTransient.timestampMax ? 1 : -1;
+    JOININ const* rgin = (JOININ const*)ctx;
+    return rgin[i].lstat.lspanTransient.timestampMax > rgin[j].lstat.lspanTransient.timestampMax ? 1 : -1;
 }
 
-void _ReadRecordLstat(LSTAT* plstat)
+bool _FReadNextRecordLstat(JOININ* pin)
 {
-    FLoadRecordAt(plstat, (long)plstat->ibCur);
-}
-
-bool _FReadNextRecordLstat(LSTAT* plstat)
-{
-    long pos = (long)(plstat->ibCur + plstat->cbCur);
-    long ibEnd = (long)plstat->lspanTransient.ibEnd;
+    long pos;
     int cb;
-    if (!FScanToRecord(plstat->pstream, &pos, ibEnd, &cb)) {
-        if (plstat->fNoWrap || plstat->fWrapped)
-            return FUsedUp(plstat);
-        plstat->fWrapped = true;
-        pos = (long)plstat->lspanTransient.ibStart;
-        if (!FScanToRecord(plstat->pstream, &pos, ibEnd, &cb))
-            return FUsedUp(plstat);
-    }
-    // Back at (or, after damaged bytes, past) the oldest record: the ring has been read once.
-    if (plstat->fWrapped && pos >= plstat->ibOldest)
-        return FUsedUp(plstat);
-    return FLoadRecordAt(plstat, pos);
+    if (!FNextRingRecord(pin->pstream, &pin->walk, &pos, &cb))
+        return FUsedUp(pin);
+    return FLoadRecord(pin, pos, cb);
 }
 
-void JoinLogs(LSTAT* rglstat, int clstat, const char* pszOutput)
+void JoinLogs(SCANSTATE* pscan, JOININ* rgin, int cin, const char* pszOutput)
 {
     printf("\n");
-    HeapSort(rglstat, (unsigned)clstat, (int)sizeof(LSTAT), _CmpLstat);
-    PrintPreview(rglstat, clstat);
-    RefuseOutputThatIsAnInput(rglstat, clstat, pszOutput);
+    HeapSort(rgin, (unsigned)cin, (int)sizeof(JOININ), _CmpLstat);
+    PrintPreview(rgin, cin);
+    RefuseOutputThatIsAnInput(rgin, cin, pszOutput);
 
     JOINOUT out;
     OpenJoinOutput(&out, pszOutput);
-    StartInputs(rglstat, clstat);
-    long cwritten = MergeInputs(rglstat, clstat, &out);
+    StartInputs(rgin, cin);
+    long cwritten = MergeInputs(pscan, rgin, cin, &out);
+    RefuseChangedInputs(rgin, cin, &out);
     CloseJoinOutput(&out, pszOutput);
     printf("%ld records written to %s\n", cwritten, pszOutput);
 
-    for (int i = 0; i < clstat; i++) {
-        delete rglstat[i].pstream;
-        rglstat[i].pstream = nullptr;
+    for (int i = 0; i < cin; i++) {
+        delete rgin[i].pstream;
+        rgin[i].pstream = nullptr;
     }
 }

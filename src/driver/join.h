@@ -4,7 +4,9 @@
 #include <cstdint>
 
 #include "input/stream.h"
+#include "analysis/sections.h"
 #include "records/record.h"
+#include "records/scanner.h"
 
 struct LSPAN {
     int64_t ibStart;
@@ -13,31 +15,35 @@ struct LSPAN {
     uint32_t timestampMax;
 };
 
+// What one input holds: found by one pass over its records, before anything is merged.
 struct LSTAT {
-    const char* pszName;
     LSPAN lspanLongTerm;
     LSPAN lspanTransient;
     int64_t ibOldest;
-    STREAM* pstream;
-    int64_t ibCur;
-    uint32_t timestampCur;
-    int cbCur;
-    bool fNoWrap;
-    bool fStarted;
-    bool fFinished;
-    unsigned char rgbRec[cbRecordMax];
     bool fHasTransient;   // a transient vehicle-info record was found
-    bool fWrapped;        // the merge's walk has wrapped to the transient part's start
 };
 
-// Fills both spans, ibOldest and fHasTransient of a cleared entry.
+// One input of the join: its statistics and where the merge stands in it.
+struct JOININ {
+    const char* pszName;
+    STREAM* pstream;      // allocated with new; JoinLogs deletes it
+    LSTAT lstat;
+    RINGWALK walk;        // the merge's walk over the transient part
+    int64_t ibCur;
+    int cbCur;
+    uint32_t timestampCur;
+    unsigned char rgbRec[cbRecordMax];
+    bool fStarted;
+    bool fFinished;
+};
+
+// Fills both spans, ibOldest and fHasTransient of a cleared LSTAT.
 void GetLogStats(STREAM* pstream, LSTAT* plstat);
-// Orders entries by their newest transient timestamp (never 0: equal values give -1).
+// Orders inputs (ctx: the JOININ array) by their newest transient timestamp (never 0: equal
+// values give -1).
 int _CmpLstat(unsigned int i, unsigned int j, void* ctx);
-// Loads the record at (or, past damaged bytes, after) ibCur within the transient part.
-void _ReadRecordLstat(LSTAT* plstat);
 // Moves to the input's next record in ring order; false when the input is used up.
-bool _FReadNextRecordLstat(LSTAT* plstat);
-// Previews and merges the clstat inputs into pszOutput, then closes and frees their streams
-// (each pstream was allocated with new). Fatal errors end the program.
-void JoinLogs(LSTAT* rglstat, int clstat, const char* pszOutput);
+bool _FReadNextRecordLstat(JOININ* pin);
+// Previews and merges the cin inputs into pszOutput, then closes and frees their streams. The
+// vehicle-info records written pass through pscan. Fatal errors end the program.
+void JoinLogs(SCANSTATE* pscan, JOININ* rgin, int cin, const char* pszOutput);

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "driver/options.h"
+#include "support/fatal.h"
 #include "support/timecal.h"
 
 namespace {
@@ -18,12 +18,9 @@ namespace {
 constexpr int cchLineBuffer = 1024;
 constexpr int cchDate = 20;
 
-NOTE s_anote[cnoteMax];
-int s_cnote;
-
 }   // namespace
 
-void LoadAnnotationsFile(char const* path)
+void LoadAnnotationsFile(NOTES* pnotes, char const* path)
 {
     FILE* pfile = fopen(path, "r");
     // A folder opens for reading but yields no line: say so instead of loading nothing. (A pipe is
@@ -42,19 +39,21 @@ void LoadAnnotationsFile(char const* path)
     // control by throwing (fuzz builds).
     for (int iLine = 1; fgets(szLine, sizeof szLine, pfile); iLine++) {
         // fgets stops only at a line feed: a NUL byte inside the line ends the text early, and
-        // strchr never looks past the first NUL, so nothing beyond the buffer is touched.
+        // strchr never looks past the first NUL, so nothing beyond the buffer is touched. fgets
+        // returned at least one byte, so a line is empty only when that byte is the line feed: a
+        // run of NUL bytes is text without a tab, or /dev/zero would be read for ever.
+        if (szLine[0] == '\n')
+            continue;
         char* pchLineFeed = strchr(szLine, '\n');
         if (pchLineFeed)
             *pchLineFeed = '\0';
-        if (szLine[0] == '\0')
-            continue;
 
         char* pchTab = strchr(szLine, '\t');
         if (!pchTab) {
             fclose(pfile);
             GiveUsageAndExit("'%s(%d)' missing tab between date and note\n", path, iLine);
         }
-        if (s_cnote >= cnoteMax) {
+        if (pnotes->cnote >= cnoteMax) {
             fclose(pfile);
             GiveUsageAndExit("'%s(%d)' too many notes in annotation file!\n", path, iLine);
         }
@@ -69,20 +68,21 @@ void LoadAnnotationsFile(char const* path)
             fclose(pfile);
             GiveUsageAndExit("'%s(%d)' out of memory\n", path, iLine);
         }
-        s_anote[s_cnote].timestamp = timestamp;
-        s_anote[s_cnote].psz = pszText;
-        s_cnote++;
+        pnotes->rgnote[pnotes->cnote].timestamp = timestamp;
+        pnotes->rgnote[pnotes->cnote].psz = pszText;
+        pnotes->cnote++;
     }
     fclose(pfile);
 }
 
-int FPrintNotesForTimestamp(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+int FPrintNotesForTimestamp(void* pvNotes, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
 {
+    NOTES const* pnotes = (NOTES const*)pvNotes;
     int fPrinted = 0;
     // The table keeps file order: the walk stops at the first note past the window, so notes
     // that stand after a later-dated one wait until the window reaches that one.
-    for (int inote = 0; inote < s_cnote; inote++) {
-        NOTE const& note = s_anote[inote];
+    for (int inote = 0; inote < pnotes->cnote; inote++) {
+        NOTE const& note = pnotes->rgnote[inote];
         if (note.timestamp > timestampCur)
             break;
         if (note.timestamp <= timestampPrev)
@@ -95,11 +95,8 @@ int FPrintNotesForTimestamp(unsigned int timestampPrev, unsigned int timestampCu
     return fPrinted;
 }
 
-void ResetNotes()
+NOTES::~NOTES()
 {
-    for (int inote = 0; inote < s_cnote; inote++) {
-        free(s_anote[inote].psz);
-        s_anote[inote] = NOTE{};
-    }
-    s_cnote = 0;
+    for (int inote = 0; inote < cnote; inote++)
+        free(rgnote[inote].psz);
 }

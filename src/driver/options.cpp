@@ -1,58 +1,26 @@
 // The command line, read left to right: options change a state that lasts for the rest of the
-// run, and every other argument is an input log, handled completely (decoded, studied for the
-// battery report or collected for the join) before the next argument is read.
+// run, and every other argument is an input log, handed to ProcessInput before the next argument
+// is read. Also the help screen and the record types typed for -r.
 #include "driver/options.h"
 
-#include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <memory>
 #include <strings.h>
-#include <sys/stat.h>
 
-#include "analysis/decoder.h"
-#include "battery/collect.h"
-#include "battery/histogram.h"
-#include "driver/join.h"
-#include "driver/notes.h"
-#include "input/stream.h"
+#include "driver/process.h"
 #include "records/record.h"
-#include "records/scanner.h"
+#include "support/fatal.h"
 #include "support/output.h"
 #include "support/timecal.h"
+#include "version.h"
 
 namespace {
 
 constexpr unsigned int grfRtAll = 0xFFFFFFFF;
-constexpr unsigned int grfRtCharge = 0x1000380;   // IDLE, C1MA, C30M, C1MB
-constexpr unsigned int grfRtDrive = 0x1C80;       // IDLE, DR1S, DR1M, D10M
 constexpr unsigned long rtSelectableMax = 31;     // a bit of the 32-bit grfRt
-constexpr int cchMessage = 1024;
 constexpr int cchDate = 20;
-constexpr int statusFatal = 255;
-
-struct OPTIONS {
-    unsigned int timestampStart;
-    unsigned int timestampEnd;
-    unsigned int timestampSkipUntil;
-    unsigned int grfRt;
-    bool fVerbose;
-    bool fTab;
-    bool fMetric;
-    bool fPermanent;
-    bool fChargeDetail;
-    bool fBattery;
-    const char* pszJoinOutput;
-};
-
-// The join's inputs, gathered from the first input that arrives while -j is in force.
-struct JOINTABLE {
-    LSTAT* rglstat;
-    int clstat;
-    int clstatMax;
-};
 
 // ---- Help screen ----
 
@@ -105,7 +73,7 @@ const EXAMPLE s_rgexample[] = {
 void PrintHelp()
 {
     FILE* pfile = stderr;
-    fprintf(pfile, "\nQuenfell version 1.2.8\nBuilt on %s at %s\n\n", __DATE__, __TIME__);
+    fprintf(pfile, "\nQuenfell version " QF_VERSION "\nBuilt on %s at %s\n\n", __DATE__, __TIME__);
     fputs("usage: Quenfell [-n annotation_file] [-s start_date] [-e end_date] [-r n] [-cdmptvhbu] "
           "[-k timestamp] [-j output_filename] [vms_file|tarball]\n\n",
           pfile);
@@ -130,6 +98,13 @@ void PrintHelp()
         }
         fputc('\n', pfile);
     }
+}
+
+[[noreturn]] void GiveHelpAndExit()
+{
+    FFlushOutput();
+    PrintHelp();
+    ExitFatal();
 }
 
 // ---- Option values ----
@@ -188,165 +163,7 @@ void PrintDateEcho(const char* szFormat, unsigned int timestamp)
     printf(szFormat, DateFromTimestamp(timestamp, szDate, sizeof szDate));
 }
 
-// ---- One input ----
-
-bool FTarballName(const char* pszArg)
-{
-    size_t cch = strlen(pszArg);
-    return cch >= 5 && strcasecmp(pszArg + cch - 4, ".tar") == 0;
-}
-
-// The tar reader opens with standard I/O, which would wait forever on a FIFO without a writer, so
-// anything but a regular file is turned away before it gets there.
-bool FRegularFile(const char* path)
-{
-    struct stat st;
-    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Opens pstream on the tarball's last vms_log member; false when there is none to read.
-bool FOpenTarballLog(STREAM* pstream, const char* pszArg, bool fList)
-{
-    TAR tar;
-    if (!FRegularFile(pszArg) || !tar.FOpen(pszArg))
-        return false;
-    if (fList) {
-        printf("\n");
-        PrintSectionTitle("Tarball Contents");
-        printf("    Size Name\n");
-        printf("-------- -----------------\n");
-    }
-    TARSCAN scan{};
-    scan.fPrint = fList;
-    tar.Scan(_ProcessTarFileEntry, &scan);
-    tar.Close();
-    // An empty member has nothing to map; asking for it would only add a system complaint.
-    if (scan.tarfLog.ibData != 0 && scan.tarfLog.cb > 0)
-        pstream->FOpenFileSegment(pszArg, (unsigned long)scan.tarfLog.ibData, (unsigned long)scan.tarfLog.cb);
-    return pstream->CbSize() > 0;
-}
-
-// A download named like 200906051330.tar (given with a directory) tells when it was taken: no
-// record of it can be newer.
-void TakeDownloadTime(const char* pszArg)
-{
-    const char* pszSlash = strrchr(pszArg, '/');
-    if (!pszSlash)
-        return;
-    int year, month, day, hour, minute;
-    if (sscanf(pszSlash + 1, "%4d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute) != 5)
-        return;
-    char szDate[cchDate];
-    snprintf(szDate, sizeof szDate, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour, minute, 0);
-    s_timestampLastValid = TimestampFromDate(szDate);
-}
-
-[[noreturn]] void FailOpenFile(const char* pszArg, int err)
-{
-    // An empty file fails without a system error; "Success" would be a lie.
-    GiveUsageAndExit("could not open file '%s' %s.", pszArg, err == 0 ? "file is empty" : strerror(err));
-}
-
-void CollectForJoin(JOINTABLE* pjoin, STREAM* pstream, const char* pszArg, int cargLeft)
-{
-    if (!pjoin->rglstat) {
-        pjoin->clstatMax = cargLeft + 1;
-        pjoin->rglstat = (LSTAT*)calloc((size_t)pjoin->clstatMax, sizeof(LSTAT));
-        if (!pjoin->rglstat)
-            GiveUsageAndExit("not enough memory to join %d files", cargLeft);
-    }
-    // Each input takes one argument, so the table sized by the arguments left never fills.
-    LSTAT* plstat = &pjoin->rglstat[pjoin->clstat++];
-    memset(plstat, 0, sizeof *plstat);
-    plstat->pszName = pszArg;
-    plstat->pstream = pstream;
-    GetLogStats(pstream, plstat);
-}
-
-// For a run that ends before the join: the streams are closed here instead.
-void FreeJoinTable(JOINTABLE* pjoin)
-{
-    for (int ilstat = 0; ilstat < pjoin->clstat; ilstat++)
-        delete pjoin->rglstat[ilstat].pstream;
-    free(pjoin->rglstat);
-    *pjoin = JOINTABLE{};
-}
-
-void DecodeInput(OPTIONS const& opt, STREAM* pstream, const char* pszArg, bool fSummary)
-{
-    if (!opt.fBattery) {
-        int grfDisplay = (opt.fTab ? fdispTab : 0) | (opt.fMetric ? fdispMetric : 0);
-        DecodeVmsFile(pszArg, pstream, opt.fVerbose, fSummary, opt.fChargeDetail, grfDisplay, opt.fPermanent,
-                      opt.grfRt, opt.timestampStart, opt.timestampEnd);
-        return;
-    }
-    // The battery study reads the long-term part and then the transient part of every log, and its
-    // report (standard output) must hold nothing but the study: no summary, no listing, no raw
-    // bytes, no notes, whatever other options were typed.
-    SetNotesPrinter(nullptr);
-    BeginAggregrateSection(sectLongTerm, opt.timestampSkipUntil, s_timestampLastValid);
-    DecodeVmsFile(pszArg, pstream, 0, 0, 0, fdispAggregate, 1, opt.grfRt, opt.timestampStart, opt.timestampEnd);
-    BeginAggregrateSection(sectTransient, opt.timestampSkipUntil, s_timestampLastValid);
-    DecodeVmsFile(pszArg, pstream, 0, 0, 0, fdispAggregate, 0, opt.grfRt, opt.timestampStart, opt.timestampEnd);
-    SetNotesPrinter(FPrintNotesForTimestamp);
-}
-
-// cargLeft counts the command-line arguments from this one to the last.
-void ProcessInput(OPTIONS const& opt, JOINTABLE* pjoin, const char* pszArg, int cargLeft)
-{
-    if (opt.timestampEnd != 0 && opt.timestampStart > opt.timestampEnd)
-        GiveUsageAndExit("start time is after end time");
-    fprintf(opt.fBattery ? stderr : stdout, "Analyze: %s\n", pszArg);
-
-    bool fSummary = !opt.fBattery && !opt.pszJoinOutput && opt.grfRt == 0 && !opt.fChargeDetail &&
-                    !opt.fPermanent && opt.timestampStart == 0 && opt.timestampEnd == 0;
-    s_timestampLastValid = (unsigned int)time(nullptr);
-    STREAM* pstream = new STREAM;
-
-    if (FTarballName(pszArg)) {
-        if (!FOpenTarballLog(pstream, pszArg, opt.fVerbose && fSummary)) {
-            delete pstream;
-            GiveUsageAndExit("could not find vms_log in '%s'", pszArg);
-        }
-        TakeDownloadTime(pszArg);
-    } else {
-        errno = 0;
-        if (!pstream->FOpenFile(pszArg)) {
-            int err = errno;
-            delete pstream;
-            FailOpenFile(pszArg, err);
-        }
-    }
-
-    if (opt.pszJoinOutput) {
-        CollectForJoin(pjoin, pstream, pszArg, cargLeft);
-        return;
-    }
-    DecodeInput(opt, pstream, pszArg, fSummary);
-    delete pstream;
-}
-
 }   // namespace
-
-void GiveUsageAndExit(const char* format, ...)
-{
-    FFlushOutput();
-    if (format) {
-        char szMessage[cchMessage];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(szMessage, sizeof szMessage, format, args);
-        va_end(args);
-        fprintf(stderr, "ERROR: %s\n", szMessage);
-    } else {
-        PrintHelp();
-    }
-#ifdef QF_FUZZ_BUILD
-    throw FuzzExit{statusFatal};
-#else
-    exit(statusFatal);
-#endif
-}
 
 unsigned long RtFromSz(const char* text)
 {
@@ -364,21 +181,6 @@ unsigned long RtFromSz(const char* text)
     return 0;
 }
 
-int _ProcessTarFileEntry(TARF const& tarf, void* context)
-{
-    TARSCAN* pscan = (TARSCAN*)context;
-    if (pscan->fPrint) {
-        if (tarf.chType == '0')
-            printf("%8lu", (unsigned long)tarf.cb);
-        else
-            printf("%8s", "");
-        printf(" %s \n", tarf.szName);
-    }
-    if (strcmp(tarf.szName, "vms_log") == 0)
-        pscan->tarfLog = tarf;
-    return 1;
-}
-
 int QuenfellMain(int argc, char** argv)
 {
     // Standard output gets its large buffer once; fuzz targets call this function many times.
@@ -387,18 +189,17 @@ int QuenfellMain(int argc, char** argv)
         InitOutput();
         s_fOutputReady = true;
     }
-    SetNotesPrinter(FPrintNotesForTimestamp);
-    SetAggregateHook(AggregateVlr);
-
     if (argc < 2)
-        GiveUsageAndExit();
+        GiveHelpAndExit();
 
-    OPTIONS opt{};
-    JOINTABLE join{};
+    // About 150 KB: the section table, the tally and the notes.
+    std::unique_ptr<PROGRAM> pprog = std::make_unique<PROGRAM>();
+    InitProgram(pprog.get());
+    OPTIONS& opt = pprog->opt;
     for (int iarg = 1; iarg < argc; iarg++) {
         const char* pszArg = argv[iarg];
         if (pszArg[0] != '-') {
-            ProcessInput(opt, &join, pszArg, argc - iarg);
+            ProcessInput(pprog.get(), pszArg, argc - iarg);
             continue;
         }
         // Letters that take a value consume the following arguments one each, in order.
@@ -415,10 +216,10 @@ int QuenfellMain(int argc, char** argv)
                 opt.grfRt = 0;
                 break;
             case 'c':
-                opt.grfRt |= grfRtCharge;
+                opt.grfRt |= GrfRtOfSelection(fselCharge);
                 break;
             case 'd':
-                opt.grfRt |= grfRtDrive;
+                opt.grfRt |= GrfRtOfSelection(fselDrive);
                 break;
             case 'e':
                 opt.timestampEnd = TimestampFromOption(ch, PszTakeArg(argc, argv, &iargNext));
@@ -426,7 +227,7 @@ int QuenfellMain(int argc, char** argv)
                 break;
             case 'h':
             case '?':
-                GiveUsageAndExit();
+                GiveHelpAndExit();
             case 'j':
                 opt.pszJoinOutput = PszTakeArg(argc, argv, &iargNext);
                 if (!opt.pszJoinOutput)
@@ -444,7 +245,7 @@ int QuenfellMain(int argc, char** argv)
                 const char* pszNotes = PszTakeArg(argc, argv, &iargNext);
                 if (!pszNotes)
                     GiveUsageAndExit("the -%c option requires the next argument to be a file name", ch);
-                LoadAnnotationsFile(pszNotes);
+                LoadAnnotationsFile(&pprog->notes, pszNotes);
                 break;
             }
             case 'p':
@@ -474,7 +275,6 @@ int QuenfellMain(int argc, char** argv)
                     break;
                 }
                 PrintTimeZoneList();
-                FreeJoinTable(&join);
                 return StatusAfterFlush();
             default:
                 GiveUsageAndExit("unknown switch: %c", ch);
@@ -483,10 +283,6 @@ int QuenfellMain(int argc, char** argv)
         iarg = iargNext - 1;
     }
 
-    if (join.clstat > 0)
-        JoinLogs(join.rglstat, join.clstat, opt.pszJoinOutput);
-    free(join.rglstat);
-    if (opt.fBattery)
-        ProcessAllData();
+    FinishInputs(pprog.get());
     return StatusAfterFlush();
 }

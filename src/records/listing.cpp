@@ -1,19 +1,16 @@
 // Printing decoded records: the start of a record's line, its values in the labelled text layout or
-// the tab-delimited layout, the headings and the unit conversions. Lines are assembled in a local
-// buffer with printf-exact formatting and written to standard output in one piece.
+// the tab-delimited layout, and the headings. Lines are assembled in a local buffer with
+// printf-exact formatting and written to standard output in one piece.
 #include "records/listing.h"
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 
-#include "records/scanner.h"
 #include "support/output.h"
 
 namespace {
 
-constexpr double kmPerMile = 1.609;
-constexpr double ftPerMetre = 3.2808399;
 constexpr int cchDateField = 19;
 constexpr int cchTimestampField = 10;
 constexpr int cchCodeField = 4;
@@ -309,27 +306,6 @@ void PrintVlrText(LINE& line, VLR const* pvlr, int fMetric)
 }
 
 }  // namespace
-
-const char* UnitsDistMiKm(int fMetric) { return fMetric ? "km" : "mi"; }
-const char* UnitsSpeed(int fMetric) { return fMetric ? "kph" : "mph"; }
-const char* UnitsDistFtM(int fMetric) { return fMetric ? "m" : "ft"; }
-
-double DistConvertMiles(double miles, int fMetric)
-{
-    return fMetric ? miles * kmPerMile : miles;
-}
-
-double SpeedConvertMph(double mph, int fMetric)
-{
-    return fMetric ? mph * kmPerMile : mph;
-}
-
-short DistConvertMeters(short metres, int fMetric)
-{
-    if (fMetric)
-        return metres;
-    return (short)(int)(metres * ftPerMetre);
-}
 
 void PrintVlrHeader(int grfDisplay)
 {

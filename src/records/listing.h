@@ -2,13 +2,16 @@
 #pragma once
 
 #include "records/record.h"
+#include "support/units.h"
 
-const char* UnitsDistMiKm(int fMetric);
-const char* UnitsSpeed(int fMetric);
-const char* UnitsDistFtM(int fMetric);
-double DistConvertMiles(double miles, int fMetric);
-double SpeedConvertMph(double mph, int fMetric);
-short DistConvertMeters(short metres, int fMetric);
+// Display and processing flags handed down the decoding chain.
+constexpr int fdispList = 0x001;
+constexpr int fdispOffset = 0x002;
+constexpr int fdispRawBytes = 0x004;
+constexpr int fdispHeaderBytes = 0x010;
+constexpr int fdispTab = 0x080;
+constexpr int fdispMetric = 0x100;
+constexpr int fdispAggregate = 0x200;
 
 // The tab layout's heading line.
 void PrintVlrHeader(int grfDisplay);

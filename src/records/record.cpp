@@ -1,37 +1,9 @@
 // The record-type and error-code tables, the timestamp correction, firmware version packing and the
-// process-wide vehicle information that the decoder keeps.
+// vehicle information that VINF records carry.
 #include "records/record.h"
 
 #include <cstdio>
 #include <cstring>
-
-const RI s_mp_rt_ri[rtMax] = {
-    {0, nullptr, nullptr},
-    {1, "VINF", "Vehicle Info: VIN, firmware version"},
-    {2, nullptr, nullptr},
-    {3, "XX03", "Input Events?"},
-    {4, "XX04", "Car Operating State?"},
-    {5, "XX05", ""},
-    {6, "DAY", "Daily Status (stored in permanent section)"},
-    {7, "IDLE", "Status every 60 minutes when idle"},
-    {8, "C1MA", "1-minute charge status, version 1.5 (2008) Roadsters"},
-    {9, "C30M", "30-minute charge status"},
-    {10, "DR1S", "1-second drive status"},
-    {11, "DR1M", "1-minute drive status"},
-    {12, "D10M", "10-minute drive status"},
-    {13, nullptr, nullptr},
-    {14, nullptr, nullptr},
-    {15, nullptr, nullptr},
-    {16, nullptr, nullptr},
-    {17, nullptr, nullptr},
-    {18, nullptr, nullptr},
-    {19, nullptr, nullptr},
-    {20, "TPMS", "Tire Pressure Monitor System"},
-    {21, nullptr, nullptr},
-    {22, nullptr, nullptr},
-    {23, "ERR", "Error message (stored in permanent section)"},
-    {24, "C1MB", "1-minute charge status, version 2.x (2010+) Roadsters"},
-};
 
 namespace {
 
@@ -55,12 +27,6 @@ constexpr uint32_t timestampFirstCredible = 978307201u;   // just after 2001-01-
 constexpr uint32_t secCredibleAhead = 2592000u;           // 30 days
 
 }  // namespace
-
-unsigned int s_versFirmware;
-char s_achVIN[18];
-int s_rver;
-const char* s_pszRoadsterVersion = "";
-unsigned int s_timestampLastValid;
 
 uint32_t TimestampFromRaw(uint32_t dateRaw)
 {
@@ -136,12 +102,20 @@ void SetFirmwareVersionInRecord(unsigned int vers, unsigned char* rec, int cb)
     rec[18] = (unsigned char)vers;
 }
 
-void ResetVehicleInfo()
+VEHICLE VehicleUnknown()
 {
-    s_versFirmware = 0;
-    memset(s_achVIN, 0, sizeof s_achVIN);
-    s_rver = 0;
-    s_pszRoadsterVersion = "";
+    VEHICLE vehicle{};
+    vehicle.pszRoadsterVersion = "";
+    return vehicle;
+}
+
+void NoteVehicleInfo(VEHICLE* pvehicle, unsigned char const* rec)
+{
+    pvehicle->versFirmware = VersFirmwareFromRecord(rec);
+    memcpy(pvehicle->achVIN, rec + ibVIN, cchVIN);
+    pvehicle->achVIN[cchVIN] = 0;
+    pvehicle->rver = rec[ibVehicleType];
+    pvehicle->pszRoadsterVersion = SzRoadsterVersion(pvehicle->rver);
 }
 
 const char* SzRoadsterVersion(int rver)

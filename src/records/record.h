@@ -41,13 +41,6 @@ constexpr int rtMax = 25;   // rows of s_mp_rt_ri
 // Which part of the log a record or pass belongs to.
 enum SECT { sectNil = 0, sectLongTerm = 1, sectTransient = 2 };
 
-struct RI {
-    int rt;
-    const char* szCode;   // null for types without a code
-    const char* szDesc;   // null for types without a code
-};
-extern const RI s_mp_rt_ri[rtMax];
-
 // VLR.grf bits: which fields hold a value for the current record.
 constexpr uint32_t fvlrOdometer = 0x00000001;
 constexpr uint32_t fvlrSOC = 0x00000002;
@@ -129,6 +122,42 @@ struct VLR {
     char szDesc[256];
 };
 
+// The selections a record type belongs to: the -d and -c listings, and the types the battery study
+// keeps from the transient ring.
+constexpr unsigned fselDrive = 0x1;
+constexpr unsigned fselCharge = 0x2;
+constexpr unsigned fselBattery = 0x4;
+
+// Decodes a record's body (at least cbFieldsMax bytes readable, zero past the record) into the
+// VLR; rver is the vehicle type of the last VINF record.
+typedef void (*PFNDECODE)(unsigned char const* pb, int rver, VLR* pvlr);
+
+// One row per record type: everything that depends on the type is here.
+struct RI {
+    int rt;
+    const char* szCode;   // null for types without a code
+    const char* szDesc;   // null for types without a code
+    PFNDECODE pfnDecode;  // null: nothing to decode beyond the header
+    uint32_t grfvlr;      // the fields its decoder always sets
+    unsigned grfsel;      // fsel* selections
+};
+extern const RI s_mp_rt_ri[rtMax];
+// The record types (bits of a grfRt) of every selection in grfsel.
+unsigned GrfRtOfSelection(unsigned grfsel);
+
+// The highest offset any decoded field reaches, rounded up: a decoder may read this many bytes.
+constexpr int cbFieldsMax = 48;
+
+// Decodes the record at pb (cbFieldsMax bytes readable, zero past the record's end) into the VLR:
+// type, corrected timestamp, the fields and their grf bits. The running sums grow; nothing else
+// outside the VLR is read or written. rver is the vehicle type of the last VINF record.
+void DecodeRecord(unsigned char const* pb, int rver, VLR* pvlr);
+
+// VINF layout shared by the decoder and the vehicle information.
+constexpr int ibVehicleType = 14;
+constexpr int ibVIN = 22;
+constexpr int cchVIN = 17;
+
 // Raw dates in this window are 1024 weeks behind (the cars' clocks rolled back in April 2019).
 constexpr uint32_t dateRawCorrectFirst = 935193601u;
 constexpr uint32_t dateRawCorrectLast = 1199145599u;
@@ -149,16 +178,17 @@ char* FormatFirmwareVersion(unsigned int vers, char* buf, int cb);
 unsigned int VersFirmwareFromRecord(unsigned char const* rec);
 void SetFirmwareVersionInRecord(unsigned int vers, unsigned char* rec, int cb);
 
-// Vehicle information of the last VINF record decoded, process-wide.
-extern unsigned int s_versFirmware;
-extern char s_achVIN[18];
-extern int s_rver;
-extern const char* s_pszRoadsterVersion;
+// What the VINF records of a log tell about the car: kept by the run from the last one decoded.
+struct VEHICLE {
+    unsigned int versFirmware;
+    char achVIN[18];                  // terminated; empty before the first VINF record
+    int rver;                         // vehicle type (VINF byte 14), 0 before the first VINF record
+    const char* pszRoadsterVersion;   // SzRoadsterVersion(rver); "" before the first VINF record
+};
+// A vehicle that no VINF record has described yet.
+VEHICLE VehicleUnknown();
+// Takes the vehicle information of a VINF record (at least 40 bytes readable).
+void NoteVehicleInfo(VEHICLE* pvehicle, unsigned char const* rec);
 // The display name of a vehicle type (VINF byte 14): "V1.5 Roadster", "V2.x Roadster" or
 // "Unknown Vehicle Type".
 const char* SzRoadsterVersion(int rver);
-// Forgets the vehicle information (program start state); for fuzz targets and tests.
-void ResetVehicleInfo();
-
-// The newest timestamp a record of the current input may credibly carry; main sets it per input.
-extern unsigned int s_timestampLastValid;

@@ -1,17 +1,24 @@
-// Finding records in a stream by marker and checksum, and decoding one record into a VLR.
+// Finding records in a stream by marker and checksum, and the step that takes one record: decode
+// it, note what it says of the vehicle, tally it, and hand it to the listing or the battery study.
 #pragma once
 
 #include "input/stream.h"
+#include "records/listing.h"
 #include "records/record.h"
+#include "records/tagstats.h"
 
-// Display and processing flags handed down the decoding chain.
-constexpr int fdispList = 0x001;
-constexpr int fdispOffset = 0x002;
-constexpr int fdispRawBytes = 0x004;
-constexpr int fdispHeaderBytes = 0x010;
-constexpr int fdispTab = 0x080;
-constexpr int fdispMetric = 0x100;
-constexpr int fdispAggregate = 0x200;
+// The battery study's collector, called for every decoded record while fdispAggregate is set.
+typedef void (*PFNAGGREGATE)(void* pvContext, VLR* pvlr);
+
+// What taking records keeps from one record to the next: one per decoding run, owned by the run.
+struct SCANSTATE {
+    VEHICLE vehicle;              // from the last VINF record taken
+    TAGSTATS tags;                // the tally of the records taken since it was last emptied
+    PFNAGGREGATE pfnAggregate;    // null: nothing collects
+    void* pvAggregate;            // the collector's context
+};
+// A state with no vehicle known, an empty tally and no collector.
+void InitScanState(SCANSTATE* pscan);
 
 // Finds the next record whose marker and count byte start at or after *ppos and before posLimit.
 // Returns 1 and stores its offset and length (cb + 2), or 0 and leaves both untouched.
@@ -21,12 +28,9 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
 // The same search one byte at a time through FReadByte: for streams without a mapping.
 int FScanToRecordBytewise(STREAM* pstream, long* ppos, long posLimit, int* pcb);
 
-// Reads the cb bytes at pos and decodes them with ScanRecord (printing the offset first when asked).
-void ScanRecordFromFile(STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr);
+// Reads the cb bytes at pos and takes them with ScanRecord (printing the offset first when asked).
+void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr);
 
-// Decodes one record of cb bytes; bytes past cb read as zero. pvlr may be null.
-void ScanRecord(unsigned char const* rec, int cb, int grfDisplay, VLR* pvlr);
-
-// The battery study's collector, called for every decoded record while fdispAggregate is set.
-typedef void (*PFNAGGREGATE)(VLR* pvlr);
-void SetAggregateHook(PFNAGGREGATE pfn);
+// Takes one record of cb bytes; bytes past cb read as zero. pvlr may be null: then the record is
+// decoded only when it is listed or collected.
+void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int grfDisplay, VLR* pvlr);

@@ -9,39 +9,31 @@
 #include "support/heapsort.h"
 #include "support/output.h"
 
-static TAGE s_atage[ctageMax];
-static int s_ctage;
-
 // Positions of the header bytes inside TAGE.tag (the record's bytes 2 to 5).
 constexpr int itagCb = 0;
 constexpr int itagRt = 1;
 constexpr int itagT2 = 2;
 constexpr int itagT3 = 3;
 
-void ResetTagStats()
-{
-    s_ctage = 0;
-}
-
-void TallyRecord(unsigned char const* rec, int cb)
+void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware)
 {
     uint32_t tag;
     memcpy(&tag, rec + 2, sizeof tag);
-    for (int itage = 0; itage < s_ctage; itage++) {
+    for (int itage = 0; itage < ptags->ctage; itage++) {
         uint32_t tagCur;
-        memcpy(&tagCur, s_atage[itage].tag, sizeof tagCur);
+        memcpy(&tagCur, ptags->rgtage[itage].tag, sizeof tagCur);
         if (tagCur == tag) {
-            s_atage[itage].crec++;
-            s_atage[itage].cbTotal += (uint32_t)cb;
+            ptags->rgtage[itage].crec++;
+            ptags->rgtage[itage].cbTotal += (uint32_t)cb;
             return;
         }
     }
     // A full table drops new tags silently: the table is a survey, not an inventory.
-    if (s_ctage >= ctageMax)
+    if (ptags->ctage >= ctageMax)
         return;
-    TAGE* ptage = &s_atage[s_ctage++];
+    TAGE* ptage = &ptags->rgtage[ptags->ctage++];
     memcpy(ptage->tag, &tag, sizeof tag);
-    ptage->versFirmware = s_versFirmware;
+    ptage->versFirmware = versFirmware;
     ptage->crec = 1;
     ptage->cbTotal = (uint32_t)cb;
 }
@@ -60,15 +52,15 @@ int _CmpTags(unsigned int i, unsigned int j, void* ctx)
     return tageI.versFirmware < tageJ.versFirmware ? -1 : 1;
 }
 
-void PrintTagStats(const char* title)
+void PrintTagStats(TAGSTATS* ptags, const char* title)
 {
     PrintSectionTitle(title);
     fputs("rt t2 t3 cb    firmware   count    bytes  tag   notes\n"
           "-- -- -- -- ----------- ------- --------  ----  -----\n",
           stdout);
-    HeapSort(s_atage, (unsigned int)s_ctage, (int)sizeof(TAGE), _CmpTags);
-    for (int itage = 0; itage < s_ctage; itage++) {
-        TAGE const& tage = s_atage[itage];
+    HeapSort(ptags->rgtage, (unsigned int)ptags->ctage, (int)sizeof(TAGE), _CmpTags);
+    for (int itage = 0; itage < ptags->ctage; itage++) {
+        TAGE const& tage = ptags->rgtage[itage];
         char szFirmware[20];
         szFirmware[0] = '\0';
         FormatFirmwareVersion(tage.versFirmware, szFirmware, sizeof szFirmware);
@@ -80,14 +72,4 @@ void PrintTagStats(const char* title)
         putchar('\n');
     }
     putchar('\n');
-}
-
-int CtageInUse()
-{
-    return s_ctage;
-}
-
-TAGE const* PtageAt(int i)
-{
-    return i >= 0 && i < s_ctage ? &s_atage[i] : nullptr;
 }

@@ -12,13 +12,14 @@ struct TAGE {
 
 constexpr int ctageMax = 1000;
 
-void ResetTagStats();
-// Tallies one record (its header bytes 2 to 5 and its length).
-void TallyRecord(unsigned char const* rec, int cb);
-// Sorts the table by type and prints it under `title`.
-void PrintTagStats(const char* title);
-int _CmpTags(unsigned int i, unsigned int j, void* ctx);
+// The tally of one walk: a fixed table, new tags dropped once it is full.
+struct TAGSTATS {
+    TAGE rgtage[ctageMax];
+    int ctage;
+};
 
-// The table as it stands, for tests.
-int CtageInUse();
-TAGE const* PtageAt(int i);
+// Tallies one record (its header bytes 2 to 5 and its length); a new tag remembers versFirmware.
+void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware);
+// Sorts the table by type and prints it under `title`.
+void PrintTagStats(TAGSTATS* ptags, const char* title);
+int _CmpTags(unsigned int i, unsigned int j, void* ctx);

@@ -2,22 +2,49 @@
 // pointers, so the same core orders plain arrays and any other index-addressable collection.
 #include "support/heapsort.h"
 
-// Element size of the array that HeapSort is sorting; _Swap reads it. Module state, so only one
-// HeapSort runs at a time (the program is single-threaded).
-static int _cbFoo;
+#include <utility>
 
-void _Swap(unsigned int i, unsigned int j, void* ctx)
+namespace {
+
+// An array being sorted by HeapSort: the callbacks see the elements through this.
+struct SORTARRAY {
+    unsigned char* pb;
+    unsigned long cb;
+    PFNCMP pfnCmp;
+};
+
+int CmpArray(unsigned int i, unsigned int j, void* ctx)
 {
-    if (_cbFoo <= 0 || i == j)
-        return;
-    unsigned char* pbI = (unsigned char*)ctx + (unsigned long)i * (unsigned long)_cbFoo;
-    unsigned char* pbJ = (unsigned char*)ctx + (unsigned long)j * (unsigned long)_cbFoo;
-    for (int ib = 0; ib < _cbFoo; ib++) {
-        unsigned char b = pbI[ib];
-        pbI[ib] = pbJ[ib];
-        pbJ[ib] = b;
-    }
+    SORTARRAY const* psa = (SORTARRAY const*)ctx;
+    return psa->pfnCmp(i, j, psa->pb);
 }
+
+void SwapArray(unsigned int i, unsigned int j, void* ctx)
+{
+    SORTARRAY const* psa = (SORTARRAY const*)ctx;
+    if (i == j)
+        return;
+    unsigned char* pbI = psa->pb + i * psa->cb;
+    unsigned char* pbJ = psa->pb + j * psa->cb;
+    for (unsigned long ib = 0; ib < psa->cb; ib++)
+        std::swap(pbI[ib], pbJ[ib]);
+}
+
+// The heap's positions seen as a max-heap for SiftDown: position p is "larger" when its index
+// sorts first.
+int CmpHeapPositions(unsigned int p, unsigned int q, void* ctx)
+{
+    HEAP const* pheap = (HEAP const*)ctx;
+    return pheap->pfnCmp(pheap->rgi[q], pheap->rgi[p], pheap->ctx);
+}
+
+void SwapHeapPositions(unsigned int p, unsigned int q, void* ctx)
+{
+    HEAP* pheap = (HEAP*)ctx;
+    std::swap(pheap->rgi[p], pheap->rgi[q]);
+}
+
+}   // namespace
 
 // Moves element p down within positions 0..n until neither child sorts after it. On a tie
 // between the children the left one is taken, which fixes the order of equal elements.
@@ -57,6 +84,30 @@ void HeapSortCore(void* pv, unsigned int c, PFNCMP pfnCmp, PFNSWAP pfnSwap)
 
 void HeapSort(void* rg, unsigned int c, int cb, PFNCMP pfnCmp)
 {
-    _cbFoo = cb;
-    HeapSortCore(rg, c, pfnCmp, _Swap);
+    if (cb <= 0)
+        return;
+    SORTARRAY sa{(unsigned char*)rg, (unsigned long)cb, pfnCmp};
+    HeapSortCore(&sa, c, CmpArray, SwapArray);
+}
+
+void HeapPush(HEAP* pheap, unsigned int i)
+{
+    unsigned int k = pheap->c++;
+    pheap->rgi[k] = i;
+    while (k > 0) {
+        unsigned int kParent = (k - 1) / 2;
+        if (pheap->pfnCmp(pheap->rgi[k], pheap->rgi[kParent], pheap->ctx) >= 0)
+            break;
+        std::swap(pheap->rgi[k], pheap->rgi[kParent]);
+        k = kParent;
+    }
+}
+
+unsigned int HeapPop(HEAP* pheap)
+{
+    unsigned int iTop = pheap->rgi[0];
+    pheap->rgi[0] = pheap->rgi[--pheap->c];
+    if (pheap->c > 1)
+        SiftDown(pheap, 0, pheap->c - 1, CmpHeapPositions, SwapHeapPositions);
+    return iTop;
 }

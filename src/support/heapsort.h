@@ -1,4 +1,5 @@
-// In-place heap sort of fixed-size records through index-based callbacks; allocates nothing.
+// In-place heap sort of fixed-size records through index-based callbacks, and a binary heap of
+// indices for merges; neither allocates.
 #pragma once
 
 typedef int (*PFNCMP)(unsigned int i, unsigned int j, void* ctx);   // < 0 when i sorts before j
@@ -8,5 +9,15 @@ typedef void (*PFNSWAP)(unsigned int i, unsigned int j, void* ctx);
 void HeapSort(void* rg, unsigned int c, int cb, PFNCMP pfnCmp);
 // The sort itself: touches the data only through the callbacks, passing pv as their context.
 void HeapSortCore(void* pv, unsigned int c, PFNCMP pfnCmp, PFNSWAP pfnSwap);
-// Exchanges elements i and j of the size given to the running HeapSort, byte by byte.
-void _Swap(unsigned int i, unsigned int j, void* ctx);
+
+// A min-heap of element indices: the index that sorts first (by pfnCmp on the indices, with ctx)
+// is on top. rgi has room for every index pushed; pfnCmp must order any two indices strictly.
+struct HEAP {
+    unsigned int* rgi;
+    unsigned int c;
+    PFNCMP pfnCmp;
+    void* ctx;
+};
+void HeapPush(HEAP* pheap, unsigned int i);
+// Removes and returns the top index; the heap must not be empty.
+unsigned int HeapPop(HEAP* pheap);

@@ -1,0 +1,35 @@
+// Ending the program on a fatal error.
+#include "support/fatal.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "support/output.h"
+
+namespace {
+constexpr int cchMessage = 1024;
+}
+
+void ExitFatal()
+{
+    FFlushOutput();
+#ifdef QF_FUZZ_BUILD
+    throw FuzzExit{statusFatal};
+#else
+    exit(statusFatal);
+#endif
+}
+
+void GiveUsageAndExit(const char* format, ...)
+{
+    // The report so far goes out before the message, as a reader of both streams expects.
+    FFlushOutput();
+    char szMessage[cchMessage];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(szMessage, sizeof szMessage, format, args);
+    va_end(args);
+    fprintf(stderr, "ERROR: %s\n", szMessage);
+    ExitFatal();
+}
