@@ -22,90 +22,7 @@ constexpr unsigned int grfRtAll = 0xFFFFFFFF;
 constexpr unsigned long rtSelectableMax = 31;     // a bit of the 32-bit grfRt
 constexpr int cchDate = 20;
 
-// ---- Help screen ----
-
-struct EXAMPLE {
-    const char* szCommand;
-    const char* rgszExplain[3];
-};
-
-const char* const s_rgszOptionHelp[] = {
-    "\t-n    add notes to record list from specified notes file",
-    "\t-s    only show records on or after the specified date and time",
-    "\t-e    only show records on or before the specified date and time",
-    "\t-r n  show records of type n",
-    "\t-b    show histograms of battery-related data",
-    "\t-k    if -b, skip records in permanent section until specified timestamp is found",
-    "\t-a    show all records in the specified section",
-    "\t-c    show charging records",
-    "\t-d    show driving records",
-    "\t-m    display in metric units",
-    "\t-p    show records from the permanent section (defaults to the transient section)",
-    "\t-t    tab delimited format",
-    "\t-v    verbose output (includes the raw byte values)",
-    "\t-j    join multiple vms_log files together into a new combined file",
-    "\t-h    show this help screen",
-    "\t-u    show detailed charge summary",
-};
-
-const EXAMPLE s_rgexample[] = {
-    {"Quenfell 200906051330.tar",
-     {"From the file 200906051330.tar, show a summary of driving and charging sessions."}},
-    {"Quenfell -v 200906051330.tar",
-     {"From the file 200906051330.tar, show the table of contents, a summary of driving and charging,",
-      "and a table of stats on the record types found in the log file."}},
-    {"Quenfell -p 200906051330.tar",
-     {"From the file 200906051330.tar, dump out the permanent section records."}},
-    {"Quenfell -s \"12/30/2009\" -e \"12/31/2009\" -r IDLE 200906051330.tar",
-     {"From the tar file, show all IDLE records during the day of 12/30/2009."}},
-    {"Quenfell -s \"12/30/2009 11:00:00\" -e \"12/30/2009 13:00:00\" -d -t 200906051330.tar",
-     {"From the tar file, show all drive-related records in the specified time interval",
-      "in tab-delimited format for easy importing into a spreadsheet or database."}},
-    {"Quenfell -b *.tar > output.txt",
-     {"Run this in the folder that holds all of your downloaded log files, then send the",
-      "resulting output.txt to the owners' battery study."}},
-    {"Quenfell -n log_notes.txt -s \"01/01/2010\" 200906051330.tar",
-     {"From the tar file, show all records on or after Jan 1, 2010, with annotations from",
-      "log_notes.txt.",
-      "sample annotation line: 01/02/2010 12:34:56<tab>accelerator to the floor"}},
-};
-
-void PrintHelp()
-{
-    FILE* pfile = stderr;
-    fprintf(pfile, "\nQuenfell version " QF_VERSION "\nBuilt on %s at %s\n\n", __DATE__, __TIME__);
-    fputs("usage: Quenfell [-n annotation_file] [-s start_date] [-e end_date] [-r n] [-cdmptvhbu] "
-          "[-k timestamp] [-j output_filename] [vms_file|tarball]\n\n",
-          pfile);
-    for (const char* sz : s_rgszOptionHelp)
-        fprintf(pfile, "%s\n", sz);
-
-    fputs("\nrecognized record types:\n\n", pfile);
-    for (RI const& ri : s_mp_rt_ri) {
-        if (ri.szCode)
-            fprintf(pfile, "\t%-4s  %s\n", ri.szCode, ri.szDesc ? ri.szDesc : "");
-    }
-
-    fputs("\nexamples:\n\n", pfile);
-    for (EXAMPLE const& example : s_rgexample) {
-        fprintf(pfile, "\t%s\n\t", example.szCommand);
-        for (size_t ich = strlen(example.szCommand); ich > 0; ich--)
-            fputc('-', pfile);
-        fputc('\n', pfile);
-        for (const char* szExplain : example.rgszExplain) {
-            if (szExplain)
-                fprintf(pfile, "\t%s\n", szExplain);
-        }
-        fputc('\n', pfile);
-    }
-}
-
-[[noreturn]] void GiveHelpAndExit()
-{
-    FFlushOutput();
-    PrintHelp();
-    ExitFatal();
-}
+[[noreturn]] void GiveHelpAndExit();
 
 // ---- Option values ----
 
@@ -163,6 +80,243 @@ void PrintDateEcho(const char* szFormat, unsigned int timestamp)
     printf(szFormat, DateFromTimestamp(timestamp, szDate, sizeof szDate));
 }
 
+// ---- The options ----
+
+// What an option letter takes from the arguments after it.
+enum OPTARG {
+    optargNone,
+    optargNext,    // the next argument, always (a missing one is null)
+    optargMaybe,   // the next argument if the option can use it (-z and a zone name)
+};
+
+// What the command line does after an option.
+enum OPTRES { optresGoOn, optresUsedValue, optresEndRun };
+
+typedef OPTRES (*PFNOPTION)(PROGRAM* pprog, char chOption, const char* pszValue);
+
+OPTRES OptAll(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.grfRt = grfRtAll;
+    return optresGoOn;
+}
+
+OPTRES OptBattery(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.fBattery = true;
+    pprog->opt.fPermanent = true;
+    pprog->opt.grfRt = 0;
+    return optresGoOn;
+}
+
+OPTRES OptCharge(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.grfRt |= GrfRtOfSelection(fselCharge);
+    return optresGoOn;
+}
+
+OPTRES OptDrive(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.grfRt |= GrfRtOfSelection(fselDrive);
+    return optresGoOn;
+}
+
+OPTRES OptEnd(PROGRAM* pprog, char chOption, const char* pszValue)
+{
+    pprog->opt.timestampEnd = TimestampFromOption(chOption, pszValue);
+    PrintDateEcho("show records on or before %s\n", pprog->opt.timestampEnd);
+    return optresGoOn;
+}
+
+OPTRES OptHelp(PROGRAM*, char, const char*)
+{
+    GiveHelpAndExit();
+}
+
+OPTRES OptJoin(PROGRAM* pprog, char chOption, const char* pszValue)
+{
+    // "and output": the message is kept as users have seen it.
+    if (!pszValue)
+        GiveUsageAndExit("the -%c option requires the next argument to be and output file name", chOption);
+    pprog->opt.pszJoinOutput = pszValue;
+    return optresGoOn;
+}
+
+OPTRES OptSkipUntil(PROGRAM* pprog, char chOption, const char* pszValue)
+{
+    pprog->opt.timestampSkipUntil = TimestampSkipFromOption(chOption, pszValue);
+    PrintDateEcho("skip permanent records until a timestamp matching %s is found\n",
+                  pprog->opt.timestampSkipUntil);
+    return optresGoOn;
+}
+
+OPTRES OptMetric(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.fMetric = !pprog->opt.fMetric;
+    return optresGoOn;
+}
+
+OPTRES OptNotes(PROGRAM* pprog, char chOption, const char* pszValue)
+{
+    if (!pszValue)
+        GiveUsageAndExit("the -%c option requires the next argument to be a file name", chOption);
+    LoadAnnotationsFile(&pprog->notes, pszValue);
+    return optresGoOn;
+}
+
+OPTRES OptPermanent(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.fPermanent = !pprog->opt.fPermanent;
+    return optresGoOn;
+}
+
+OPTRES OptRecordType(PROGRAM* pprog, char chOption, const char* pszValue)
+{
+    pprog->opt.grfRt = GrfRtToggled(pprog->opt.grfRt, chOption, pszValue);
+    return optresGoOn;
+}
+
+OPTRES OptStart(PROGRAM* pprog, char chOption, const char* pszValue)
+{
+    pprog->opt.timestampStart = TimestampFromOption(chOption, pszValue);
+    PrintDateEcho("show records at or after %s\n", pprog->opt.timestampStart);
+    return optresGoOn;
+}
+
+OPTRES OptTab(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.fTab = !pprog->opt.fTab;
+    return optresGoOn;
+}
+
+OPTRES OptChargeDetail(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.fChargeDetail = !pprog->opt.fChargeDetail;
+    return optresGoOn;
+}
+
+OPTRES OptVerbose(PROGRAM* pprog, char, const char*)
+{
+    pprog->opt.fVerbose = !pprog->opt.fVerbose;
+    return optresGoOn;
+}
+
+OPTRES OptZone(PROGRAM*, char, const char* pszValue)
+{
+    // Whatever follows is tried as a zone name, even text that starts with '-'; when it is none,
+    // the list of known zones ends the run.
+    if (pszValue && FUseTimeZone(pszValue))
+        return optresUsedValue;
+    PrintTimeZoneList();
+    return optresEndRun;
+}
+
+struct OPTDEF {
+    char ch;
+    OPTARG optarg;
+    PFNOPTION pfn;
+    const char* szHelp;   // the help screen's line; null: not listed there
+};
+
+// Every option, in the help screen's order. The help lines are kept byte for byte as users and the
+// manual page know them.
+const OPTDEF s_rgoptdef[] = {
+    {'n', optargNext, OptNotes, "\t-n    add notes to record list from specified notes file"},
+    {'s', optargNext, OptStart, "\t-s    only show records on or after the specified date and time"},
+    {'e', optargNext, OptEnd, "\t-e    only show records on or before the specified date and time"},
+    {'r', optargNext, OptRecordType, "\t-r n  show records of type n"},
+    {'b', optargNone, OptBattery, "\t-b    show histograms of battery-related data"},
+    {'k', optargNext, OptSkipUntil, "\t-k    if -b, skip records in permanent section until specified timestamp is found"},
+    {'a', optargNone, OptAll, "\t-a    show all records in the specified section"},
+    {'c', optargNone, OptCharge, "\t-c    show charging records"},
+    {'d', optargNone, OptDrive, "\t-d    show driving records"},
+    {'m', optargNone, OptMetric, "\t-m    display in metric units"},
+    {'p', optargNone, OptPermanent, "\t-p    show records from the permanent section (defaults to the transient section)"},
+    {'t', optargNone, OptTab, "\t-t    tab delimited format"},
+    {'v', optargNone, OptVerbose, "\t-v    verbose output (includes the raw byte values)"},
+    {'j', optargNext, OptJoin, "\t-j    join multiple vms_log files together into a new combined file"},
+    {'h', optargNone, OptHelp, "\t-h    show this help screen"},
+    {'u', optargNone, OptChargeDetail, "\t-u    show detailed charge summary"},
+    {'z', optargMaybe, OptZone, nullptr},
+    {'?', optargNone, OptHelp, nullptr},
+};
+
+OPTDEF const* PoptdefFromCh(char ch)
+{
+    for (OPTDEF const& optdef : s_rgoptdef) {
+        if (optdef.ch == ch)
+            return &optdef;
+    }
+    return nullptr;
+}
+
+// ---- Help screen ----
+
+struct EXAMPLE {
+    const char* szCommand;
+    const char* rgszExplain[3];
+};
+
+const EXAMPLE s_rgexample[] = {
+    {"Quenfell 200906051330.tar",
+     {"From the file 200906051330.tar, show a summary of driving and charging sessions."}},
+    {"Quenfell -v 200906051330.tar",
+     {"From the file 200906051330.tar, show the table of contents, a summary of driving and charging,",
+      "and a table of stats on the record types found in the log file."}},
+    {"Quenfell -p 200906051330.tar",
+     {"From the file 200906051330.tar, dump out the permanent section records."}},
+    {"Quenfell -s \"12/30/2009\" -e \"12/31/2009\" -r IDLE 200906051330.tar",
+     {"From the tar file, show all IDLE records during the day of 12/30/2009."}},
+    {"Quenfell -s \"12/30/2009 11:00:00\" -e \"12/30/2009 13:00:00\" -d -t 200906051330.tar",
+     {"From the tar file, show all drive-related records in the specified time interval",
+      "in tab-delimited format for easy importing into a spreadsheet or database."}},
+    {"Quenfell -b *.tar > output.txt",
+     {"Run this in the folder that holds all of your downloaded log files, then send the",
+      "resulting output.txt to the owners' battery study."}},
+    {"Quenfell -n log_notes.txt -s \"01/01/2010\" 200906051330.tar",
+     {"From the tar file, show all records on or after Jan 1, 2010, with annotations from",
+      "log_notes.txt.",
+      "sample annotation line: 01/02/2010 12:34:56<tab>accelerator to the floor"}},
+};
+
+void PrintHelp()
+{
+    FILE* pfile = stderr;
+    fprintf(pfile, "\nQuenfell version " QF_VERSION "\nBuilt on %s at %s\n\n", __DATE__, __TIME__);
+    fputs("usage: Quenfell [-n annotation_file] [-s start_date] [-e end_date] [-r n] [-cdmptvhbu] "
+          "[-k timestamp] [-j output_filename] [vms_file|tarball]\n\n",
+          pfile);
+    for (OPTDEF const& optdef : s_rgoptdef) {
+        if (optdef.szHelp)
+            fprintf(pfile, "%s\n", optdef.szHelp);
+    }
+
+    fputs("\nrecognized record types:\n\n", pfile);
+    for (RI const& ri : s_mp_rt_ri) {
+        if (ri.szCode)
+            fprintf(pfile, "\t%-4s  %s\n", ri.szCode, ri.szDesc ? ri.szDesc : "");
+    }
+
+    fputs("\nexamples:\n\n", pfile);
+    for (EXAMPLE const& example : s_rgexample) {
+        fprintf(pfile, "\t%s\n\t", example.szCommand);
+        for (size_t ich = strlen(example.szCommand); ich > 0; ich--)
+            fputc('-', pfile);
+        fputc('\n', pfile);
+        for (const char* szExplain : example.rgszExplain) {
+            if (szExplain)
+                fprintf(pfile, "\t%s\n", szExplain);
+        }
+        fputc('\n', pfile);
+    }
+}
+
+[[noreturn]] void GiveHelpAndExit()
+{
+    FFlushOutput();
+    PrintHelp();
+    ExitFatal();
+}
+
 }   // namespace
 
 unsigned long RtFromSz(const char* text)
@@ -195,7 +349,6 @@ int QuenfellMain(int argc, char** argv)
     // About 150 KB: the section table, the tally and the notes.
     std::unique_ptr<PROGRAM> pprog = std::make_unique<PROGRAM>();
     InitProgram(pprog.get());
-    OPTIONS& opt = pprog->opt;
     for (int iarg = 1; iarg < argc; iarg++) {
         const char* pszArg = argv[iarg];
         if (pszArg[0] != '-') {
@@ -205,80 +358,19 @@ int QuenfellMain(int argc, char** argv)
         // Letters that take a value consume the following arguments one each, in order.
         int iargNext = iarg + 1;
         for (const char* pch = pszArg + 1; *pch; pch++) {
-            char ch = *pch;
-            switch (ch) {
-            case 'a':
-                opt.grfRt = grfRtAll;
-                break;
-            case 'b':
-                opt.fBattery = true;
-                opt.fPermanent = true;
-                opt.grfRt = 0;
-                break;
-            case 'c':
-                opt.grfRt |= GrfRtOfSelection(fselCharge);
-                break;
-            case 'd':
-                opt.grfRt |= GrfRtOfSelection(fselDrive);
-                break;
-            case 'e':
-                opt.timestampEnd = TimestampFromOption(ch, PszTakeArg(argc, argv, &iargNext));
-                PrintDateEcho("show records on or before %s\n", opt.timestampEnd);
-                break;
-            case 'h':
-            case '?':
-                GiveHelpAndExit();
-            case 'j':
-                opt.pszJoinOutput = PszTakeArg(argc, argv, &iargNext);
-                if (!opt.pszJoinOutput)
-                    GiveUsageAndExit("the -%c option requires the next argument to be and output file name", ch);
-                break;
-            case 'k':
-                opt.timestampSkipUntil = TimestampSkipFromOption(ch, PszTakeArg(argc, argv, &iargNext));
-                PrintDateEcho("skip permanent records until a timestamp matching %s is found\n",
-                              opt.timestampSkipUntil);
-                break;
-            case 'm':
-                opt.fMetric = !opt.fMetric;
-                break;
-            case 'n': {
-                const char* pszNotes = PszTakeArg(argc, argv, &iargNext);
-                if (!pszNotes)
-                    GiveUsageAndExit("the -%c option requires the next argument to be a file name", ch);
-                LoadAnnotationsFile(&pprog->notes, pszNotes);
-                break;
-            }
-            case 'p':
-                opt.fPermanent = !opt.fPermanent;
-                break;
-            case 'r':
-                opt.grfRt = GrfRtToggled(opt.grfRt, ch, PszTakeArg(argc, argv, &iargNext));
-                break;
-            case 's':
-                opt.timestampStart = TimestampFromOption(ch, PszTakeArg(argc, argv, &iargNext));
-                PrintDateEcho("show records at or after %s\n", opt.timestampStart);
-                break;
-            case 't':
-                opt.fTab = !opt.fTab;
-                break;
-            case 'u':
-                opt.fChargeDetail = !opt.fChargeDetail;
-                break;
-            case 'v':
-                opt.fVerbose = !opt.fVerbose;
-                break;
-            case 'z':
-                // Whatever follows is tried as a zone name, even text that starts with '-'; when
-                // it is none, the list of known zones ends the run.
-                if (iargNext < argc && FUseTimeZone(argv[iargNext])) {
-                    iargNext++;
-                    break;
-                }
-                PrintTimeZoneList();
+            OPTDEF const* poptdef = PoptdefFromCh(*pch);
+            if (!poptdef)
+                GiveUsageAndExit("unknown switch: %c", *pch);
+            const char* pszValue = nullptr;
+            if (poptdef->optarg == optargNext)
+                pszValue = PszTakeArg(argc, argv, &iargNext);
+            else if (poptdef->optarg == optargMaybe && iargNext < argc)
+                pszValue = argv[iargNext];
+            OPTRES optres = poptdef->pfn(pprog.get(), *pch, pszValue);
+            if (optres == optresEndRun)
                 return StatusAfterFlush();
-            default:
-                GiveUsageAndExit("unknown switch: %c", ch);
-            }
+            if (optres == optresUsedValue)
+                iargNext++;
         }
         iarg = iargNext - 1;
     }
