@@ -3,6 +3,7 @@
 // long-term records fill a fixed area and its transient records wrap around a fixed-size ring.
 
 #include "records/record.h"
+#include "support/civil.h"
 
 #include <algorithm>
 #include <cmath>
@@ -86,32 +87,6 @@ bool FParseBytes(const char* psz, uint64_t* pcb)
     return true;
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    unsigned yoe = (unsigned)(y - era * 400);
-    unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + (int64_t)doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int* py, int* pm, int* pd)
-{
-    z += 719468;
-    int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    unsigned doe = (unsigned)(z - era * 146097);
-    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    unsigned mp = (5 * doy + 2) / 153;
-    unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    *py = (int)(yoe + era * 400 + (m <= 2));
-    *pm = (int)m;
-    *pd = (int)d;
-}
-
 bool FParseWhen(const char* psz, uint32_t* ptimestamp)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0;
@@ -120,7 +95,7 @@ bool FParseWhen(const char* psz, uint32_t* ptimestamp)
         return false;
     if (y < 2001 || y > 2105 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59)
         return false;
-    int64_t t = DaysFromCivil(y, (unsigned)mo, (unsigned)d) * secDay + h * secHour + mi * secMinute;
+    int64_t t = DaysFromCivil(y, mo, d) * secDay + h * secHour + mi * secMinute;
     *ptimestamp = (uint32_t)t;
     return true;
 }
@@ -1374,7 +1349,8 @@ BYTES BytesFromText(std::string const& s) { return BYTES(s.begin(), s.end()); }
 
 BYTES MakeDownload(OPTS const& opts, BYTES const& log)
 {
-    int y, mo, d;
+    int64_t y;
+    int mo, d;
     CivilFromDays(opts.timestampEnd / secDay, &y, &mo, &d);
     unsigned secOfDay = opts.timestampEnd % secDay;
     char achInfo[512];
@@ -1383,7 +1359,7 @@ BYTES MakeDownload(OPTS const& opts, BYTES const& log)
              "log end: %04d-%02d-%02d %02u:%02u UTC\n"
              "log bytes: %zu\n"
              "generator seed: %llu\n",
-             y, mo, d, secOfDay / secHour, secOfDay % secHour / secMinute, log.size(), (unsigned long long)opts.seed);
+             (int)y, mo, d, secOfDay / secHour, secOfDay % secHour / secMinute, log.size(), (unsigned long long)opts.seed);
     BYTES tar;
     AppendTarMember(&tar, "download_info.txt", BytesFromText(achInfo), opts.timestampEnd);
     AppendTarMember(&tar, "vms_log", log, opts.timestampEnd);

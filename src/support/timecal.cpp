@@ -13,6 +13,8 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "support/civil.h"
+
 namespace {
 
 // A zone of the tz database; null stands for UTC when the database cannot be read at all.
@@ -232,31 +234,6 @@ long long FloorDiv(long long a, long long b)
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, month 1..12; any year an int can hold.
-long long DaysFromCivil(long long year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    long long era = FloorDiv(year, 400);
-    unsigned yoe = (unsigned)(year - era * 400);
-    unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + (long long)doe - 719468;
-}
-
-// The date of a day count since 1970-01-01, for counts from 0 on (all a shown timestamp gives).
-void CivilFromDays(unsigned days, unsigned* pyear, unsigned* pmonth, unsigned* pday)
-{
-    days += 719468;
-    unsigned era = days / 146097;
-    unsigned doe = days - era * 146097;
-    unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    unsigned mp = (5 * doy + 2) / 153;
-    *pday = doy - (153 * mp + 2) / 5 + 1;
-    *pmonth = mp < 10 ? mp + 3 : mp - 9;
-    *pyear = yoe + era * 400 + (*pmonth <= 2);
-}
-
 inline char* PchPut2(char* pch, unsigned n)
 {
     pch[0] = (char)('0' + n / 10);
@@ -351,7 +328,8 @@ char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb)
     unsigned secLocal = (unsigned)(sec + s_ziDisplay.secOffset);
     unsigned days = secLocal / secPerDay;
     unsigned secOfDay = secLocal % secPerDay;
-    unsigned year, month, day;
+    int64_t year;
+    int month, day;
     CivilFromDays(days, &year, &month, &day);
 
     // Written in place when the whole text fits; a short buffer gets a cut copy.

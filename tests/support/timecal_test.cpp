@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "support/civil.h"
 #include "support/timecal.h"
 
 namespace {
@@ -130,6 +131,74 @@ TEST(TimestampFromDate, ExtremeFieldsDoNotFail)
     }
     UseZone("America/Los_Angeles");
     EXPECT_EQ(TimestampFromDate("1/1/2147483647"), TimestampFromDate("1/1/2147483647 00:00:00"));
+}
+
+// The calendar behind every date the program, genlog and quenfell-plot print or read. Day counts
+// were worked out by hand from 1970-01-01 backwards and forwards; the walk then checks that
+// consecutive counts are consecutive dates over some 5,000 years, and the sweep that the years
+// TimestampFromDate can be handed (an int's range, carried by a month field) come back.
+TEST(Civil, DaysAndDatesAgree)
+{
+    struct {
+        int64_t year;
+        int month, day;
+        int64_t days;
+    } const rgcase[] = {
+        {1970, 1, 1, 0},
+        {1969, 12, 31, -1},
+        {2000, 2, 29, 11016},           // 2000 is a leap year: divisible by 400
+        {2000, 3, 1, 11017},
+        {2001, 1, 1, 11323},            // the platform's epoch
+        {2038, 1, 19, 24855},           // the last day a signed 32-bit timestamp reaches
+        {2100, 2, 28, 47540},           // 2100 is not: divisible by 100
+        {2100, 3, 1, 47541},
+        {1900, 3, 1, -25508},
+        {1600, 2, 29, -135081},
+        {1, 1, 1, -719162},
+        {0, 3, 1, -719468},
+        {-1, 12, 31, -719529},          // the day before year 0, a leap year
+    };
+    for (auto const& c : rgcase) {
+        EXPECT_EQ(DaysFromCivil(c.year, c.month, c.day), c.days) << c.year << "-" << c.month << "-" << c.day;
+        int64_t year;
+        int month, day;
+        CivilFromDays(c.days, &year, &month, &day);
+        EXPECT_EQ(year, c.year) << c.days;
+        EXPECT_EQ(month, c.month) << c.days;
+        EXPECT_EQ(day, c.day) << c.days;
+    }
+
+    // Days outside the month count on from its first, as TimestampFromDate carries them.
+    EXPECT_EQ(DaysFromCivil(2009, 3, 0), DaysFromCivil(2009, 2, 28));
+    EXPECT_EQ(DaysFromCivil(2008, 2, 30), DaysFromCivil(2008, 3, 1));
+    EXPECT_EQ(DaysFromCivil(2009, 12, 32), DaysFromCivil(2010, 1, 1));
+    EXPECT_EQ(DaysFromCivil(2010, 1, -364), DaysFromCivil(2009, 1, 1));
+
+    int64_t yearPrev, yearDay;
+    int monthPrev, dayPrev, month, day;
+    CivilFromDays(-1000001, &yearPrev, &monthPrev, &dayPrev);
+    for (int64_t days = -1000000; days <= 1000000; days++) {
+        CivilFromDays(days, &yearDay, &month, &day);
+        bool fNextDay = yearDay == yearPrev && month == monthPrev && day == dayPrev + 1;
+        bool fNextMonth = yearDay == yearPrev && month == monthPrev + 1 && day == 1
+                          && dayPrev == CDaysInMonth(yearPrev, monthPrev);
+        bool fNextYear = yearDay == yearPrev + 1 && month == 1 && day == 1 && monthPrev == 12 && dayPrev == 31;
+        ASSERT_TRUE(fNextDay || fNextMonth || fNextYear) << days << ": " << yearDay << "-" << month << "-" << day;
+        ASSERT_EQ(DaysFromCivil(yearDay, month, day), days) << days;
+        yearPrev = yearDay;
+        monthPrev = month;
+        dayPrev = day;
+    }
+
+    for (int64_t year = -2200000000LL; year <= 2200000000LL; year += 1234567) {
+        for (int monthT : {1, 2, 3, 12}) {
+            int64_t days = DaysFromCivil(year, monthT, CDaysInMonth(year, monthT));
+            CivilFromDays(days, &yearDay, &month, &day);
+            ASSERT_EQ(yearDay, year);
+            ASSERT_EQ(month, monthT) << year;
+            ASSERT_EQ(day, CDaysInMonth(year, monthT)) << year;
+        }
+    }
 }
 
 struct DATECASE {

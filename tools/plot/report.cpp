@@ -10,14 +10,18 @@
 #include <cstring>
 #include <string_view>
 
+#include "battery/reportformat.h"
+#include "support/civil.h"
+
 namespace {
 
 using std::string_view;
 
-constexpr string_view svHistHeader = "------, -------";
-constexpr string_view svTableRule = "--------------";
-constexpr string_view svCapHeading = "timestamp, brickahmin, brickahave, bricknumber, CAC";
-constexpr string_view svFwHeading = "timestamp, firmware version";
+constexpr string_view svHistHeader = szReportHistHeader;
+constexpr string_view svTableRule = szReportTableRule;
+constexpr string_view svCapHeading = szReportCapHeading;
+constexpr string_view svFwHeading = szReportFwHeading;
+constexpr int64_t secDay = 86400;
 constexpr int cchQuoteMax = 40;   // how much of an offending line an error message shows
 
 struct HISTDEF {
@@ -28,11 +32,11 @@ struct HISTDEF {
 };
 
 constexpr HISTDEF s_rghistdef[cHistReport] = {
-    {"charging amps", "seconds", "amps", 500},
-    {"soc range %", "seconds", "soc", 101},
-    {"temp C", "seconds", "temp", 200},
-    {"kmiles", "seconds", "kmiles", 500},
-    {"milesperday", "count", "milesperday", 1000},
+    {szReportHistAmps, szReportUnitSeconds, "amps", 500},
+    {szReportHistSOC, szReportUnitSeconds, "soc", 101},
+    {szReportHistTemp, szReportUnitSeconds, "temp", 200},
+    {szReportHistKmiles, szReportUnitSeconds, "kmiles", 500},
+    {szReportHistMilesPerDay, szReportUnitCount, "milesperday", 1000},
 };
 
 // Walks the text one line at a time; a line's end is a line feed, with a carriage return before it
@@ -162,13 +166,6 @@ bool FTakeDigits(string_view* psv, int cDigit, int* pn)
     return true;
 }
 
-int CDaysInMonth(int year, int month)
-{
-    static constexpr int s_rgcDay[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool fLeap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && fLeap ? 29 : s_rgcDay[month - 1];
-}
-
 // Reads "mm/dd/yyyy hh:mm:ss" or 19 dashes at the front of *psv.
 bool FTakeDate(string_view* psv, RDATE* pdate)
 {
@@ -199,49 +196,119 @@ bool FTakeDate(string_view* psv, RDATE* pdate)
     return true;
 }
 
-// "%d, %d" of one histogram row.
+// A line read against the printf format quenfell printed it with: the format's text between
+// conversions must stand in the line as it is, and each conversion is read by the taker of its
+// kind. The report's formats hold no "%%".
+struct FIELDS {
+    string_view sv;           // what is left of the line
+    const char* pchFormat;    // what is left of the format
+};
+
+// Matches the format's text up to its next conversion or line end, and stops there.
+bool FTakeFormatText(FIELDS* pfields)
+{
+    const char* pch = pfields->pchFormat;
+    while (*pch != 0 && *pch != '%' && *pch != '\n')
+        pch++;
+    if (!FTakeText(&pfields->sv, string_view(pfields->pchFormat, static_cast<size_t>(pch - pfields->pchFormat))))
+        return false;
+    pfields->pchFormat = pch;
+    return true;
+}
+
+// Matches the text before the next conversion, which must be of kind chConversion ('d', 'f', 's'),
+// and steps over the conversion; the caller then reads its value.
+bool FTakeConversion(FIELDS* pfields, char chConversion)
+{
+    if (!FTakeFormatText(pfields) || *pfields->pchFormat != '%')
+        return false;
+    const char* pch = pfields->pchFormat + 1;
+    while (*pch == '.' || (*pch >= '0' && *pch <= '9'))
+        pch++;
+    if (*pch != chConversion)
+        return false;
+    pfields->pchFormat = pch + 1;
+    return true;
+}
+
+bool FTakeIntField(FIELDS* pfields, int* pn)
+{
+    return FTakeConversion(pfields, 'd') && FTakeInt(&pfields->sv, pn);
+}
+
+bool FTakeDoubleField(FIELDS* pfields, double* pd)
+{
+    return FTakeConversion(pfields, 'f') && FTakeDouble(&pfields->sv, pd);
+}
+
+bool FTakeDateField(FIELDS* pfields, RDATE* pdate)
+{
+    return FTakeConversion(pfields, 's') && FTakeDate(&pfields->sv, pdate);
+}
+
+// A "%s" that holds a known text.
+bool FTakeTextField(FIELDS* pfields, string_view svText)
+{
+    return FTakeConversion(pfields, 's') && FTakeText(&pfields->sv, svText);
+}
+
+// The format's remaining text ends the line.
+bool FTakeLineEnd(FIELDS* pfields)
+{
+    return FTakeFormatText(pfields) && (*pfields->pchFormat == 0 || *pfields->pchFormat == '\n') &&
+           pfields->sv.empty();
+}
+
 bool FParseHistRow(string_view sv, int* piBin, int* pcount)
 {
-    return FTakeInt(&sv, piBin) && FTakeText(&sv, ", ") && FTakeInt(&sv, pcount) && sv.empty();
+    FIELDS fields{sv, szReportHistRowFormat};
+    return FTakeIntField(&fields, piBin) && FTakeIntField(&fields, pcount) && FTakeLineEnd(&fields);
 }
 
-// "%s, %.2f, %.2f, %d, %.2f" of one daily sample.
 bool FParseCapRow(string_view sv, CAPROW* pcap)
 {
-    return FTakeDate(&sv, &pcap->date) && FTakeText(&sv, ", ") && FTakeDouble(&sv, &pcap->ahBrickMin) &&
-           FTakeText(&sv, ", ") && FTakeDouble(&sv, &pcap->ahBrickAve) && FTakeText(&sv, ", ") &&
-           FTakeInt(&sv, &pcap->iBrickAhMin) && FTakeText(&sv, ", ") && FTakeDouble(&sv, &pcap->ahCAC) &&
-           sv.empty();
+    FIELDS fields{sv, szReportCapRowFormat};
+    return FTakeDateField(&fields, &pcap->date) && FTakeDoubleField(&fields, &pcap->ahBrickMin) &&
+           FTakeDoubleField(&fields, &pcap->ahBrickAve) && FTakeIntField(&fields, &pcap->iBrickAhMin) &&
+           FTakeDoubleField(&fields, &pcap->ahCAC) && FTakeLineEnd(&fields);
 }
 
-// "%s, %d.%d.%d %d" of one firmware change; the version is kept as printed.
+// The version is kept as printed, and must read as "%d.%d.%d %d".
 bool FParseFwRow(string_view sv, FWROW* pfw)
 {
-    if (!FTakeDate(&sv, &pfw->date) || !FTakeText(&sv, ", "))
+    FIELDS fields{sv, szReportFwRowFormat};
+    if (!FTakeDateField(&fields, &pfw->date) || !FTakeConversion(&fields, 's'))
         return false;
-    string_view svVersion = sv;
+    string_view svVersion = fields.sv;
     int n;
-    if (!FTakeInt(&sv, &n) || !FTakeText(&sv, ".") || !FTakeInt(&sv, &n) || !FTakeText(&sv, ".") ||
-        !FTakeInt(&sv, &n) || !FTakeText(&sv, " ") || !FTakeInt(&sv, &n) || !sv.empty() ||
-        svVersion.size() > static_cast<size_t>(cchFirmwareMax))
+    if (!FTakeInt(&fields.sv, &n) || !FTakeText(&fields.sv, ".") || !FTakeInt(&fields.sv, &n) ||
+        !FTakeText(&fields.sv, ".") || !FTakeInt(&fields.sv, &n) || !FTakeText(&fields.sv, " ") ||
+        !FTakeInt(&fields.sv, &n) || !FTakeLineEnd(&fields) || svVersion.size() > static_cast<size_t>(cchFirmwareMax))
         return false;
     std::memcpy(pfw->achVersion, svVersion.data(), svVersion.size());
     pfw->achVersion[svVersion.size()] = 0;
     return true;
 }
 
-// "<which> Timestamp from %s to %s; %d days".
+// The span line up to its first date, which is how the firmware table's end is recognised.
+bool FTakeSpanStart(FIELDS* pfields, string_view svWhich)
+{
+    return FTakeTextField(pfields, svWhich) && FTakeFormatText(pfields);
+}
+
 bool FParseSpan(string_view sv, string_view svWhich, SPAN* pspan)
 {
-    return FTakeText(&sv, svWhich) && FTakeText(&sv, " Timestamp from ") && FTakeDate(&sv, &pspan->dateFrom) &&
-           FTakeText(&sv, " to ") && FTakeDate(&sv, &pspan->dateTo) && FTakeText(&sv, "; ") &&
-           FTakeInt(&sv, &pspan->cDays) && FTakeText(&sv, " days") && sv.empty();
+    FIELDS fields{sv, szReportSpanFormat};
+    return FTakeSpanStart(&fields, svWhich) && FTakeDateField(&fields, &pspan->dateFrom) &&
+           FTakeDateField(&fields, &pspan->dateTo) && FTakeIntField(&fields, &pspan->cDays) &&
+           FTakeLineEnd(&fields);
 }
 
 bool FParseDetailLine(string_view sv, REPORT* prep)
 {
-    return FTakeText(&sv, "Days of detail: ") && FTakeInt(&sv, &prep->cDaysDetail) &&
-           FTakeText(&sv, ", odomoter max: ") && FTakeInt(&sv, &prep->milesOdoMax) && sv.empty();
+    FIELDS fields{sv, szReportDetailFormat};
+    return FTakeIntField(&fields, &prep->cDaysDetail) && FTakeIntField(&fields, &prep->milesOdoMax) &&
+           FTakeLineEnd(&fields);
 }
 
 // Step 1: the report starts at the first histogram header. A tar prefix may stand glued before it
@@ -269,7 +336,8 @@ bool FParseHist(LINES* plines, HISTDEF const* pdef, HIST* phist, PARSEERR* perr)
     phist->iLast = -1;
 
     char achTitle[64];
-    std::snprintf(achTitle, sizeof(achTitle), "%s, %s", pdef->szTitle, pdef->szUnit);
+    std::snprintf(achTitle, sizeof(achTitle), szReportHistTitleFormat, pdef->szTitle, pdef->szUnit);
+    achTitle[std::strcspn(achTitle, "\n")] = 0;
     string_view sv;
     if (!FNextLine(plines, &sv))
         return FFail(perr, plines->iLine + 1, "the report ends inside the \"%s\" histogram", pdef->szTitle);
@@ -340,7 +408,8 @@ bool FParseFwTable(LINES* plines, REPORT* prep, PARSEERR* perr)
         return false;
     string_view sv;
     while (FNextLine(plines, &sv)) {
-        if (FStartsWith(sv, "Daily Timestamp from ")) {
+        FIELDS fields{sv, szReportSpanFormat};
+        if (FTakeSpanStart(&fields, szReportSpanDaily)) {
             UnreadLine(plines, sv);
             return true;
         }
@@ -359,11 +428,11 @@ bool FParseSummary(LINES* plines, REPORT* prep, PARSEERR* perr)
     string_view sv;
     if (!FNextLine(plines, &sv))
         return FFail(perr, plines->iLine + 1, "the report ends before its summary lines");
-    if (!FParseSpan(sv, "Daily", &prep->spanDaily))
+    if (!FParseSpan(sv, szReportSpanDaily, &prep->spanDaily))
         return FFailFound(perr, plines->iLine, "\"Daily Timestamp from DATE to DATE; N days\"", sv);
     if (!FNextLine(plines, &sv))
         return FFail(perr, plines->iLine + 1, "the report ends before its \"Detail Timestamp\" line");
-    if (!FParseSpan(sv, "Detail", &prep->spanDetail))
+    if (!FParseSpan(sv, szReportSpanDetail, &prep->spanDetail))
         return FFailFound(perr, plines->iLine, "\"Detail Timestamp from DATE to DATE; N days\"", sv);
     if (!FNextLine(plines, &sv))
         return FFail(perr, plines->iLine + 1, "the report ends before its \"Days of detail\" line");
@@ -376,29 +445,15 @@ bool FParseSummary(LINES* plines, REPORT* prep, PARSEERR* perr)
 
 int64_t SecFromCivil(int year, int month, int day, int hour, int minute, int second)
 {
-    // Days from 1970-01-01 in the proleptic Gregorian calendar, counted in 400-year eras.
-    int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = era * 146097 + doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
+    return DaysFromCivil(year, month, day) * secDay + hour * 3600 + minute * 60 + second;
 }
 
 void CivilFromSec(int64_t secCivil, int* pyear, int* pmonth, int* pday)
 {
-    int64_t days = (secCivil >= 0 ? secCivil : secCivil - 86399) / 86400 + 719468;
-    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    int64_t doe = days - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    *pyear = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    *pmonth = static_cast<int>(month);
-    *pday = static_cast<int>(day);
+    int64_t days = (secCivil >= 0 ? secCivil : secCivil - (secDay - 1)) / secDay;
+    int64_t year;
+    CivilFromDays(days, &year, pmonth, pday);
+    *pyear = static_cast<int>(year);
 }
 
 bool FParseReport(const char* pch, size_t cb, REPORT* prep, PARSEERR* perr)
