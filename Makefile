@@ -19,7 +19,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan install check-browser bench fuzz coverage clean
+.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan test-fuzz install check-browser bench build-fuzz fuzz coverage clean
 
 all: build
 
@@ -35,7 +35,7 @@ run: build
 	@if [ -f $(SAMPLE) ]; then ./build/release/src/driver/quenfell $(SAMPLE); \
 	else ./build/release/src/driver/quenfell || [ $$? -eq 255 ]; fi
 
-test: test-release test-asan
+test: test-release test-asan test-fuzz
 
 test-release: build
 	ctest --preset release -j $(JOBS)
@@ -74,17 +74,19 @@ deps-fuzz: deps
 deps-coverage: deps
 	$(call apt_install,gcovr)
 
-# Builds every fuzz target with clang, libFuzzer, ASan and UBSan and runs each for FUZZ_SECONDS,
-# starting from the seed corpus in fuzz/corpus/<target>.
-fuzz: deps-fuzz
+# Every fuzz target, built with clang, libFuzzer, ASan and UBSan.
+build-fuzz: deps-fuzz
 	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz -j $(JOBS)
-	@set -e; for bin in build/fuzz/fuzz/fuzz_*; do \
-	  name=$$(basename $$bin); work=build/fuzz/corpus/$$name; mkdir -p $$work; \
-	  [ -d fuzz/corpus/$$name ] && cp -n fuzz/corpus/$$name/* $$work/ 2>/dev/null || true; \
-	  echo "== $$name ($(FUZZ_SECONDS) s)"; \
-	  $$bin -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$work 2>&1 | tail -n 12; \
-	done
+	cmake --build --preset fuzz -j $(JOBS) --target fuzz_targets
+
+# Runs each fuzz target for FUZZ_SECONDS, starting from the seed corpus in fuzz/corpus/<target>, and
+# ends with one line per target; fails naming every target that crashed, leaked or did not start.
+fuzz: build-fuzz
+	fuzz/run-all.sh build/fuzz $(FUZZ_SECONDS)
+
+# Every fuzz target starts and runs its seed corpus once, so that one that cannot is caught here.
+test-fuzz: build-fuzz
+	fuzz/run-all.sh --check build/fuzz
 
 # Line and branch coverage of src/ over the whole test suite. The failed-write join test runs the
 # program under a 2 KiB file-size limit, which also keeps its profile data from being written at

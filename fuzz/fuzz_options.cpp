@@ -10,8 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "driver/notes.h"
 #include "driver/options.h"
+#include "fuzz_temp.h"
+#include "support/fatal.h"
 
 namespace {
 constexpr size_t cargMax = 64;
@@ -19,8 +20,8 @@ constexpr size_t cargMax = 64;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char szDir[] = "/tmp/qf-fuzz-options-XXXXXX";
-    if (!mkdtemp(szDir) || chdir(szDir) != 0)
+    std::string strDir = StrTempTemplate("options");
+    if (!mkdtemp(strDir.data()) || chdir(strDir.c_str()) != 0)
         abort();
     // Reports go to standard output, help screens and errors to the stderr stream: both are
     // silenced. The stream is replaced rather than descriptor 2, which carries the fuzzer's and
@@ -54,6 +55,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QuenfellMain((int)rgarg.size(), argv.data());
     } catch (FuzzExit const&) {
     }
-    ResetNotes();
     return 0;
 }
