@@ -7,6 +7,7 @@
 
 #include "driver/options.h"
 #include "support/fatal.h"
+#include "support/output.h"
 
 namespace {
 
@@ -31,5 +32,6 @@ int main(int argc, char** argv)
     // Past the file-size limit a write then fails with EFBIG and the join reports it, instead of
     // the signal ending the program without a word.
     signal(SIGXFSZ, SIG_IGN);
+    InitOutput();
     return QuenfellMain(argc, argv);
 }

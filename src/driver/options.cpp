@@ -57,6 +57,7 @@ unsigned int TimestampFromOption(char chOption, const char* pszValue)
 unsigned int TimestampSkipFromOption(char chOption, const char* pszValue)
 {
     unsigned int timestamp = pszValue ? TimestampFromDate(pszValue) : 0;
+    // "a a date": the message is kept as users have seen it.
     if (timestamp == 0)
         GiveUsageAndExit("the -%c option requires the next argument to be a a date string", chOption);
     return timestamp;
@@ -337,12 +338,6 @@ unsigned long RtFromSz(const char* text)
 
 int QuenfellMain(int argc, char** argv)
 {
-    // Standard output gets its large buffer once; fuzz targets call this function many times.
-    static bool s_fOutputReady = false;
-    if (!s_fOutputReady) {
-        InitOutput();
-        s_fOutputReady = true;
-    }
     if (argc < 2)
         GiveHelpAndExit();
 

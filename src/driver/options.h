@@ -6,5 +6,6 @@
 unsigned long RtFromSz(const char* text);
 
 // Runs the whole program on argv; returns the exit status (0, or 255 when standard output could
-// not be written). Fatal errors end the process through GiveUsageAndExit.
+// not be written). Fatal errors end the process through GiveUsageAndExit. main gives standard
+// output its buffer first (InitOutput).
 int QuenfellMain(int argc, char** argv);
