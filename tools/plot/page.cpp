@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "battery/reportformat.h"
 
 namespace {
 
@@ -425,15 +428,19 @@ void AppendSummary(std::string* pstr, REPORT const* prep)
 {
     pstr->append("<h2>Summary</h2>\n<pre>");
     SPAN const* rgpspan[2] = {&prep->spanDaily, &prep->spanDetail};
-    const char* rgszWhich[2] = {"Daily", "Detail"};
+    const char* rgszWhich[2] = {szReportSpanDaily, szReportSpanDetail};
+    // The lines as the report printed them; the block closes on the last one, which leaves no empty
+    // line under it.
+    char achLine[160];
     for (int i = 0; i < 2; i++) {
-        Append(pstr, "%s Timestamp from ", rgszWhich[i]);
-        AppendText(pstr, rgpspan[i]->dateFrom.achText);
-        pstr->append(" to ");
-        AppendText(pstr, rgpspan[i]->dateTo.achText);
-        Append(pstr, "; %d days\n", rgpspan[i]->cDays);
+        std::snprintf(achLine, sizeof(achLine), szReportSpanFormat, rgszWhich[i], rgpspan[i]->dateFrom.achText,
+                      rgpspan[i]->dateTo.achText, rgpspan[i]->cDays);
+        AppendText(pstr, achLine);
     }
-    Append(pstr, "Days of detail: %d, odomoter max: %d</pre>\n", prep->cDaysDetail, prep->milesOdoMax);
+    std::snprintf(achLine, sizeof(achLine), szReportDetailFormat, prep->cDaysDetail, prep->milesOdoMax);
+    achLine[std::strcspn(achLine, "\n")] = 0;
+    AppendText(pstr, achLine);
+    pstr->append("</pre>\n");
     Append(pstr, "<p class=\"note\">%d daily capacity samples, %d firmware versions.</p>\n", prep->ccap, prep->cfw);
 }
 
