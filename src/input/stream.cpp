@@ -4,12 +4,73 @@
 #include "input/stream.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+namespace {
+
+// Touching a mapped page that lies past the end of a file that shrank raises SIGBUS. The handler
+// puts zero pages over the rest of that mapping and notes the change, and the interrupted read
+// goes on. It only reads this table, which the stream fills and empties on the program's one
+// thread: an entry is in use while pbBase is set, and pbBase is set last and cleared first.
+struct LIVEMAP {
+    uintptr_t volatile pbBase;
+    uintptr_t volatile cb;
+    sig_atomic_t volatile fChanged;
+};
+
+// More mappings than this at once (a join of that many inputs) go without the protection.
+constexpr int cLiveMapMax = 1024;
+LIVEMAP s_rglivemap[cLiveMapMax];
+uintptr_t s_cbPage;
+
+extern "C" void OnBusError(int sig, siginfo_t* psi, void*)
+{
+    uintptr_t ib = (uintptr_t)psi->si_addr;
+    if (psi->si_code > 0) {
+        for (LIVEMAP& livemap : s_rglivemap) {
+            uintptr_t pbBase = livemap.pbBase;
+            if (pbBase == 0 || ib < pbBase || ib - pbBase >= livemap.cb)
+                continue;
+            uintptr_t pbPage = ib & ~(s_cbPage - 1);
+            void* pv = mmap((void*)pbPage, pbBase + livemap.cb - pbPage, PROT_READ,
+                            MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (pv != MAP_FAILED) {
+                livemap.fChanged = 1;
+                return;
+            }
+        }
+    }
+    // Not one of ours: the default action, as if there were no handler.
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = SIG_DFL;
+    sigaction(sig, &sa, nullptr);
+    raise(sig);
+}
+
+void InstallBusErrorHandlerOnce()
+{
+    static bool s_fInstalled;
+    if (s_fInstalled)
+        return;
+    s_fInstalled = true;
+    s_cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_sigaction = OnBusError;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGBUS, &sa, nullptr);
+}
+
+}   // namespace
 
 // A FIFO opened read-only and non-blocking returns at once, and nothing that is not a regular file
 // gets as far as standard I/O or mmap, so a directory, FIFO or device named as an input can neither
@@ -50,7 +111,10 @@ FILE* PfileOpenRegularFile(char const* path)
     return pfile;
 }
 
-STREAM::STREAM() : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0) {}
+STREAM::STREAM()
+    : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0), iLiveMap(-1)
+{
+}
 
 STREAM::~STREAM()
 {
@@ -61,6 +125,9 @@ void STREAM::CloseFile()
 {
     if (pfile)
         fclose(pfile);
+    if (iLiveMap >= 0)
+        s_rglivemap[iLiveMap].pbBase = 0;
+    iLiveMap = -1;
     if (pvMapBase)
         munmap(pvMapBase, cbMapTotal);
     pfile = nullptr;
@@ -88,8 +155,7 @@ bool STREAM::FOpenFile(char const* path)
     void* pv = mmap(nullptr, (size_t)cb, PROT_READ, MAP_PRIVATE, fileno(pfile), 0);
     if (pv == MAP_FAILED)
         return false;
-    pvMapBase = pv;
-    cbMapTotal = (unsigned long)cb;
+    KeepMapping(pv, (unsigned long)cb);
     pbMap = (unsigned char const*)pv;
     cbMap = cb;
     return true;
@@ -121,8 +187,7 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     if (pv == MAP_FAILED) {
         perror("could not mmap file");
     } else {
-        pvMapBase = pv;
-        cbMapTotal = cb + dib;
+        KeepMapping(pv, cb + dib);
         pbMap = (unsigned char const*)pv + dib;
         cbMap = (long)cb;
     }
@@ -130,6 +195,27 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     close(fd);
     errno = err;
     return pbMap != nullptr;
+}
+
+void STREAM::KeepMapping(void* pv, unsigned long cb)
+{
+    pvMapBase = pv;
+    cbMapTotal = cb;
+    InstallBusErrorHandlerOnce();
+    for (int i = 0; i < cLiveMapMax; i++) {
+        if (s_rglivemap[i].pbBase == 0) {
+            s_rglivemap[i].cb = cb;
+            s_rglivemap[i].fChanged = 0;
+            s_rglivemap[i].pbBase = (uintptr_t)pv;
+            iLiveMap = i;
+            return;
+        }
+    }
+}
+
+bool STREAM::FChanged() const
+{
+    return iLiveMap >= 0 && s_rglivemap[iLiveMap].fChanged != 0;
 }
 
 long STREAM::CbSize()

@@ -1,5 +1,7 @@
 // STREAM: a readable, seekable byte source over a whole file or one segment of a file, read
-// through a private read-only memory mapping (standard I/O only when no mapping exists).
+// through a private read-only memory mapping (standard I/O only when no mapping exists). A file
+// cut short by another program while it is mapped reads as zeros from the cut on, and the stream
+// says so through FChanged instead of the program dying of SIGBUS.
 #pragma once
 
 #include <cstdio>
@@ -35,7 +37,14 @@ public:
     // The mapped bytes (CbSize() of them), or null when the stream is not mapped.
     unsigned char const* PbMap() const { return pbMap; }
 
+    // True once a read found the mapped file shorter than when it was mapped: the bytes from the
+    // cut on were read as zeros. Stays set until the stream is closed.
+    bool FChanged() const;
+
 private:
+    void KeepMapping(void* pv, unsigned long cb);
+
+
     FILE* pfile;
     unsigned char const* pbMap;
     long cbMap;
@@ -43,4 +52,5 @@ private:
     // What munmap must release: the page-aligned start and length of the whole mapping.
     void* pvMapBase;
     unsigned long cbMapTotal;
+    int iLiveMap;   // the mapping's entry in the bus-error handler's table, or -1
 };

@@ -4,6 +4,13 @@
 #include "support/timecal.h"
 
 #include <date/tz.h>
+// This version of ptz.h names hh_mm_ss unqualified under both `using namespace date` and `using
+// namespace std::chrono`, which C++20 makes ambiguous; declared in its namespace, the date
+// library's own is found first, and it is the one meant.
+namespace Posix {
+using date::hh_mm_ss;
+}
+#include <date/ptz.h>
 
 #include <chrono>
 #include <climits>
@@ -11,14 +18,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <unistd.h>
 
 #include "support/civil.h"
 
 namespace {
 
-// A zone of the tz database; null stands for UTC when the database cannot be read at all.
-using ZONE = date::time_zone const*;
+// A zone of the tz database, or a rule such as "EST5EDT,M3.2.0,M11.1.0" that TZ gives instead of a
+// zone name; both answer the same two questions. Neither set stands for UTC when the database
+// cannot be read at all.
+struct ZONE {
+    date::time_zone const* ptzdb;
+    Posix::time_zone const* pposix;
+};
 
 // One stretch of Unix seconds [secBegin, secEnd) over which a zone's offset and daylight-saving
 // state stay the same.
@@ -48,6 +61,7 @@ constexpr int cStretchMax = 64;
 
 ZONE s_zoneSystem;
 ZONE s_timezoneref;
+std::optional<Posix::time_zone> s_posixSystem;
 bool s_fZonesSet;
 // The display zone's stretch that the last DateFromTimestamp fell in: consecutive records nearly
 // always share it, which spares the database lookup.
@@ -122,7 +136,7 @@ int FFindZone(char const* name, ZONE* pzone)
     if (name == nullptr || *name == 0)
         return 0;
     try {
-        *pzone = date::locate_zone(name);
+        *pzone = ZONE{date::locate_zone(name), nullptr};
         return 1;
     } catch (...) {
         return 0;
@@ -142,11 +156,17 @@ int FResolveZone(char const* name, ZONE* pzone)
     return 0;
 }
 
+bool FUtc(ZONE zone)
+{
+    return zone.ptzdb == nullptr && zone.pposix == nullptr;
+}
+
 ZINFO ZiAt(ZONE zone, long long sec)
 {
-    if (zone != nullptr) {
+    if (!FUtc(zone)) {
         try {
-            date::sys_info info = zone->get_info(date::sys_seconds{std::chrono::seconds{sec}});
+            date::sys_seconds sys{std::chrono::seconds{sec}};
+            date::sys_info info = zone.ptzdb ? zone.ptzdb->get_info(sys) : zone.pposix->get_info(sys);
             return {info.begin.time_since_epoch().count(), info.end.time_since_epoch().count(),
                     (int)info.offset.count(), info.save.count() != 0};
         } catch (...) {
@@ -160,14 +180,15 @@ ZINFO ZiAt(ZONE zone, long long sec)
 // a time in the gap moves forward by the gap, a repeated time is its earlier instance.
 long long SecOffsetForLocal(ZONE zone, long long secLocal)
 {
-    if (zone == nullptr)
+    if (FUtc(zone))
         return 0;
     if (secLocal > secLookupLimit)
         secLocal = secLookupLimit;
     if (secLocal < -secLookupLimit)
         secLocal = -secLookupLimit;
     try {
-        date::local_info info = zone->get_info(date::local_seconds{std::chrono::seconds{secLocal}});
+        date::local_seconds local{std::chrono::seconds{secLocal}};
+        date::local_info info = zone.ptzdb ? zone.ptzdb->get_info(local) : zone.pposix->get_info(local);
         return info.first.offset.count();
     } catch (...) {
         return 0;
@@ -190,10 +211,20 @@ ZONE ZoneOfSystem()
     ZONE zone;
     char const* szTZ = getenv("TZ");
     if (szTZ != nullptr) {
-        if (*szTZ == ':')
+        bool fFile = *szTZ == ':';
+        if (fFile)
             szTZ++;
         if (FFindZone(PszZoneNameFromPath(szTZ), &zone))
             return zone;
+        // Not a zone name: perhaps a rule ("JST-9", "EST5EDT,M3.2.0,M11.1.0"), as the C library
+        // reads it too. A leading ':' always names a file.
+        if (!fFile && *szTZ != 0) {
+            try {
+                s_posixSystem.emplace(szTZ);
+                return ZONE{nullptr, &*s_posixSystem};
+            } catch (...) {
+            }
+        }
     }
     char szLink[1024];
     ssize_t cch = readlink("/etc/localtime", szLink, sizeof szLink - 1);
@@ -203,12 +234,12 @@ ZONE ZoneOfSystem()
             return zone;
     }
     try {
-        return date::current_zone();
+        return ZONE{date::current_zone(), nullptr};
     } catch (...) {
     }
     if (FFindZone("UTC", &zone))
         return zone;
-    return nullptr;
+    return ZONE{};
 }
 
 void SetDisplayZone(ZONE zone)
@@ -246,7 +277,7 @@ inline char* PchPut2(char* pch, unsigned n)
 // abbreviation are walked over.
 int FNextTransition(ZONE zone, long long sec, long long* psecT, int* pfFallBack)
 {
-    if (zone == nullptr)
+    if (FUtc(zone))
         return 0;
     ZINFO zi = ZiAt(zone, sec);
     for (int i = 0; i < cStretchMax; i++) {

@@ -1,0 +1,331 @@
+// Output files that replace their target in one step. Where the file system has unnamed files
+// the bytes go to one and get a name only when complete, so not even SIGKILL can leave a partial
+// file behind; elsewhere a named temporary file is removed on exit and on the usual
+// terminating signals.
+#include "support/outfile.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int cLinkFollowMax = 40;   // as the kernel's own limit on links in a path
+constexpr int cTempNameTries = 100;
+char const s_szTempStem[] = ".quenfell-join-";
+int const s_rgsigCleanup[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// The one named temporary file that exists right now, for the signal handler and exit to remove.
+// A run writes one output at a time, so one slot is enough.
+char s_szTempPending[PATH_MAX + 32];
+volatile sig_atomic_t s_fTempPending;
+
+extern "C" void RemovePendingTempAndReraise(int sig)
+{
+    if (s_fTempPending)
+        unlink(s_szTempPending);
+    // SA_RESETHAND has put back the default action: the signal ends the program as it would have.
+    raise(sig);
+}
+
+void RemovePendingTempAtExit()
+{
+    if (s_fTempPending)
+        unlink(s_szTempPending);
+    s_fTempPending = 0;
+}
+
+// A signal that was ignored when the program started (nohup, a background job) stays ignored.
+void InstallCleanupOnce()
+{
+    static bool s_fInstalled;
+    if (s_fInstalled)
+        return;
+    s_fInstalled = true;
+    atexit(RemovePendingTempAtExit);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = RemovePendingTempAndReraise;
+    sa.sa_flags = SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : s_rgsigCleanup)
+        sigaddset(&sa.sa_mask, sig);
+    for (int sig : s_rgsigCleanup) {
+        struct sigaction saOld;
+        if (sigaction(sig, nullptr, &saOld) == 0 && saOld.sa_handler != SIG_IGN)
+            sigaction(sig, &sa, nullptr);
+    }
+}
+
+// Creating a named temporary file and recording it happen with the cleanup signals held back, so
+// that no signal finds a file that is not yet recorded.
+void BlockCleanupSignals(sigset_t* psetOld)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : s_rgsigCleanup)
+        sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, psetOld);
+}
+
+void ClearPendingTemp()
+{
+    s_fTempPending = 0;
+}
+
+// The folder part of path with its slash, or "./": the temporary file lives beside the target so
+// that the final rename never crosses file systems.
+std::string StrFolderOf(std::string const& path)
+{
+    size_t ich = path.rfind('/');
+    return ich == std::string::npos ? std::string("./") : path.substr(0, ich + 1);
+}
+
+// Follows symbolic links by hand, since a link must stay a link and its target be replaced. A
+// dangling link names the file to create.
+int ErrFinalTarget(char const* path, std::string* pstrTarget)
+{
+    std::string str = path;
+    for (int i = 0; i < cLinkFollowMax; i++) {
+        struct stat st;
+        if (lstat(str.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *pstrTarget = str;
+            return 0;
+        }
+        char szLink[PATH_MAX];
+        ssize_t cch = readlink(str.c_str(), szLink, sizeof szLink - 1);
+        if (cch < 0)
+            return errno;
+        szLink[cch] = 0;
+        str = szLink[0] == '/' ? std::string(szLink) : str.substr(0, str.rfind('/') + 1) + szLink;
+    }
+    return ELOOP;
+}
+
+// Writes a fresh name "<folder>.quenfell-join-XXXXXX" into s_szTempPending; false when too long.
+bool FMakeTempName(std::string const& strFolder, bool fTemplate)
+{
+    static unsigned long s_nSeq;
+    static char const s_szAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    char szSuffix[7] = "XXXXXX";
+    if (!fTemplate) {
+        struct timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        unsigned long n = ((unsigned long)ts.tv_nsec * 2654435761u) ^ ((unsigned long)getpid() << 16) ^ (++s_nSeq * 40503u);
+        for (int i = 0; i < 6; i++, n /= 62)
+            szSuffix[i] = s_szAlphabet[n % 62];
+    }
+    int cch = snprintf(s_szTempPending, sizeof s_szTempPending, "%s%s%s", strFolder.c_str(), s_szTempStem, szSuffix);
+    return cch > 0 && (size_t)cch < sizeof s_szTempPending;
+}
+
+int FdOpenNamedTemp(OUTFILE* pout, std::string const& strFolder)
+{
+    InstallCleanupOnce();
+    if (!FMakeTempName(strFolder, true))
+        return errno = ENAMETOOLONG, -1;
+    sigset_t setOld;
+    BlockCleanupSignals(&setOld);
+    int fd = mkostemp(s_szTempPending, O_CLOEXEC);
+    int err = errno;
+    if (fd >= 0) {
+        s_fTempPending = 1;
+        pout->strTemp = s_szTempPending;
+    }
+    sigprocmask(SIG_SETMASK, &setOld, nullptr);
+    errno = err;
+    return fd;
+}
+
+int ErrOpenDirect(OUTFILE* pout, char const* path, bool fRegular)
+{
+    int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | (fRegular ? O_TRUNC : 0));
+    if (fd < 0)
+        return errno;
+    pout->pfile = fdopen(fd, "wb");
+    if (!pout->pfile) {
+        int err = errno;
+        close(fd);
+        return err;
+    }
+    pout->fDirect = true;
+    return 0;
+}
+
+// Gives an unnamed file the name szName; false with errno set.
+bool FLinkUnnamed(int fd, char const* szName)
+{
+    char szProc[64];
+    snprintf(szProc, sizeof szProc, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, szProc, AT_FDCWD, szName, AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    // Without /proc only the privileged way is left.
+    return errno == ENOENT && linkat(fd, "", AT_FDCWD, szName, AT_EMPTY_PATH) == 0;
+}
+
+// A new target gets its name directly; an existing one is replaced by a rename from a temporary
+// name, with the cleanup signals held back meanwhile so that the name never outlives the run.
+int ErrPublishUnnamed(OUTFILE* pout, int fd)
+{
+    if (!pout->fHaveOld) {
+        if (FLinkUnnamed(fd, pout->strTarget.c_str()))
+            return 0;
+        if (errno != EEXIST)
+            return errno;
+    }
+    sigset_t setOld;
+    BlockCleanupSignals(&setOld);
+    int err = EEXIST;
+    std::string strFolder = StrFolderOf(pout->strTarget);
+    for (int i = 0; i < cTempNameTries && err == EEXIST; i++) {
+        if (!FMakeTempName(strFolder, false)) {
+            err = ENAMETOOLONG;
+            break;
+        }
+        err = FLinkUnnamed(fd, s_szTempPending) ? 0 : errno;
+    }
+    if (err == 0) {
+        s_fTempPending = 1;
+        if (rename(s_szTempPending, pout->strTarget.c_str()) != 0) {
+            err = errno;
+            unlink(s_szTempPending);
+        }
+        ClearPendingTemp();
+    }
+    sigprocmask(SIG_SETMASK, &setOld, nullptr);
+    return err;
+}
+
+void NoteError(OUTFILE* pout)
+{
+    if (pout->errnoFirst == 0)
+        pout->errnoFirst = errno != 0 ? errno : -1;
+}
+
+}   // namespace
+
+int ErrOpenOutFile(OUTFILE* pout, char const* path)
+{
+    pout->pfile = nullptr;
+    pout->strTarget.clear();
+    pout->strTemp.clear();
+    pout->fDirect = false;
+    pout->fHaveOld = false;
+    pout->errnoFirst = 0;
+
+    struct stat st;
+    bool fExists = stat(path, &st) == 0;
+    if (!fExists && errno != ENOENT)
+        return errno;
+    if (fExists && S_ISDIR(st.st_mode))
+        return EISDIR;
+    if (fExists && !S_ISREG(st.st_mode))
+        return ErrOpenDirect(pout, path, false);
+    int err = ErrFinalTarget(path, &pout->strTarget);
+    if (err != 0)
+        return err;
+    if (fExists) {
+        // A link that leads to a file without a name of its own (/dev/stdout, /proc/self/fd/N,
+        // a deleted file) cannot be replaced: it is written where it is.
+        struct stat stTarget;
+        if (lstat(pout->strTarget.c_str(), &stTarget) != 0 || stTarget.st_dev != st.st_dev ||
+            stTarget.st_ino != st.st_ino)
+            return ErrOpenDirect(pout, path, true);
+        // Replacing needs only the folder's permission; the user must also be allowed to write
+        // the file itself, or the join would overwrite what open would have refused.
+        int fdCheck = open(pout->strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fdCheck < 0)
+            return errno;
+        close(fdCheck);
+        pout->fHaveOld = true;
+    }
+
+    std::string strFolder = StrFolderOf(pout->strTarget);
+    int fd = open(strFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        fd = FdOpenNamedTemp(pout, strFolder);
+        if (fd >= 0) {
+            mode_t maskOld = umask(0);
+            umask(maskOld);
+            fchmod(fd, 0666 & ~maskOld);
+        }
+    }
+    if (fd < 0)
+        return errno;
+    if (pout->fHaveOld) {
+        // Ownership first: changing it may clear set-id bits that the mode then restores. Only
+        // a privileged user can give the file away; for others the failure leaves it theirs.
+        int errChown = fchown(fd, st.st_uid, st.st_gid);
+        (void)errChown;
+        fchmod(fd, st.st_mode & 07777);
+    }
+    pout->pfile = fdopen(fd, "wb");
+    if (!pout->pfile) {
+        err = errno;
+        close(fd);
+        AbandonOutFile(pout);
+        return err;
+    }
+    return 0;
+}
+
+void WriteOutFile(OUTFILE* pout, void const* pv, size_t cb)
+{
+    if (fwrite(pv, 1, cb, pout->pfile) != cb)
+        NoteError(pout);
+}
+
+int ErrCommitOutFile(OUTFILE* pout)
+{
+    errno = 0;
+    if (fflush(pout->pfile) != 0)
+        NoteError(pout);
+    // The unnamed file is linked through a descriptor of its own, after the stream is closed and
+    // its close has reported any late error.
+    int fdLink = -1;
+    if (!pout->fDirect && pout->strTemp.empty() && pout->errnoFirst == 0) {
+        fdLink = fcntl(fileno(pout->pfile), F_DUPFD_CLOEXEC, 3);
+        if (fdLink < 0)
+            NoteError(pout);
+    }
+    errno = 0;
+    if (fclose(pout->pfile) != 0)
+        NoteError(pout);
+    pout->pfile = nullptr;
+
+    int err = pout->errnoFirst;
+    if (pout->fDirect)
+        return err;
+    if (!pout->strTemp.empty()) {
+        if (err == 0 && rename(pout->strTemp.c_str(), pout->strTarget.c_str()) != 0)
+            err = errno;
+        if (err != 0)
+            unlink(pout->strTemp.c_str());
+        ClearPendingTemp();
+        pout->strTemp.clear();
+        return err;
+    }
+    if (err == 0)
+        err = ErrPublishUnnamed(pout, fdLink);
+    if (fdLink >= 0)
+        close(fdLink);
+    return err;
+}
+
+void AbandonOutFile(OUTFILE* pout)
+{
+    if (pout->pfile)
+        fclose(pout->pfile);
+    pout->pfile = nullptr;
+    if (!pout->strTemp.empty()) {
+        unlink(pout->strTemp.c_str());
+        ClearPendingTemp();
+        pout->strTemp.clear();
+    }
+}
