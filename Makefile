@@ -45,13 +45,35 @@ test-asan: deps
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
+# The programs, manual pages, bash completion, copyright and changelog, as CMake's install rules
+# lay them out (cmake/Packaging.cmake).
 install: build
-	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1 \
-	  $(DESTDIR)$(PREFIX)/share/bash-completion/completions
-	install -m 755 build/release/src/driver/quenfell $(DESTDIR)$(PREFIX)/bin/quenfell
-	install -m 755 build/release/tools/plot/quenfell-plot $(DESTDIR)$(PREFIX)/bin/quenfell-plot
-	install -m 644 docs/quenfell.1 $(DESTDIR)$(PREFIX)/share/man/man1/quenfell.1
-	install -m 644 docs/quenfell.bash-completion $(DESTDIR)$(PREFIX)/share/bash-completion/completions/quenfell
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix $(PREFIX)
+
+# The Debian package, from the same install rules: a Release build of its own with the usual
+# hardening flags, stripped by CPack. Its file list and help screen are checked and lintian must
+# find no error; the package is copied to the top of the tree.
+.PHONY: deb test-clang
+DEB_TOOLS := dpkg-dev file lintian
+DEB_CXXFLAGS := -D_FORTIFY_SOURCE=2 -fstack-protector-strong -fstack-clash-protection -fcf-protection
+DEB_LDFLAGS := -Wl,-z,relro -Wl,-z,now
+deb: deps
+	$(call apt_install,$(DEB_TOOLS))
+	cmake -S . -B build/deb -DCMAKE_BUILD_TYPE=Release -DQF_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS="$(DEB_CXXFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(DEB_LDFLAGS)" >/dev/null
+	cmake --build build/deb -j $(JOBS)
+	rm -f build/deb/quenfell_*.deb
+	cd build/deb && cpack -G DEB
+	tests/package/check-deb.sh build/deb/quenfell_*.deb
+	lintian --fail-on error build/deb/quenfell_*.deb
+	cp build/deb/quenfell_*.deb .
+
+# clang with libc++, warnings as errors (cmake/Libcxx.cmake says what is linked and run there).
+test-clang: deps
+	$(call apt_install,clang libc++-dev libc++abi-dev)
+	cmake --preset clang >/dev/null
+	cmake --build --preset clang -j $(JOBS)
+	ctest --preset clang -j $(JOBS)
 
 # Installs Debian's chromium when it is missing, then lays out the battery study page of the sample
 # download in it headless, checks that every chart drew its bars, and keeps the screenshot as the

@@ -13,7 +13,7 @@ namespace {
 const char* const szTz = "America/Los_Angeles";
 
 // Everything of the help screen except the build date and time, worked out line by line.
-const std::string s_szHelpHead = "\nQuenfell version 1.2.8\n";
+const std::string s_szHelpHead = "\nQuenfell version " QF_VERSION "\n";
 const std::string s_szHelpRest =
     "\n"
     "usage: Quenfell [-n annotation_file] [-s start_date] [-e end_date] [-r n] [-cdmptvhbu] [-k timestamp] "

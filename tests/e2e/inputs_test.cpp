@@ -218,7 +218,7 @@ TEST_F(Inputs, HelpAfterAnInputComesAfterTheInputIsDone)
     RunResult resAlone = RunQuenfell({path}, szTz);
     RunResult res = RunQuenfell({path, "-h"}, szTz);
     EXPECT_EQ(res.out, resAlone.out);
-    EXPECT_TRUE(FStartsWith(res.err, "\nQuenfell version 1.2.8\nBuilt on "));
+    EXPECT_TRUE(FStartsWith(res.err, "\nQuenfell version " QF_VERSION "\nBuilt on "));
     EXPECT_EQ(res.status, 255);
 }
 

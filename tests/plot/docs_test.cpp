@@ -1,5 +1,7 @@
-// The manual page and the bash completion: the page renders without warnings and covers every
-// option, record code and example of the help screen; the completion offers what each word takes.
+// The manual pages and the bash completion: the pages, as the build writes them for installing,
+// render without warnings and carry the version; quenfell's covers every option, record code and
+// example of the help screen and quenfell-plot's synopsis is its usage line; the completion offers
+// what each word takes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,20 +58,42 @@ HELPITEMS HelpItems()
     return items;
 }
 
-TEST(Docs, ManualPageRendersWithoutWarnings)
+TEST(Docs, ManualPagesRenderWithoutWarningsAndShowTheVersion)
 {
-    if (FExecutable("/usr/bin/man")) {
-        RunResult res =
-            RunProgram({"/bin/sh", "-c", "MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null", s_pathMan});
-        EXPECT_EQ(res.out, "");
-        EXPECT_EQ(res.status, 0);
-    } else if (FExecutable("/usr/bin/groff")) {
-        RunResult res = RunProgram({"/usr/bin/groff", "-man", "-ww", "-z", s_pathMan});
-        EXPECT_EQ(res.err, "");
-        EXPECT_EQ(res.status, 0);
-    } else {
-        GTEST_SKIP() << "neither man nor groff is installed: manual page check skipped";
+    for (const char* szPage : {"quenfell.1", "quenfell-plot.1"}) {
+        SCOPED_TRACE(szPage);
+        std::string path = std::string(QF_MAN_DIR) + "/" + szPage;
+        std::ifstream f(path);
+        std::string strTh;
+        while (std::getline(f, strTh) && strTh.rfind(".TH ", 0) != 0) {
+        }
+        EXPECT_NE(strTh.find(" \"Quenfell " QF_VERSION "\" "), std::string::npos) << strTh;
+
+        if (FExecutable("/usr/bin/man")) {
+            RunResult res =
+                RunProgram({"/bin/sh", "-c", "MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null", path});
+            EXPECT_EQ(res.out, "");
+            EXPECT_EQ(res.status, 0);
+        } else if (FExecutable("/usr/bin/groff")) {
+            RunResult res = RunProgram({"/usr/bin/groff", "-man", "-ww", "-z", path});
+            EXPECT_EQ(res.err, "");
+            EXPECT_EQ(res.status, 0);
+        } else {
+            GTEST_SKIP() << "neither man nor groff is installed: manual page check skipped";
+        }
     }
+}
+
+TEST(Docs, PlotManualPageSynopsisIsTheUsageLine)
+{
+    if (!FExecutable("/usr/bin/man"))
+        GTEST_SKIP() << "no man: rendered synopsis not checked";
+    RunResult resUsage = RunProgram({QF_PLOT_BINARY, "-h"});
+    ASSERT_EQ(resUsage.status, 0);
+    ASSERT_EQ(resUsage.out.rfind("usage: ", 0), 0u) << resUsage.out;
+    RunResult res = RunProgram(
+        {"/bin/sh", "-c", "MANWIDTH=200 man -l \"$0\" 2>/dev/null", std::string(QF_MAN_DIR) + "/quenfell-plot.1"});
+    EXPECT_NE(res.out.find("SYNOPSIS\n       " + resUsage.out.substr(7)), std::string::npos) << res.out;
 }
 
 TEST(Docs, ManualPageCoversTheHelpScreen)

@@ -112,7 +112,7 @@ TEST(PlotReport, VariationsOfTheSameReport)
         {"without the last line feed", strPlain.substr(0, strPlain.size() - 1), 2},
         {"tar prefix glued before the first header", JoinLines(rgstrPrefixed), 1},
         {"no messages before the report", JoinLines(rgstrBare), 1},
-        {"help screen after the report", strPlain + "\nQuenfell version 1.2.8\nusage: Quenfell ...\n", 2},
+        {"help screen after the report", strPlain + "\nQuenfell version " QF_VERSION "\nusage: Quenfell ...\n", 2},
         {"messages before it with stray bytes",
          std::string("Analyze: a.tar\n\x01\xff") + std::string(1, '\0') + "junk\n" + strPlain, 4},
     };
