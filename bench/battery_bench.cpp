@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 
@@ -41,7 +42,8 @@ void BM_CollectAndReportTenMillion(benchmark::State& state)
 {
     for (auto _ : state) {
         state.PauseTiming();
-        ResetCollection();
+        std::unique_ptr<STUDY> pstudy = std::make_unique<STUDY>();
+        InitStudy(pstudy.get());
         double mibBaseline = MibFromStatusLine("VmHWM:");
         VLR vlrIdle;
         std::memset(&vlrIdle, 0, sizeof(vlrIdle));
@@ -56,30 +58,30 @@ void BM_CollectAndReportTenMillion(benchmark::State& state)
         vlrCharge.grf = fvlrTempESS | fvlrChargeAmps | fvlrLineVolts;
         vlrCharge.ampsCharge = 39.8;
         vlrCharge.voltsLine = 240.0;
-        BeginAggregrateSection(sectTransient, 0, tsBenchStart + 20 * 365 * 86400u);
+        BeginAggregrateSection(pstudy.get(), sectTransient, 0, tsBenchStart + 20 * 365 * 86400u);
         state.ResumeTiming();
 
         auto tStart = std::chrono::steady_clock::now();
         for (int i = 0; i < cSampleBench; i++) {
             VLR* pvlr = (i & 1) ? &vlrCharge : &vlrIdle;
             pvlr->timestamp = tsBenchStart + 10u * static_cast<uint32_t>(i);
-            AggregateVlr(pvlr);
+            AggregateVlr(pstudy.get(), pvlr);
         }
         auto tCollected = std::chrono::steady_clock::now();
-        Silenced([] { ProcessAllData(); }, true);
+        Silenced([&] { ProcessAllData(pstudy.get()); }, true);
         auto tReported = std::chrono::steady_clock::now();
 
         state.PauseTiming();
         double mibPeak = MibFromStatusLine("VmHWM:");
-        double mibSamples = static_cast<double>(g_cDP2) * sizeof(DataPoint) / cbMiB;
-        state.counters["samples"] = g_cDP2;
+        double mibSamples = static_cast<double>(pstudy->dp2.c) * sizeof(DataPoint) / cbMiB;
+        state.counters["samples"] = pstudy->dp2.c;
         state.counters["samples_MiB"] = mibSamples;
         state.counters["hwm_before_MiB"] = mibBaseline;
         state.counters["hwm_MiB"] = mibPeak;
         state.counters["hwm_over_samples_MiB"] = mibPeak - mibSamples;
         state.counters["collect_s"] = std::chrono::duration<double>(tCollected - tStart).count();
         state.counters["report_s"] = std::chrono::duration<double>(tReported - tCollected).count();
-        ResetCollection();
+        pstudy.reset();
         state.ResumeTiming();
     }
 }

@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "analysis/run.h"
 #include "analysis/sections.h"
 #include "input/stream.h"
 #include "records/record.h"
@@ -255,9 +257,10 @@ inline void TimeSectionScan(benchmark::State& state, BENCHLOG const& log)
 {
     STREAM stream;
     stream.FOpenFile(log.path.c_str());
-    static LOGLAYOUT s_layout;
+    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
+    InitRun(prun.get());
     for (auto _ : state)
-        Silenced([&] { BuildLogLayout(&stream, &s_layout, 0, 0); });
+        Silenced([&] { BuildLogLayout(prun.get(), &stream, 0, 0); });
     state.SetBytesProcessed((int64_t)state.iterations() * log.cb);
 }
 

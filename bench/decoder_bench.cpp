@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "analysis/decoder.h"
 #include "benchlog.h"
@@ -124,10 +125,14 @@ BENCHLOG const& Log()
     return s_log;
 }
 
-void Decode(STREAM* pstream, unsigned grfRt, int grfDisplay)
+void Decode(RUN* prun, STREAM* pstream, unsigned grfRt, int grfDisplay)
 {
-    s_timestampLastValid = (unsigned)time(nullptr);
-    DecodeVmsFile("vms_log", pstream, 0, 0, 0, grfDisplay, 0, grfRt, 0, 0);
+    prun->timestampLastValid = (unsigned)time(nullptr);
+    DECODE decode;
+    decode.grfDisplay = grfDisplay;
+    decode.grfRt = grfRt;
+    decode.pszPath = "vms_log";
+    DecodeVmsFile(prun, pstream, decode);
 }
 
 void SetCounters(benchmark::State& state, BENCHLOG const& log)
@@ -164,8 +169,11 @@ void TimeDecode(benchmark::State& state, unsigned grfRt, int grfDisplay)
     BENCHLOG const& log = Log();
     STREAM stream;
     stream.FOpenFile(log.path.c_str());
+    // One run for every pass, as the program keeps one for its whole command line.
+    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
+    InitRun(prun.get());
     for (auto _ : state)
-        Silenced([&] { Decode(&stream, grfRt, grfDisplay); });
+        Silenced([&] { Decode(prun.get(), &stream, grfRt, grfDisplay); });
     SetCounters(state, log);
 }
 

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <memory>
 
 #include "analysis/decoder.h"
 #include "benchlog.h"
@@ -119,9 +120,14 @@ void BM_DefaultReport(benchmark::State& state)
     BENCHLOG const& log = Log();
     STREAM stream;
     stream.FOpenFile(log.path.c_str());
-    s_timestampLastValid = tsLogStart + 3u * 365 * 86400;
+    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
+    InitRun(prun.get());
+    prun->timestampLastValid = tsLogStart + 3u * 365 * 86400;
+    DECODE decode;
+    decode.fSummary = 1;
+    decode.pszPath = "vms_log";
     for (auto _ : state)
-        Silenced([&] { DecodeVmsFile("vms_log", &stream, 0, 1, 0, 0, 0, 0, 0, 0); });
+        Silenced([&] { DecodeVmsFile(prun.get(), &stream, decode); });
     state.SetBytesProcessed((int64_t)state.iterations() * log.cb);
 }
 BENCHMARK(BM_DefaultReport)->Unit(benchmark::kMillisecond);

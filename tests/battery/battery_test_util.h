@@ -93,22 +93,24 @@ inline std::string HistogramRows(const std::string& out, const std::string& titl
     return out.substr(ib, ibEnd == std::string::npos ? std::string::npos : ibEnd - ib);
 }
 
+// Offers the record to the study and returns what the collection printed.
+inline std::string AggregateInto(STUDY* pstudy, VLR vlr)
+{
+    testing::internal::CaptureStdout();
+    AggregateVlr(pstudy, &vlr);
+    return testing::internal::GetCapturedStdout();
+}
+
 class BatteryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(FSetZonesForTest("UTC"), 1);
-        ResetCollection();
-        ResetData();
-        BeginAggregrateSection(sectLongTerm, 0, tsLastValid);
+        InitStudy(&study);
+        BeginAggregrateSection(&study, sectLongTerm, 0, tsLastValid);
     }
-    void TearDown() override { ResetCollection(); }
 
-    // Offers the record and returns what the collection printed.
-    static std::string Aggregate(VLR vlr)
-    {
-        testing::internal::CaptureStdout();
-        AggregateVlr(&vlr);
-        return testing::internal::GetCapturedStdout();
-    }
+    std::string Aggregate(VLR vlr) { return AggregateInto(&study, vlr); }
+
+    STUDY study;
 };

@@ -2,6 +2,7 @@
 // decoded record, and the VIN check across logs.
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "battery_test_util.h"
 
@@ -11,43 +12,43 @@ TEST_F(CollectTest, WithoutSkipMarkEveryLongTermRecordIsKept)
 {
     Aggregate(DayVlr(tsMar1, 1000));
     Aggregate(DayVlr(tsMar1 + secDayT, 1010));
-    EXPECT_EQ(g_cDP1, 2);
+    EXPECT_EQ(study.dp1.c, 2);
 }
 
 TEST_F(CollectTest, SkipMarkDropsLongTermUpToTheMatchAndIsReArmedPerSection)
 {
     uint32_t tsMark = tsMar1 + 10 * secDayT;
-    BeginAggregrateSection(sectLongTerm, tsMark, tsLastValid);
+    BeginAggregrateSection(&study, sectLongTerm, tsMark, tsLastValid);
     // Before the mark nothing is looked at, not even a vehicle-info record's VIN.
     EXPECT_EQ(Aggregate(DayVlr(tsMark - secDayT, 1000)), "");
     EXPECT_EQ(Aggregate(VinfVlr(sectLongTerm, tsMark - 5, "SFZRE8B19A3000123")), "");
-    EXPECT_EQ(g_achVIN[0], 0);
+    EXPECT_EQ(study.achVIN[0], 0);
     // Later than the mark but not equal to it: still skipped.
     Aggregate(DayVlr(tsMark + 1, 1000));
-    EXPECT_EQ(g_cDP1, 0);
+    EXPECT_EQ(study.dp1.c, 0);
     Aggregate(DayVlr(tsMark, 1001));
     Aggregate(DayVlr(tsMark + secDayT, 1002));
-    ASSERT_EQ(g_cDP1, 2);
-    EXPECT_EQ(g_rgDP1[0].timestamp, static_cast<int32_t>(tsMark));
-    EXPECT_EQ(g_rgDP1[1].milesOdo, 1002);
+    ASSERT_EQ(study.dp1.c, 2);
+    EXPECT_EQ(study.dp1.rg[0].timestamp, static_cast<int32_t>(tsMark));
+    EXPECT_EQ(study.dp1.rg[1].milesOdo, 1002);
 
     // The transient pass is never skipped, even with the mark armed.
-    BeginAggregrateSection(sectTransient, tsMark, tsLastValid);
+    BeginAggregrateSection(&study, sectTransient, tsMark, tsLastValid);
     Aggregate(TempVlr(rtIDLE, tsMark - secDayT, 10, 20));
-    EXPECT_EQ(g_cDP2, 1);
+    EXPECT_EQ(study.dp2.c, 1);
 
     // The next log arms the mark again: its newer long-term records wait for the mark once more.
-    BeginAggregrateSection(sectLongTerm, tsMark, tsLastValid);
+    BeginAggregrateSection(&study, sectLongTerm, tsMark, tsLastValid);
     Aggregate(DayVlr(tsMark + 2 * secDayT, 1003));
-    EXPECT_EQ(g_cDP1, 2);
+    EXPECT_EQ(study.dp1.c, 2);
 }
 
 TEST_F(CollectTest, SkipMarkThatNeverMatchesDropsTheWholeLongTermPart)
 {
-    BeginAggregrateSection(sectLongTerm, tsMar4, tsLastValid);
+    BeginAggregrateSection(&study, sectLongTerm, tsMar4, tsLastValid);
     for (uint32_t i = 0; i < 5; i++)
         Aggregate(DayVlr(tsMar1 + i * secDayT, 1000 + i));
-    EXPECT_EQ(g_cDP1, 0);
+    EXPECT_EQ(study.dp1.c, 0);
 }
 
 TEST_F(CollectTest, EqualTimestampIsStoredEarlierIsDroppedSilently)
@@ -55,13 +56,13 @@ TEST_F(CollectTest, EqualTimestampIsStoredEarlierIsDroppedSilently)
     EXPECT_EQ(Aggregate(DayVlr(tsMar4, 1000)), "");
     EXPECT_EQ(Aggregate(DayVlr(tsMar4, 1001)), "");
     EXPECT_EQ(Aggregate(DayVlr(tsMar4 - 1, 1002)), "");
-    ASSERT_EQ(g_cDP1, 2);
-    EXPECT_EQ(g_rgDP1[1].milesOdo, 1001);
+    ASSERT_EQ(study.dp1.c, 2);
+    EXPECT_EQ(study.dp1.rg[1].milesOdo, 1001);
 
     Aggregate(TempVlr(rtIDLE, tsMar4, 1, 2));
     Aggregate(TempVlr(rtIDLE, tsMar4, 1, 2));
     EXPECT_EQ(Aggregate(TempVlr(rtIDLE, tsMar4 - 1, 1, 2)), "");
-    EXPECT_EQ(g_cDP2, 2);
+    EXPECT_EQ(study.dp2.c, 2);
 }
 
 TEST_F(CollectTest, IncredibleTimestampsAreDropped)
@@ -70,12 +71,12 @@ TEST_F(CollectTest, IncredibleTimestampsAreDropped)
     // too late, one second less is not.
     Aggregate(VinfVlr(sectLongTerm, 978307200u, "SFZRE8B19A3000123"));
     Aggregate(VinfVlr(sectLongTerm, 0xFFFFFFFFu, "SFZRE8B19A3000123"));
-    EXPECT_EQ(g_achVIN[0], 0);
-    BeginAggregrateSection(sectLongTerm, 0, tsMar4);
+    EXPECT_EQ(study.achVIN[0], 0);
+    BeginAggregrateSection(&study, sectLongTerm, 0, tsMar4);
     Aggregate(DayVlr(tsMar4 + 30 * secDayT, 1000));
-    EXPECT_EQ(g_cDP1, 0);
+    EXPECT_EQ(study.dp1.c, 0);
     Aggregate(DayVlr(tsMar4 + 30 * secDayT - 1, 1000));
-    EXPECT_EQ(g_cDP1, 1);
+    EXPECT_EQ(study.dp1.c, 1);
 }
 
 TEST_F(CollectTest, LongTermCapacityDropsWithDateAndCode)
@@ -85,34 +86,34 @@ TEST_F(CollectTest, LongTermCapacityDropsWithDateAndCode)
     testing::internal::CaptureStdout();
     for (int i = 0; i < cDP1Max; i++) {
         VLR vlr = DayVlr(tsFirst + 60 * i, 1000);
-        AggregateVlr(&vlr);
+        AggregateVlr(&study, &vlr);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(g_cDP1, cDP1Max);
+    EXPECT_EQ(study.dp1.c, cDP1Max);
     EXPECT_EQ(Aggregate(DayVlr(tsMar4, 1000)), "L drop 03/04/2010 10:11:12 DAY\n");
     EXPECT_EQ(Aggregate(VinfVlr(sectLongTerm, tsMar4 + 1, "SFZRE8B19A3000123")),
               "VIN: SFZRE8B19A3000123\nL drop 03/04/2010 10:11:13 VINF\n");
     // Out of order is tested first, so a full array drops old records without a word.
     EXPECT_EQ(Aggregate(DayVlr(tsMar4 - 61, 1000)), "");
-    EXPECT_EQ(g_cDP1, cDP1Max);
+    EXPECT_EQ(study.dp1.c, cDP1Max);
 }
 
 TEST_F(CollectTest, TransientCapacityDropsWithDateAndCode)
 {
-    // Pretend the array is one short of full by writing only the last stored slot, so the test
-    // does not make the whole array resident.
-    g_rgDP2[cDP2Max - 2] = DpOf(sectTransient, rtIDLE, tsMar4 - 120);
-    g_cDP2 = cDP2Max - 1;
-    BeginAggregrateSection(sectTransient, 0, tsLastValid);
+    // Pretend the array is one short of full: a block of the whole capacity, of which only the
+    // last stored slot is written, so the test does not make the whole array resident.
+    study.dp2.rg = static_cast<DataPoint*>(std::malloc(sizeof(DataPoint) * cDP2Max));
+    ASSERT_NE(study.dp2.rg, nullptr);
+    study.dp2.cAlloc = cDP2Max;
+    study.dp2.rg[cDP2Max - 2] = DpOf(sectTransient, rtIDLE, tsMar4 - 120);
+    study.dp2.c = cDP2Max - 1;
+    BeginAggregrateSection(&study, sectTransient, 0, tsLastValid);
     EXPECT_EQ(Aggregate(TempVlr(rtIDLE, tsMar4 - 60, 1, 2)), "");
-    EXPECT_EQ(g_cDP2, cDP2Max);
-    EXPECT_EQ(g_rgDP2[cDP2Max - 1].timestamp, static_cast<int32_t>(tsMar4 - 60));
+    EXPECT_EQ(study.dp2.c, cDP2Max);
+    EXPECT_EQ(study.dp2.rg[cDP2Max - 1].timestamp, static_cast<int32_t>(tsMar4 - 60));
     EXPECT_EQ(Aggregate(TempVlr(rtIDLE, tsMar4, 1, 2)), "T skip 03/04/2010 10:11:12 IDLE\n");
     EXPECT_EQ(Aggregate(ChargeVlr(tsMar4, 10, 240)), "T skip 03/04/2010 10:11:12 C1MB\n");
-    EXPECT_EQ(g_cDP2, cDP2Max);
-    g_rgDP2[cDP2Max - 2] = DataPoint{};
-    g_rgDP2[cDP2Max - 1] = DataPoint{};
-    g_cDP2 = 0;
+    EXPECT_EQ(study.dp2.c, cDP2Max);
 }
 
 TEST_F(CollectTest, TypesKeptPerSection)
@@ -131,13 +132,14 @@ TEST_F(CollectTest, TypesKeptPerSection)
         {sectNil, rtIDLE, 0},           {sectNil, rtDAY, -1},           {7, rtD10M, 0},
     };
     for (const Case& c : rgcase) {
-        ResetCollection();
-        BeginAggregrateSection(sectLongTerm, 0, tsLastValid);
+        STUDY studyCase;
+        InitStudy(&studyCase);
+        BeginAggregrateSection(&studyCase, sectLongTerm, 0, tsLastValid);
         VLR vlr = VlrOf(c.sect, c.rt, tsMar4);
         std::memcpy(vlr.achVIN, "SFZRE8B19A3000123", 17);
-        Aggregate(vlr);
-        EXPECT_EQ(g_cDP1, c.fLongTerm == 1 ? 1 : 0) << c.sect << " " << c.rt;
-        EXPECT_EQ(g_cDP2, c.fLongTerm == 0 ? 1 : 0) << c.sect << " " << c.rt;
+        AggregateInto(&studyCase, vlr);
+        EXPECT_EQ(studyCase.dp1.c, c.fLongTerm == 1 ? 1 : 0) << c.sect << " " << c.rt;
+        EXPECT_EQ(studyCase.dp2.c, c.fLongTerm == 0 ? 1 : 0) << c.sect << " " << c.rt;
     }
 }
 
@@ -160,12 +162,12 @@ TEST_F(CollectTest, ChargingCurrentTruncatedAndHalvedOnLowLine)
         {-1e300, 240.0, fvlrChargeAmps | fvlrLineVolts, INT_MIN},
         {NAN, 240.0, fvlrChargeAmps | fvlrLineVolts, 0},
     };
-    BeginAggregrateSection(sectTransient, 0, tsLastValid);
+    BeginAggregrateSection(&study, sectTransient, 0, tsLastValid);
     uint32_t ts = tsMar4;
     for (const Case& c : rgcase) {
         Aggregate(ChargeVlr(ts++, c.amps, c.volts, c.grf));
-        ASSERT_GT(g_cDP2, 0);
-        EXPECT_EQ(g_rgDP2[g_cDP2 - 1].ampsCharge, c.ampsExpected) << c.amps << " A at " << c.volts << " V";
+        ASSERT_GT(study.dp2.c, 0);
+        EXPECT_EQ(study.dp2.rg[study.dp2.c - 1].ampsCharge, c.ampsExpected) << c.amps << " A at " << c.volts << " V";
     }
 }
 
@@ -180,15 +182,15 @@ TEST_F(CollectTest, ReadingsTruncatedTowardZero)
         {-3.7, 12345.9, -3, 12345}, {0.4, 0.9, 0, 0},       {45.99, -7.5, 45, -7},
         {1e20, 5e9, INT_MAX, INT_MAX}, {-1e20, -5e9, INT_MIN, INT_MIN}, {NAN, NAN, 0, 0},
     };
-    BeginAggregrateSection(sectTransient, 0, tsLastValid);
+    BeginAggregrateSection(&study, sectTransient, 0, tsLastValid);
     uint32_t ts = tsMar4;
     for (const Case& c : rgcase) {
         VLR vlr = TempVlr(rtD10M, ts++, c.deg, c.deg);
         vlr.grf |= fvlrOdometer;
         vlr.milesOdo = c.miles;
         Aggregate(vlr);
-        ASSERT_GT(g_cDP2, 0);
-        DataPoint const& dp = g_rgDP2[g_cDP2 - 1];
+        ASSERT_GT(study.dp2.c, 0);
+        DataPoint const& dp = study.dp2.rg[study.dp2.c - 1];
         EXPECT_EQ(dp.degESSMin, c.degExpected) << c.deg;
         EXPECT_EQ(dp.degESSMax, c.degExpected) << c.deg;
         EXPECT_EQ(dp.milesOdo, c.milesExpected) << c.miles;
@@ -208,8 +210,8 @@ TEST_F(CollectTest, FieldsComeOnlyWithTheirFlags)
     vlr.ampsCharge = 40;  // no fvlrChargeAmps: not taken
     vlr.versFirmware = 0x01020304;   // not a vehicle-info record: not taken
     Aggregate(vlr);
-    ASSERT_EQ(g_cDP1, 1);
-    DataPoint const& dp = g_rgDP1[0];
+    ASSERT_EQ(study.dp1.c, 1);
+    DataPoint const& dp = study.dp1.rg[0];
     EXPECT_EQ(dp.sect, sectLongTerm);
     EXPECT_EQ(dp.rt, rtDAY);
     EXPECT_EQ(dp.timestamp, static_cast<int32_t>(tsMar4));
@@ -228,15 +230,15 @@ TEST_F(CollectTest, FieldsComeOnlyWithTheirFlags)
     vlrBare.grf = 0;
     vlrBare.timestamp = tsMar4 + 1;
     Aggregate(vlrBare);
-    ASSERT_EQ(g_cDP1, 2);
-    EXPECT_EQ(g_rgDP1[1].pctSOC, 0);
-    EXPECT_EQ(g_rgDP1[1].ahBrickAve, 0.0);
-    EXPECT_EQ(g_rgDP1[1].ahCAC, 0.0);
-    EXPECT_EQ(g_rgDP1[1].milesOdo, 0);
+    ASSERT_EQ(study.dp1.c, 2);
+    EXPECT_EQ(study.dp1.rg[1].pctSOC, 0);
+    EXPECT_EQ(study.dp1.rg[1].ahBrickAve, 0.0);
+    EXPECT_EQ(study.dp1.rg[1].ahCAC, 0.0);
+    EXPECT_EQ(study.dp1.rg[1].milesOdo, 0);
 
     Aggregate(VinfVlr(sectLongTerm, tsMar4 + 2, "SFZRE8B19A3000123", 0x01020304));
-    ASSERT_EQ(g_cDP1, 3);
-    EXPECT_EQ(g_rgDP1[2].versFirmware, 0x01020304u);
+    ASSERT_EQ(study.dp1.c, 3);
+    EXPECT_EQ(study.dp1.rg[2].versFirmware, 0x01020304u);
 }
 
 TEST_F(CollectTest, VinLineThenOneMismatchLinePerChange)
@@ -244,17 +246,17 @@ TEST_F(CollectTest, VinLineThenOneMismatchLinePerChange)
     const char* pszA = "SFZRE8B19A3000123";
     const char* pszB = "SFZRE8B17B3000456";
     EXPECT_EQ(Aggregate(VinfVlr(sectLongTerm, tsMar4, pszA)), "VIN: SFZRE8B19A3000123\n");
-    EXPECT_STREQ(g_achVIN, pszA);
+    EXPECT_STREQ(study.achVIN, pszA);
     EXPECT_EQ(Aggregate(VinfVlr(sectLongTerm, tsMar4 + 1, pszA)), "");
     EXPECT_EQ(Aggregate(VinfVlr(sectTransient, tsMar4 + 2, pszB)),
               "mismatched VINs: SFZRE8B19A3000123 and SFZRE8B17B3000456\n");
-    EXPECT_STREQ(g_achVIN, pszB);
+    EXPECT_STREQ(study.achVIN, pszB);
     EXPECT_EQ(Aggregate(VinfVlr(sectTransient, tsMar4 + 3, pszB)), "");
     // The check comes before the order test: an old record of another car still reports.
     EXPECT_EQ(Aggregate(VinfVlr(sectLongTerm, tsMar4 - secDayT, pszA)),
               "mismatched VINs: SFZRE8B17B3000456 and SFZRE8B19A3000123\n");
-    EXPECT_EQ(g_cDP1, 2);
-    EXPECT_EQ(g_cDP2, 2);
+    EXPECT_EQ(study.dp1.c, 2);
+    EXPECT_EQ(study.dp2.c, 2);
 }
 
 TEST_F(CollectTest, VinComparedAsTextStoppingAtZero)

@@ -5,8 +5,6 @@
 
 #include "battery_test_util.h"
 
-using HistogramTest = BatteryTest;
-
 namespace {
 
 DataPoint Temp(uint32_t ts, int degMin, int degMax)
@@ -24,21 +22,6 @@ DataPoint Odo(int rt, uint32_t ts, int milesOdo)
     return dp;
 }
 
-// ProcessData over the samples after a fresh start; returns what the pass printed.
-std::string Process(std::vector<DataPoint> rgdp, SECT sect)
-{
-    testing::internal::CaptureStdout();
-    ProcessData(rgdp.data(), static_cast<int>(rgdp.size()), sect);
-    return testing::internal::GetCapturedStdout();
-}
-
-std::string PrintedData()
-{
-    testing::internal::CaptureStdout();
-    PrintData();
-    return testing::internal::GetCapturedStdout();
-}
-
 std::string LastLine(const std::string& s)
 {
     size_t ib = s.rfind('\n', s.size() >= 2 ? s.size() - 2 : 0);
@@ -47,11 +30,33 @@ std::string LastLine(const std::string& s)
 
 }  // namespace
 
+class HistogramTest : public BatteryTest {
+protected:
+    // One pass over the samples, against the newest credible time the study was last given;
+    // returns what the pass printed.
+    std::string Process(std::vector<DataPoint> rgdp, SECT sect)
+    {
+        hist.timestampLastValid = study.timestampLastValid;
+        testing::internal::CaptureStdout();
+        ProcessData(&hist, rgdp.data(), static_cast<int>(rgdp.size()), sect);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    std::string PrintedData()
+    {
+        testing::internal::CaptureStdout();
+        PrintData(&hist, &study);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    HISTOGRAMS hist{};
+};
+
 TEST_F(HistogramTest, EmptyReport)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    ProcessAllData();
+    ProcessAllData(&study);
     std::string err = testing::internal::GetCapturedStderr();
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(err, "Process 0 long-term records...\nProcess 0 detail records...\n");
@@ -205,7 +210,7 @@ TEST_F(HistogramTest, SamplesNeverCredibleLeaveTheDatesEmpty)
 {
     // Seeding needs one sample credible against the last log's time; without it nothing is
     // valid, though the readings still count.
-    BeginAggregrateSection(sectTransient, 0, tsMar1);
+    BeginAggregrateSection(&study, sectTransient, 0, tsMar1);
     std::string out = Process({Temp(tsMar1 + 30 * secDayT, 1, 20), Temp(tsMar1 + 30 * secDayT + 60, 1, 20)},
                               sectTransient);
     EXPECT_EQ(out, "");
@@ -265,7 +270,7 @@ TEST_F(HistogramTest, ExtremeSamplesStayInsideTheTables)
             rgdp.push_back(dp);
         }
     }
-    BeginAggregrateSection(sectTransient, 0, 3000000000u);
+    BeginAggregrateSection(&study, sectTransient, 0, 3000000000u);
     for (int iPass = 0; iPass < 2; iPass++) {
         std::vector<DataPoint> rgdpLong = rgdp;
         for (DataPoint& dp : rgdpLong)
@@ -274,7 +279,7 @@ TEST_F(HistogramTest, ExtremeSamplesStayInsideTheTables)
         Process(rgdp, sectTransient);
         std::string out = PrintedData();
         EXPECT_NE(out.find("odomoter max: 2147483647\n"), std::string::npos);
-        ResetData();
+        hist = HISTOGRAMS{};
     }
 }
 
@@ -326,15 +331,15 @@ TEST_F(HistogramTest, FullRun)
     rgvlrTransient.push_back(TempVlr(rtDR1M, 1267758180, 12.0, 23.0));   // 03/05 03:03
 
     testing::internal::CaptureStdout();
-    BeginAggregrateSection(sectLongTerm, 0, tsLastValid);
+    BeginAggregrateSection(&study, sectLongTerm, 0, tsLastValid);
     for (VLR& v : rgvlrLong)
-        AggregateVlr(&v);
-    BeginAggregrateSection(sectTransient, 0, tsLastValid);
+        AggregateVlr(&study, &v);
+    BeginAggregrateSection(&study, sectTransient, 0, tsLastValid);
     for (VLR& v : rgvlrTransient)
-        AggregateVlr(&v);
+        AggregateVlr(&study, &v);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "VIN: SFZRE8B19A3000123\n");
-    EXPECT_EQ(g_cDP1, 5);
-    EXPECT_EQ(g_cDP2, 6);
+    EXPECT_EQ(study.dp1.c, 5);
+    EXPECT_EQ(study.dp2.c, 6);
 
     const std::string outExpected =
         "timeline gap from 03/02/2010 12:00:00 to 03/06/2010 06:00:00 (3 days) in long-term section\n"
@@ -375,7 +380,7 @@ TEST_F(HistogramTest, FullRun)
     for (int iRun = 0; iRun < 2; iRun++) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        ProcessAllData();
+        ProcessAllData(&study);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "Process 5 long-term records...\nProcess 6 detail records...\n");
         EXPECT_EQ(testing::internal::GetCapturedStdout(), outExpected);

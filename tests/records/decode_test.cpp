@@ -16,14 +16,14 @@ class Decode : public testing::Test {
 protected:
     void SetUp() override
     {
-        ResetVehicleInfo();
-        ResetTagStats();
+        InitScanState(&scan);
         ClearVlr(&vlr, sectTransient);
     }
 
     void Scan(Rec const& rec) { Scan(rec.Get()); }
-    void Scan(Bytes const& bytes) { ScanRecord(bytes.data(), (int)bytes.size(), 0, &vlr); }
+    void Scan(Bytes const& bytes) { ScanRecord(&scan, bytes.data(), (int)bytes.size(), 0, &vlr); }
 
+    SCANSTATE scan;
     VLR vlr;
 };
 
@@ -49,21 +49,21 @@ TEST_F(Decode, VinfLettersAndVehicleInfo)
         EXPECT_STREQ(vlr.szDesc, c.szDesc);
         EXPECT_EQ(vlr.versFirmware, (unsigned)c.a << 24 | 0x010205u);
         EXPECT_EQ(memcmp(vlr.achVIN, "SFZRE8B19A3000123", 17), 0);
-        EXPECT_EQ(s_versFirmware, vlr.versFirmware);
-        EXPECT_STREQ(s_achVIN, "SFZRE8B19A3000123");
-        EXPECT_EQ(s_rver, c.a);
-        EXPECT_STREQ(s_pszRoadsterVersion, c.szVehicle);
+        EXPECT_EQ(scan.vehicle.versFirmware, vlr.versFirmware);
+        EXPECT_STREQ(scan.vehicle.achVIN, "SFZRE8B19A3000123");
+        EXPECT_EQ(scan.vehicle.rver, c.a);
+        EXPECT_STREQ(scan.vehicle.pszRoadsterVersion, c.szVehicle);
     }
 }
 
 TEST_F(Decode, VinfUpdatesVehicleInfoWithoutVlr)
 {
     Bytes rec = VinfRec(dateApr2019, false, "5YJRE11B081000999", 3, 0, 9, 1).Get();
-    ScanRecord(rec.data(), (int)rec.size(), 0, nullptr);
-    EXPECT_EQ(s_versFirmware, 0x03000901u);
-    EXPECT_STREQ(s_achVIN, "5YJRE11B081000999");
-    EXPECT_EQ(s_rver, 3);
-    EXPECT_STREQ(s_pszRoadsterVersion, "V1.5 Roadster");
+    ScanRecord(&scan, rec.data(), (int)rec.size(), 0, nullptr);
+    EXPECT_EQ(scan.vehicle.versFirmware, 0x03000901u);
+    EXPECT_STREQ(scan.vehicle.achVIN, "5YJRE11B081000999");
+    EXPECT_EQ(scan.vehicle.rver, 3);
+    EXPECT_STREQ(scan.vehicle.pszRoadsterVersion, "V1.5 Roadster");
 }
 
 TEST_F(Decode, InputEventTexts)
@@ -234,7 +234,7 @@ TEST_F(Decode, Dr1mByVehicleType)
         if (c.grf & fvlrTempMotor2) {
             EXPECT_DOUBLE_EQ(vlr.degMotor2, 55.0);
         }
-        ResetVehicleInfo();
+        scan.vehicle = VehicleUnknown();
     }
 }
 
@@ -338,7 +338,7 @@ TEST_F(Decode, ShortRecordsReadZeros)
     Bytes day = Rec(rtDAY, 31, dateApr2019).U8(30, 0x20).Get();   // odometer's first byte is the checksum
     Bytes buf = day;
     buf.resize(80, 0xEE);
-    ScanRecord(buf.data(), (int)day.size(), 0, &vlr);
+    ScanRecord(&scan, buf.data(), (int)day.size(), 0, &vlr);
     EXPECT_EQ(vlr.grf, 0x11020003u);
     EXPECT_DOUBLE_EQ(vlr.milesOdo, day[30] * 0.1);
     EXPECT_EQ(vlr.pctSOC, 0);
@@ -349,20 +349,20 @@ TEST_F(Decode, ShortRecordsReadZeros)
     buf = d10m;
     buf.resize(17);
     buf.resize(80, 0xEE);
-    ScanRecord(buf.data(), 17, 0, &vlr);
+    ScanRecord(&scan, buf.data(), 17, 0, &vlr);
     EXPECT_EQ(vlr.grf, 0x3u);
     EXPECT_EQ(vlr.milesOdo, 0.0);
 
     // Shorter than the header: the missing header bytes are zero too.
     buf = {0x03, 0x02, 0x02, rtIDLE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-    ScanRecord(buf.data(), 4, 0, &vlr);
+    ScanRecord(&scan, buf.data(), 4, 0, &vlr);
     EXPECT_EQ(vlr.rt, rtIDLE);
     EXPECT_EQ(vlr.timestamp, 0u);
     EXPECT_EQ(vlr.grf, 0x00410000u);   // no SOC bit from t2
     EXPECT_EQ(vlr.degESSMin, 0.0);
-    ScanRecord(buf.data(), 3, 0, &vlr);
+    ScanRecord(&scan, buf.data(), 3, 0, &vlr);
     EXPECT_EQ(vlr.rt, 0);
-    ScanRecord(buf.data(), 0, 0, &vlr);
+    ScanRecord(&scan, buf.data(), 0, 0, &vlr);
     EXPECT_EQ(vlr.rt, 0);
 }
 
@@ -371,42 +371,48 @@ TEST_F(Decode, EveryRecordTalliedOnce)
     Scan(D10mRec(dateApr2019, 80));
     Scan(D10mRec(dateApr2019, 81));
     Bytes odd = Rec(30, 12, dateApr2019).Get();
-    ScanRecord(odd.data(), (int)odd.size(), 0, nullptr);
-    ASSERT_EQ(CtageInUse(), 2);
-    TAGE const* ptage = PtageAt(0);
+    ScanRecord(&scan, odd.data(), (int)odd.size(), 0, nullptr);
+    ASSERT_EQ(scan.tags.ctage, 2);
+    TAGE const* ptage = &scan.tags.rgtage[0];
     EXPECT_EQ(ptage->tag[0], 15);
     EXPECT_EQ(ptage->tag[1], rtD10M);
     EXPECT_EQ(ptage->crec, 2u);
     EXPECT_EQ(ptage->cbTotal, 34u);
-    EXPECT_EQ(PtageAt(1)->tag[1], 30);
-    EXPECT_EQ(PtageAt(1)->cbTotal, 12u);
+    EXPECT_EQ(scan.tags.rgtage[1].tag[1], 30);
+    EXPECT_EQ(scan.tags.rgtage[1].cbTotal, 12u);
 }
 
-VLR* s_pvlrAggregated;
-int s_cAggregated;
-void CountAggregate(VLR* pvlr)
+struct AGGCOUNT {
+    VLR* pvlrLast = nullptr;
+    int c = 0;
+};
+
+void CountAggregate(void* pvContext, VLR* pvlr)
 {
-    s_pvlrAggregated = pvlr;
-    s_cAggregated++;
+    AGGCOUNT* pcount = (AGGCOUNT*)pvContext;
+    pcount->pvlrLast = pvlr;
+    pcount->c++;
 }
 
 TEST_F(Decode, AggregateHookOnlyWithItsFlag)
 {
-    SetAggregateHook(CountAggregate);
-    s_cAggregated = 0;
+    EXPECT_EQ(scan.pfnAggregate, nullptr);   // a fresh state collects nothing
+    AGGCOUNT count;
+    scan.pfnAggregate = CountAggregate;
+    scan.pvAggregate = &count;
     Bytes rec = D10mRec(dateApr2019, 80).Get();
-    ScanRecord(rec.data(), (int)rec.size(), 0, &vlr);
-    EXPECT_EQ(s_cAggregated, 0);
-    ScanRecord(rec.data(), (int)rec.size(), fdispAggregate, &vlr);
-    EXPECT_EQ(s_cAggregated, 1);
-    EXPECT_EQ(s_pvlrAggregated, &vlr);
+    ScanRecord(&scan, rec.data(), (int)rec.size(), 0, &vlr);
+    EXPECT_EQ(count.c, 0);
+    ScanRecord(&scan, rec.data(), (int)rec.size(), fdispAggregate, &vlr);
+    EXPECT_EQ(count.c, 1);
+    EXPECT_EQ(count.pvlrLast, &vlr);
     // Without a VLR of the caller's the record is decoded into one of its own.
-    ScanRecord(rec.data(), (int)rec.size(), fdispAggregate, nullptr);
-    EXPECT_EQ(s_cAggregated, 2);
-    EXPECT_NE(s_pvlrAggregated, &vlr);
-    SetAggregateHook(nullptr);
-    ScanRecord(rec.data(), (int)rec.size(), fdispAggregate, &vlr);
-    EXPECT_EQ(s_cAggregated, 2);
+    ScanRecord(&scan, rec.data(), (int)rec.size(), fdispAggregate, nullptr);
+    EXPECT_EQ(count.c, 2);
+    EXPECT_NE(count.pvlrLast, &vlr);
+    scan.pfnAggregate = nullptr;
+    ScanRecord(&scan, rec.data(), (int)rec.size(), fdispAggregate, &vlr);
+    EXPECT_EQ(count.c, 2);
 }
 
 }  // namespace

@@ -35,16 +35,17 @@ protected:
     void SetUp() override
     {
         FSetZonesForTest("UTC");
-        ResetVehicleInfo();
+        InitScanState(&scan);
         ClearVlr(&vlr, sectTransient);
     }
 
     std::string List(Bytes const& bytes, int grfDisplay)
     {
-        return Capture([&] { ScanRecord(bytes.data(), (int)bytes.size(), grfDisplay, &vlr); });
+        return Capture([&] { ScanRecord(&scan, bytes.data(), (int)bytes.size(), grfDisplay, &vlr); });
     }
     std::string List(Rec const& rec, int grfDisplay) { return List(rec.Get(), grfDisplay); }
 
+    SCANSTATE scan;
     VLR vlr;
 };
 
@@ -214,7 +215,7 @@ TEST_F(Listing, OwnVlrWhenTheCallerHasNone)
     std::string sOwn = "DR1S | speed = 3000.0 mph volts = 0.0 amps = -0.0 motor amps = 0 torque = 0 pedal = 0%"
                        " drive dist = 0.8 mi\n";
     for (int i = 0; i < 2; i++) {
-        std::string s = Capture([&] { ScanRecord(rec.data(), (int)rec.size(), grfList, nullptr); });
+        std::string s = Capture([&] { ScanRecord(&scan, rec.data(), (int)rec.size(), grfList, nullptr); });
         EXPECT_EQ(s, szStart + sOwn);
     }
     List(rec, grfList);
@@ -237,9 +238,9 @@ TEST_F(Listing, FromFileWithOffset)
     STREAM stream;
     ASSERT_TRUE(stream.FOpenFile(path.c_str()));
     int grf = fdispList | fdispOffset | fdispRawBytes | fdispHeaderBytes;
-    EXPECT_EQ(Capture([&] { ScanRecordFromFile(&stream, 5, 12, grf, &vlr); }),
+    EXPECT_EQ(Capture([&] { ScanRecordFromFile(&scan, &stream, 5, 12, grf, &vlr); }),
               "0x00000005: " + std::string(szStart) + "XX04 | 03 02 0A 04 00 00 5CA894C0 | AB EF\n");
-    EXPECT_EQ(Capture([&] { ScanRecordFromFile(&stream, 5, 12, grf | fdispTab, &vlr); }),
+    EXPECT_EQ(Capture([&] { ScanRecordFromFile(&scan, &stream, 5, 12, grf | fdispTab, &vlr); }),
               "0x00000005\t" + std::string(szStartTab) + "XX04\t03 02 0A 04 00 00 5CA894C0 |\tAB\tEF\n");
 }
 
@@ -252,7 +253,7 @@ TEST_F(Listing, FromFileShortReadIsZeroPadded)
     WriteBytes(path, cut);
     STREAM stream;
     ASSERT_TRUE(stream.FOpenFile(path.c_str()));
-    EXPECT_EQ(Capture([&] { ScanRecordFromFile(&stream, 0, 23, grfList | fdispRawBytes, &vlr); }),
+    EXPECT_EQ(Capture([&] { ScanRecordFromFile(&scan, &stream, 0, 23, grfList | fdispRawBytes, &vlr); }),
               std::string(szStart) + "D10M | | 00 00 00 00 00 50 00 00 40 E2 00 00 00 odo = 5792.0 range soc = 80%\n");
 }
 

@@ -155,7 +155,7 @@ TEST(ClearVlr, ZeroesEverythingAndSetsSection)
     EXPECT_EQ(vlr.szDesc[255], 0);
 }
 
-TEST(VehicleInfo, NamesAndReset)
+TEST(VehicleInfo, NamesAndUnknownVehicle)
 {
     EXPECT_STREQ(SzRoadsterVersion(3), "V1.5 Roadster");
     EXPECT_STREQ(SzRoadsterVersion(4), "V2.x Roadster");
@@ -163,15 +163,11 @@ TEST(VehicleInfo, NamesAndReset)
     EXPECT_STREQ(SzRoadsterVersion(0), "Unknown Vehicle Type");
     EXPECT_STREQ(SzRoadsterVersion(6), "Unknown Vehicle Type");
 
-    s_versFirmware = 7;
-    s_rver = 4;
-    s_achVIN[0] = 'X';
-    s_pszRoadsterVersion = "V2.x Roadster";
-    ResetVehicleInfo();
-    EXPECT_EQ(s_versFirmware, 0u);
-    EXPECT_EQ(s_rver, 0);
-    EXPECT_EQ(s_achVIN[0], 0);
-    EXPECT_STREQ(s_pszRoadsterVersion, "");
+    VEHICLE vehicle = VehicleUnknown();
+    EXPECT_EQ(vehicle.versFirmware, 0u);
+    EXPECT_EQ(vehicle.rver, 0);
+    EXPECT_EQ(vehicle.achVIN[0], 0);
+    EXPECT_STREQ(vehicle.pszRoadsterVersion, "");
 }
 
 }  // namespace

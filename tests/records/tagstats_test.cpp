@@ -9,32 +9,27 @@
 
 namespace {
 
-void Tally(Rec const& rec)
-{
-    Bytes b = rec.Get();
-    TallyRecord(b.data(), (int)b.size());
-}
-
-std::string PrintedStats(const char* title)
-{
-    testing::internal::CaptureStdout();
-    PrintTagStats(title);
-    return testing::internal::GetCapturedStdout();
-}
-
 const char szHeading[] =
     "rt t2 t3 cb    firmware   count    bytes  tag   notes\n"
     "-- -- -- -- ----------- ------- --------  ----  -----\n";
 
 class TagStats : public testing::Test {
 protected:
-    void SetUp() override
+    void Tally(Rec const& rec)
     {
-        ResetTagStats();
-        versSaved = s_versFirmware;
+        Bytes b = rec.Get();
+        TallyRecord(&tags, b.data(), (int)b.size(), versFirmware);
     }
-    void TearDown() override { s_versFirmware = versSaved; }
-    unsigned int versSaved = 0;
+
+    std::string PrintedStats(const char* title)
+    {
+        testing::internal::CaptureStdout();
+        PrintTagStats(&tags, title);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    TAGSTATS tags{};
+    unsigned int versFirmware = 0;
 };
 
 TEST_F(TagStats, EmptyTablePrintsTitleHeadingAndBlankLine)
@@ -46,20 +41,20 @@ TEST_F(TagStats, EmptyTablePrintsTitleHeadingAndBlankLine)
 // the first record with the tag; names only for the types that have a code.
 TEST_F(TagStats, SortsByTypeThenT2T3CbAndNamesKnownTypes)
 {
-    s_versFirmware = 0x04010205;
+    versFirmware = 0x04010205;
     Tally(Rec(7, 18));                  // 10 07 00 00
     Tally(Rec(6, 66));                  // 40 06 00 00
     Tally(Rec(7, 18).T2(0x10));         // 10 07 10 00
     Tally(Rec(7, 25));                  // 17 07 00 00
-    s_versFirmware = 0x05000000;        // a repeat keeps the version of its first record
+    versFirmware = 0x05000000;          // a repeat keeps the version of its first record
     Tally(Rec(7, 18));
-    s_versFirmware = 0;
+    versFirmware = 0;
     Tally(Rec(2, 12));                  // 0A 02 00 00, no version known yet
-    s_versFirmware = 0x04010205;
+    versFirmware = 0x04010205;
     Tally(Rec(30, 10));                 // 08 1E 00 00
     Tally(Rec(5, 10).T3(3));            // 08 05 00 03
     Tally(Rec(7, 18).T3(1));            // 10 07 00 01
-    EXPECT_EQ(CtageInUse(), 8);
+    EXPECT_EQ(tags.ctage, 8);
 
     std::string expected = std::string("Transient Record Stats\n======================\n\n") + szHeading +
         "02 00 00 0A     0.0.0 0       1       12\n"
@@ -80,25 +75,22 @@ TEST_F(TagStats, ThousandFirstTagIsNotCounted)
     for (int i = 0; i < ctageMax; i++) {
         rec[3] = (unsigned char)(i & 0xFF);
         rec[4] = (unsigned char)(i >> 8);
-        TallyRecord(rec, 10);
+        TallyRecord(&tags, rec, 10, 0);
     }
-    ASSERT_EQ(CtageInUse(), ctageMax);
+    ASSERT_EQ(tags.ctage, ctageMax);
     rec[3] = 0;
     rec[4] = 0;
     rec[5] = 0x77;   // a new tag
-    TallyRecord(rec, 10);
-    TallyRecord(rec, 10);
-    EXPECT_EQ(CtageInUse(), ctageMax);
-    for (int i = 0; i < CtageInUse(); i++)
-        EXPECT_NE(PtageAt(i)->tag[3], 0x77) << i;
+    TallyRecord(&tags, rec, 10, 0);
+    TallyRecord(&tags, rec, 10, 0);
+    EXPECT_EQ(tags.ctage, ctageMax);
+    for (int i = 0; i < tags.ctage; i++)
+        EXPECT_NE(tags.rgtage[i].tag[3], 0x77) << i;
 
     rec[5] = 0;   // the very first tag goes on being counted
-    TallyRecord(rec, 10);
-    EXPECT_EQ(PtageAt(0)->crec, 2u);
-    EXPECT_EQ(PtageAt(0)->cbTotal, 20u);
-
-    ResetTagStats();
-    EXPECT_EQ(CtageInUse(), 0);
+    TallyRecord(&tags, rec, 10, 0);
+    EXPECT_EQ(tags.rgtage[0].crec, 2u);
+    EXPECT_EQ(tags.rgtage[0].cbTotal, 20u);
 }
 
 TEST_F(TagStats, ComparisonNeverReturnsZero)

@@ -1,7 +1,11 @@
-// HeapSort: ordering, the calls it makes, and the exact placement of equal keys.
+// HeapSort: ordering, the calls it makes, and the exact placement of equal keys; the index heap of
+// merges: what it pops, whatever the order of pushes and pops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -144,6 +148,77 @@ TEST(HeapSort, SortsOddSizedRecordsInPlace)
     HeapSort(rg, 5, (int)sizeof(REC3), CmpRec3);
     REC3 const rgExpected[] = {{{0, 0, 0}}, {{1, 2, 2}}, {{1, 2, 3}}, {{3, 0, 1}}, {{3, 0, 9}}};
     EXPECT_EQ(memcmp(rg, rgExpected, sizeof rg), 0);
+}
+
+// Keys by index; equal keys are told apart by index, as the heap needs a strict order.
+int CmpKeyThenIndex(unsigned i, unsigned j, void* ctx)
+{
+    std::vector<int> const& rgkey = *(std::vector<int> const*)ctx;
+    if (rgkey[i] != rgkey[j])
+        return rgkey[i] < rgkey[j] ? -1 : 1;
+    return i < j ? -1 : (i > j ? 1 : 0);
+}
+
+TEST(IndexHeap, PopsInOrderWhateverThePushOrder)
+{
+    std::mt19937 rng(11);
+    for (int n : {1, 2, 3, 7, 8, 64, 257}) {
+        std::vector<int> rgkey((size_t)n);
+        for (int& key : rgkey)
+            key = (int)(rng() % 10) - 5;   // many equal keys
+        std::vector<unsigned> rgiPush((size_t)n);
+        for (unsigned i = 0; i < (unsigned)n; i++)
+            rgiPush[i] = i;
+        std::shuffle(rgiPush.begin(), rgiPush.end(), rng);
+
+        std::vector<unsigned> rgiHeap((size_t)n, 0xDEADu);
+        HEAP heap = {rgiHeap.data(), 0, CmpKeyThenIndex, &rgkey};
+        for (unsigned i : rgiPush)
+            HeapPush(&heap, i);
+        ASSERT_EQ(heap.c, (unsigned)n);
+        std::vector<unsigned> rgiPopped;
+        while (heap.c > 0)
+            rgiPopped.push_back(HeapPop(&heap));
+
+        std::vector<unsigned> rgiExpected = rgiPush;
+        std::sort(rgiExpected.begin(), rgiExpected.end(),
+                  [&](unsigned i, unsigned j) { return CmpKeyThenIndex(i, j, &rgkey) < 0; });
+        EXPECT_EQ(rgiPopped, rgiExpected) << "n=" << n;
+    }
+}
+
+// The merge's pattern: pop the smallest, push some back or new ones; the top is always the least
+// of what is in the heap.
+TEST(IndexHeap, InterleavedPushesAndPopsKeepTheLeastOnTop)
+{
+    std::mt19937 rng(3);
+    constexpr unsigned ciMax = 200;
+    std::vector<int> rgkey(ciMax);
+    for (int& key : rgkey)
+        key = (int)(rng() % 50);
+    std::vector<unsigned> rgiHeap(ciMax);
+    HEAP heap = {rgiHeap.data(), 0, CmpKeyThenIndex, &rgkey};
+    auto cmpLess = [&](unsigned i, unsigned j) { return CmpKeyThenIndex(i, j, &rgkey) < 0; };
+    std::set<unsigned, decltype(cmpLess)> setIn(cmpLess);
+    std::vector<unsigned> rgiOut;
+    for (unsigned i = 0; i < ciMax; i++)
+        rgiOut.push_back(i);
+    for (int step = 0; step < 5000; step++) {
+        bool fPush = !rgiOut.empty() && (setIn.empty() || rng() % 3 != 0);
+        if (fPush) {
+            size_t k = rng() % rgiOut.size();
+            unsigned i = rgiOut[k];
+            rgiOut.erase(rgiOut.begin() + (long)k);
+            HeapPush(&heap, i);
+            setIn.insert(i);
+        } else {
+            unsigned i = HeapPop(&heap);
+            ASSERT_EQ(i, *setIn.begin()) << "step " << step;
+            setIn.erase(setIn.begin());
+            rgiOut.push_back(i);
+        }
+        ASSERT_EQ(heap.c, (unsigned)setIn.size());
+    }
 }
 
 }   // namespace
