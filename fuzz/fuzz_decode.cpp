@@ -1,32 +1,28 @@
-// Fuzz target for the whole analysis of one log held in memory: section scan, summary, listings,
-// battery study and join. The first byte picks the options (as a command line would), the rest is
-// the log. Static tables are reset after every input so that inputs do not leak into each other.
+// Fuzz target for the whole analysis of one log: section scan, summary, listings, battery study
+// and join, each reached through the driver's own per-input step on a program of its own, so that
+// no input leaks into the next. The first byte picks the options (as a command line would), the
+// rest is the log.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "analysis/decoder.h"
-#include "battery/collect.h"
-#include "battery/histogram.h"
-#include "driver/join.h"
-#include "driver/notes.h"
-#include "driver/options.h"
-#include "input/stream.h"
+#include "driver/process.h"
+#include "fuzz_temp.h"
 #include "records/record.h"
-#include "records/scanner.h"
-#include "records/tagstats.h"
+#include "support/fatal.h"
 #include "support/output.h"
 #include "support/timecal.h"
 
 namespace {
 
 // Option byte: bits 0-2 the mode, then one bit each for -v, -t, -m, a time window, and which
-// newest credible time applies (a 2009 download or a run in 2021).
+// newest credible time applies (that of a download taken in 2009, or the time of the run).
 enum MODE {
     modeSummary = 0,
     modeSummaryVerbose = 1,
@@ -44,18 +40,23 @@ constexpr uint8_t fbWindow = 0x40;
 constexpr uint8_t fbDownload2009 = 0x80;
 
 constexpr unsigned int grfRtAll = 0xFFFFFFFFu;
-constexpr unsigned int grfRtDriveCharge = 0x1000380u | 0x1C80u;
 constexpr unsigned int timestampWindowStart = 1230768000u;   // 01/01/2009 00:00:00 UTC
 constexpr unsigned int timestampWindowEnd = 1262303999u;     // 12/31/2009 23:59:59 UTC
-constexpr unsigned int timestampDownload2009 = 1244233800u;  // 06/05/2009 13:30:00 in Los Angeles
-constexpr unsigned int timestampRun2021 = 1612000000u;
+// The driver takes a download's time from its name: 06/05/2009 13:30:00 in Los Angeles.
+constexpr char szDownload2009[] = "200906051330.tar";
 
-// Two in-memory files: the log (and the join's first input), and the join's second input.
+constexpr int cbTarBlock = 512;
+
+// The inputs live in memory files (rewriting a disk file for every input would wait on its
+// write-back): the log (and the join's first input), the join's second input, and the log as the
+// vms_log member of a download. The download is reached through a link with a download's name.
 struct MEMFILE {
     int fd;
     std::string strPath;
 };
-MEMFILE s_rgmf[2];
+MEMFILE s_mfLog, s_mfJoin, s_mfTar;
+std::string s_strTarPath;
+std::string s_strNotesPath;
 std::string s_strJoinOut;
 
 void OpenMemFile(MEMFILE* pmf, const char* szName)
@@ -66,80 +67,82 @@ void OpenMemFile(MEMFILE* pmf, const char* szName)
     pmf->strPath = "/proc/self/fd/" + std::to_string(pmf->fd);
 }
 
-void FillMemFile(MEMFILE const* pmf, const uint8_t* pb, size_t cb)
+void FillMemFile(MEMFILE const* pmf, const uint8_t* pb, size_t cb, off_t ib = 0)
 {
-    if (ftruncate(pmf->fd, 0) != 0 || (cb > 0 && pwrite(pmf->fd, pb, cb, 0) != (ssize_t)cb))
+    if ((ib == 0 && ftruncate(pmf->fd, 0) != 0) || (cb > 0 && pwrite(pmf->fd, pb, cb, ib) != (ssize_t)cb))
         abort();
 }
 
-// A few notes inside the seed logs' time span, so that the walks print notes between records.
-void LoadSomeNotes(const std::string& strDir)
+// A download holding the log as its one member, padded to whole blocks as an archiver does.
+void FillTarball(const uint8_t* pb, size_t cb)
 {
-    std::string strPath = strDir + "/notes.txt";
-    FILE* pfile = fopen(strPath.c_str(), "w");
+    uint8_t hdr[cbTarBlock] = {};
+    strcpy((char*)hdr, "vms_log");
+    memcpy(hdr + 100, "0000644", 8);
+    snprintf((char*)hdr + 124, 12, "%011lo", (unsigned long)cb);
+    hdr[156] = '0';
+    FillMemFile(&s_mfTar, hdr, sizeof hdr);
+    FillMemFile(&s_mfTar, pb, cb, cbTarBlock);
+    size_t cbPad = (cbTarBlock - cb % cbTarBlock) % cbTarBlock + 2 * cbTarBlock;
+    uint8_t rgbZero[3 * cbTarBlock] = {};
+    FillMemFile(&s_mfTar, rgbZero, cbPad, (off_t)(cbTarBlock + cb));
+}
+
+// A few notes inside the seed logs' time span, so that the walks print notes between records.
+void WriteSomeNotes(const std::string& strDir)
+{
+    s_strNotesPath = strDir + "/notes.txt";
+    FILE* pfile = fopen(s_strNotesPath.c_str(), "w");
     if (!pfile)
         abort();
     fputs("06/01/2009 08:00:00\tleft home\n06/01/2009 18:30:00\tplugged in\n"
           "11/01/2009 01:30:00\trepeated hour\n01/01/2010\tnew year\n",
           pfile);
     fclose(pfile);
-    LoadAnnotationsFile(strPath.c_str());
 }
 
-void RunJoin(const uint8_t* pb, size_t cb)
+// The options as typed before the input: bits the command line sets the same way.
+void SetOptions(OPTIONS* popt, uint8_t bOptions)
 {
-    // Two overlapping downloads: the first three quarters of the log and its last three quarters.
-    size_t cbQuarter = cb / 4;
-    FillMemFile(&s_rgmf[0], pb, cb - cbQuarter);
-    FillMemFile(&s_rgmf[1], pb + cbQuarter, cb - cbQuarter);
-    LSTAT* rglstat = (LSTAT*)calloc(3, sizeof(LSTAT));
-    int clstat = 0;
-    for (MEMFILE const& mf : s_rgmf) {
-        STREAM* pstream = new STREAM;
-        if (!pstream->FOpenFile(mf.strPath.c_str())) {
-            delete pstream;
-            continue;
-        }
-        LSTAT* plstat = &rglstat[clstat++];
-        plstat->pszName = mf.strPath.c_str();
-        plstat->pstream = pstream;
-        GetLogStats(pstream, plstat);
-    }
-    if (clstat > 0)
-        JoinLogs(rglstat, clstat, s_strJoinOut.c_str());
-    free(rglstat);
-}
-
-void RunDecode(uint8_t bOptions, const uint8_t* pb, size_t cb)
-{
-    FillMemFile(&s_rgmf[0], pb, cb);
-    STREAM stream;
-    if (!stream.FOpenFile(s_rgmf[0].strPath.c_str()))
-        return;
-
     int mode = bOptions & 7;
-    int fVerbose = (bOptions & fbVerbose) || mode == modeSummaryVerbose;
-    int grfDisplay = ((bOptions & fbTab) ? fdispTab : 0) | ((bOptions & fbMetric) ? fdispMetric : 0);
-    int fChargeDetail = mode == modeChargeDetail;
-    int fPermanent = mode == modeListPermanent;
-    unsigned int grfRt = mode == modeListAll ? grfRtAll : mode == modeListDriveCharge ? grfRtDriveCharge : 0;
-    unsigned int timestampStart = (bOptions & fbWindow) ? timestampWindowStart : 0;
-    unsigned int timestampEnd = (bOptions & fbWindow) ? timestampWindowEnd : 0;
-    int fSummary = !grfRt && !fChargeDetail && !fPermanent && !timestampStart && !timestampEnd;
-
-    if (mode != modeBattery) {
-        DecodeVmsFile("vms_log", &stream, fVerbose, fSummary, fChargeDetail, grfDisplay, fPermanent, grfRt,
-                      timestampStart, timestampEnd);
-        return;
+    popt->fVerbose = (bOptions & fbVerbose) || mode == modeSummaryVerbose;
+    popt->fTab = (bOptions & fbTab) != 0;
+    popt->fMetric = (bOptions & fbMetric) != 0;
+    popt->fChargeDetail = mode == modeChargeDetail;
+    popt->fPermanent = mode == modeListPermanent;
+    popt->grfRt = mode == modeListAll           ? grfRtAll
+                  : mode == modeListDriveCharge ? GrfRtOfSelection(fselDrive | fselCharge)
+                                                : 0;
+    popt->fBattery = mode == modeBattery;
+    popt->pszJoinOutput = mode == modeJoin ? s_strJoinOut.c_str() : nullptr;
+    if (bOptions & fbWindow) {
+        popt->timestampStart = timestampWindowStart;
+        popt->timestampEnd = timestampWindowEnd;
     }
-    // As main runs the study: no notes, the long-term part and then the transient part, then the report.
-    SetNotesPrinter(nullptr);
-    BeginAggregrateSection(sectLongTerm, 0, s_timestampLastValid);
-    DecodeVmsFile("vms_log", &stream, 0, 0, 0, fdispAggregate, 1, 0, timestampStart, timestampEnd);
-    BeginAggregrateSection(sectTransient, 0, s_timestampLastValid);
-    DecodeVmsFile("vms_log", &stream, 0, 0, 0, fdispAggregate, 0, 0, timestampStart, timestampEnd);
-    SetNotesPrinter(FPrintNotesForTimestamp);
-    ProcessAllData();
+}
+
+void RunProgram(uint8_t bOptions, const uint8_t* pb, size_t cb)
+{
+    std::unique_ptr<PROGRAM> pprog = std::make_unique<PROGRAM>();
+    InitProgram(pprog.get());
+    LoadAnnotationsFile(&pprog->notes, s_strNotesPath.c_str());
+    SetOptions(&pprog->opt, bOptions);
+
+    if ((bOptions & 7) == modeJoin) {
+        // Two overlapping downloads: the first three quarters of the log and its last three quarters.
+        size_t cbQuarter = cb / 4;
+        FillMemFile(&s_mfLog, pb, cb - cbQuarter);
+        FillMemFile(&s_mfJoin, pb + cbQuarter, cb - cbQuarter);
+        ProcessInput(pprog.get(), s_mfLog.strPath.c_str(), 2);
+        ProcessInput(pprog.get(), s_mfJoin.strPath.c_str(), 1);
+    } else if (bOptions & fbDownload2009) {
+        FillTarball(pb, cb);
+        ProcessInput(pprog.get(), s_strTarPath.c_str(), 1);
+    } else {
+        FillMemFile(&s_mfLog, pb, cb);
+        ProcessInput(pprog.get(), s_mfLog.strPath.c_str(), 1);
+    }
+    FinishInputs(pprog.get());
 }
 
 }   // namespace
@@ -155,19 +158,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (pfileNull)
         stderr = pfileNull;
 
-    char szDir[] = "/tmp/qf-fuzz-decode-XXXXXX";
-    if (!mkdtemp(szDir))
+    std::string strDir = StrTempTemplate("decode");
+    if (!mkdtemp(strDir.data()))
         abort();
-    s_strJoinOut = std::string(szDir) + "/joined_log";
-    OpenMemFile(&s_rgmf[0], "qf-log-a");
-    OpenMemFile(&s_rgmf[1], "qf-log-b");
+    s_strJoinOut = strDir + "/joined_log";
+    OpenMemFile(&s_mfLog, "qf-log-a");
+    OpenMemFile(&s_mfJoin, "qf-log-b");
+    OpenMemFile(&s_mfTar, "qf-download");
+    s_strTarPath = strDir + "/" + szDownload2009;
+    if (symlink(s_mfTar.strPath.c_str(), s_strTarPath.c_str()) != 0)
+        abort();
 
     // A zone with daylight saving time, so that the summary's notes on it are reached.
     if (!FSetZonesForTest("America/Los_Angeles"))
         abort();
-    LoadSomeNotes(szDir);
-    SetNotesPrinter(FPrintNotesForTimestamp);
-    SetAggregateHook(AggregateVlr);
+    WriteSomeNotes(strDir);
     return 0;
 }
 
@@ -175,18 +180,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    uint8_t bOptions = data[0];
-    s_timestampLastValid = (bOptions & fbDownload2009) ? timestampDownload2009 : timestampRun2021;
     try {
-        if ((bOptions & 7) == modeJoin)
-            RunJoin(data + 1, size - 1);
-        else
-            RunDecode(bOptions, data + 1, size - 1);
+        RunProgram(data[0], data + 1, size - 1);
     } catch (FuzzExit const&) {
     }
-    ResetTagStats();
-    ResetVehicleInfo();
-    ResetCollection();
-    ResetData();
     return 0;
 }

@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 #include "driver/notes.h"
-#include "driver/options.h"
+#include "fuzz_temp.h"
+#include "support/fatal.h"
 
 namespace {
 std::string s_pathNotes;
@@ -16,12 +17,11 @@ std::string s_pathNotes;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char szPath[] = "/tmp/qf-fuzz-notes-XXXXXX";
-    int fd = mkstemp(szPath);
+    s_pathNotes = StrTempTemplate("notes");
+    int fd = mkstemp(s_pathNotes.data());
     if (fd < 0)
         abort();
     close(fd);
-    s_pathNotes = szPath;
     // The notes printed go to standard output; the fuzzer's own reports use standard error.
     int fdNull = open("/dev/null", O_WRONLY);
     if (fdNull >= 0)
@@ -36,12 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     fwrite(data, 1, size, pfile);
     fclose(pfile);
+    // The notes loaded before a fatal line stay, and are printed too.
+    NOTES notes;
     try {
-        LoadAnnotationsFile(s_pathNotes.c_str());
+        LoadAnnotationsFile(&notes, s_pathNotes.c_str());
     } catch (FuzzExit const&) {
     }
-    FPrintNotesForTimestamp(0, 0xFFFFFFFF, 4);
-    FPrintNotesForTimestamp(978307200, 1262390400, 0);
-    ResetNotes();
+    FPrintNotesForTimestamp(&notes, 0, 0xFFFFFFFF, 4);
+    FPrintNotesForTimestamp(&notes, 978307200, 1262390400, 0);
     return 0;
 }

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "input/stream.h"
 #include "records/scanner.h"
-#include "records/tagstats.h"
 #include "support/timecal.h"
 
 namespace {
@@ -56,14 +56,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    ResetVehicleInfo();
-    ResetTagStats();
+    // No vehicle known and an empty tally, whatever the inputs before this one held.
+    auto pscan = std::make_unique<SCANSTATE>();
+    InitScanState(pscan.get());
 
     // The record decoder alone, on the input's own bytes: lengths up to the input's size only.
     if (size > 0) {
         int cb = (int)(size < (size_t)cbRecordMax ? size : (size_t)cbRecordMax);
-        ScanRecord(data, cb, fdispList | fdispRawBytes | fdispHeaderBytes, nullptr);
-        ScanRecord(data, cb, fdispList | fdispTab | fdispMetric | fdispRawBytes, nullptr);
+        ScanRecord(pscan.get(), data, cb, fdispList | fdispRawBytes | fdispHeaderBytes, nullptr);
+        ScanRecord(pscan.get(), data, cb, fdispList | fdispTab | fdispMetric | fdispRawBytes, nullptr);
     }
 
     if (size == 0 || !FWriteInput(data, size))
@@ -92,13 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         Check(posFast >= pos && posFast + cbFast <= cbFile && cbFast >= 4 && cbFast <= cbRecordMax,
               "record outside the file");
-        ScanRecordFromFile(&stream, posFast, (unsigned long)cbFast,
+        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast,
                            fdispList | fdispOffset | fdispRawBytes | fdispHeaderBytes, &vlr);
-        ScanRecordFromFile(&stream, posFast, (unsigned long)cbFast,
+        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast,
                            fdispList | fdispOffset | fdispRawBytes | fdispHeaderBytes | fdispTab | fdispMetric, &vlr);
-        ScanRecordFromFile(&stream, posFast, (unsigned long)cbFast, 0, nullptr);
+        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast, 0, nullptr);
         // Reading past the end of the file decodes zeros in place of the missing bytes.
-        ScanRecordFromFile(&stream, cbFile - 3, (unsigned long)cbFast, fdispList, &vlr);
+        ScanRecordFromFile(pscan.get(), &stream, cbFile - 3, (unsigned long)cbFast, fdispList, &vlr);
         pos = posFast + cbFast;
     }
     fflush(stdout);

@@ -9,7 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "driver/options.h"
+#include "driver/process.h"
 #include "input/stream.h"
 #include "input/tar.h"
 

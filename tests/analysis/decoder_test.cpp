@@ -177,7 +177,9 @@ TEST_F(Listing, PassesFilterRules)
         {T0, 31, 0x80000000u, 0, 0, 1},    {T0, 0, 1u, 0, 0, 1},
     };
     for (auto const& tc : rgcase)
-        EXPECT_EQ(FPassesFilter(tc.timestamp, tc.rt, tc.grfRt, tc.start, tc.end), tc.fPass)
+        EXPECT_EQ(FPassesFilter({.grfRt = tc.grfRt, .timestampStart = tc.start, .timestampEnd = tc.end}, tc.timestamp,
+                                tc.rt),
+                  tc.fPass)
             << tc.timestamp << " rt " << tc.rt << " grf " << tc.grfRt << " " << tc.start << ".." << tc.end;
 }
 
@@ -251,7 +253,7 @@ TEST_F(Listing, MetricUnitsReachTheRecordLines)
 }
 
 // A notes printer that logs its calls into the listing.
-int PrintNoteCall(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+int PrintNoteCall(void*, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
 {
     printf("[notes %u %u %d]\n", timestampPrev - T0, timestampCur - T0, cchIndent);
     return 0;
@@ -261,7 +263,7 @@ int PrintNoteCall(unsigned int timestampPrev, unsigned int timestampCur, int cch
 // starts at the ring's oldest time or the -s time, whichever is later.
 TEST_F(Listing, NotesBetweenListedRecords)
 {
-    SetNotesPrinter(PrintNoteCall);
+    prun->pfnNotes = PrintNoteCall;
     std::string out = Decode(WrappedLog(), {});
     std::string expected = std::string(szTextHeading) +
         "[notes 0 0 0]\n"
@@ -289,32 +291,33 @@ TEST_F(Listing, NotesBetweenListedRecords)
 // Without a ring the notes' span starts at the -s time.
 TEST_F(Listing, NotesWithoutRingStartAtTheStartTime)
 {
-    SetNotesPrinter(PrintNoteCall);
+    prun->pfnNotes = PrintNoteCall;
     LogBuilder log;
     log.Add(VinfRec(T0, true)).Add(Xx04(T0 + 60));
     std::string out = Decode(log.Data(), {.fPermanent = 1, .timestampStart = T0 + 10});
     EXPECT_NE(out.find(std::string(szTextHeading) + "[notes 10 60 0]\n"), std::string::npos) << out;
 }
 
-std::vector<std::tuple<int, uint32_t, int>> s_rgaggregated;
+using AGGREGATED = std::vector<std::tuple<int, uint32_t, int>>;
 
-void Aggregate(VLR* pvlr)
+void Aggregate(void* pvAggregated, VLR* pvlr)
 {
-    s_rgaggregated.push_back({pvlr->sect, pvlr->timestamp, pvlr->rt});
+    ((AGGREGATED*)pvAggregated)->push_back({pvlr->sect, pvlr->timestamp, pvlr->rt});
 }
 
 // The battery study's two passes print nothing and hand every record of the part to the study.
 TEST_F(Listing, BatteryStudyPassesPrintNothing)
 {
-    SetAggregateHook(Aggregate);
-    s_rgaggregated.clear();
+    AGGREGATED rgaggregated;
+    prun->scan.pfnAggregate = Aggregate;
+    prun->scan.pvAggregate = &rgaggregated;
     EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = 0x200, .fPermanent = 1}), "");
     EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = 0x200, .fPermanent = 0}), "");
-    std::vector<std::tuple<int, uint32_t, int>> rgExpected = {
+    AGGREGATED rgExpected = {
         {1, T0 - 10 * secDay, 1}, {1, T0 - 5 * secDay, 4}, {1, T0 - secDay, 4}, {1, T0 - 3600, 4},
         {2, T0, 4},               {2, T0 + 60, 4},         {2, T0 + 7200, 1},   {2, T0 + 7300, 4},
     };
-    EXPECT_EQ(s_rgaggregated, rgExpected);
+    EXPECT_EQ(rgaggregated, rgExpected);
 }
 
 // The table of contents belongs to the verbose summary only.

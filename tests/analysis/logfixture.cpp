@@ -8,36 +8,31 @@
 #include "support/timecal.h"
 #include "summary_harness.h"
 
-LOGLAYOUT LogTest::layout;
-
 namespace {
 
-// Opens the log at path into *pstream and runs the section scan into *playout; returns what the
-// scan printed.
-std::string OpenAndLayout(std::string const& path, STREAM* pstream, LOGLAYOUT* playout, int fPrintContents,
-                          int grfDisplay)
+// Opens the log at path into *pstream and runs the section scan into the run's layout; returns
+// what the scan printed.
+std::string OpenAndLayout(std::string const& path, STREAM* pstream, RUN* prun, int fPrintContents, int grfDisplay)
 {
     EXPECT_TRUE(pstream->FOpenFile(path.c_str()));
     testing::internal::CaptureStdout();
-    BuildLogLayout(pstream, playout, grfDisplay, fPrintContents);
+    BuildLogLayout(prun, pstream, grfDisplay, fPrintContents);
     return testing::internal::GetCapturedStdout();
 }
 
 }   // namespace
 
+std::unique_ptr<RUN> LogTest::NewRun()
+{
+    auto prun = std::make_unique<RUN>();
+    InitRun(prun.get());
+    return prun;
+}
+
 void LogTest::SetUp()
 {
     ASSERT_TRUE(FSetZonesForTest("UTC"));
-    ResetVehicleInfo();
-    SetNotesPrinter(nullptr);
-    SetAggregateHook(nullptr);
-    s_timestampLastValid = 1300000000u;   // 03/13/2011, after every date the tests use
-}
-
-void LogTest::TearDown()
-{
-    SetNotesPrinter(nullptr);
-    SetAggregateHook(nullptr);
+    prun->timestampLastValid = 1300000000u;   // 03/13/2011, after every date the tests use
 }
 
 std::string LogTest::WriteLog(Bytes const& log)
@@ -53,42 +48,43 @@ std::string LogTest::Decode(Bytes const& log, DECODE const& d)
     STREAM stream;
     EXPECT_TRUE(stream.FOpenFile(path.c_str()));
     testing::internal::CaptureStdout();
-    DecodeVmsFile(path.c_str(), &stream, d.fVerbose, d.fSummary, d.fChargeDetail, d.grfDisplay, d.fPermanent,
-                  d.grfRt, d.timestampStart, d.timestampEnd);
+    DECODE decode = d;
+    decode.pszPath = path.c_str();
+    DecodeVmsFile(prun.get(), &stream, decode);
     return testing::internal::GetCapturedStdout();
 }
 
 std::string LogTest::Layout(Bytes const& log, int fPrintContents, int grfDisplay)
 {
     STREAM stream;
-    return OpenAndLayout(WriteLog(log), &stream, &layout, fPrintContents, grfDisplay);
+    return OpenAndLayout(WriteLog(log), &stream, prun.get(), fPrintContents, grfDisplay);
 }
 
 std::vector<long> LogTest::RingOffsets(Bytes const& log)
 {
     STREAM stream;
-    OpenAndLayout(WriteLog(log), &stream, &layout, 0, 0);
+    OpenAndLayout(WriteLog(log), &stream, prun.get(), 0, 0);
     std::vector<long> rgpos;
     RINGWALK walk;
-    BeginRingWalk(&layout, &walk);
+    BeginLogRingWalk(&layout, &walk);
     long pos;
     int cb;
-    while (FNextRingRecord(&stream, &layout, &walk, &pos, &cb))
+    while (FNextRingRecord(&stream, &walk, &pos, &cb))
         rgpos.push_back(pos);
-    EXPECT_EQ(FNextRingRecord(&stream, &layout, &walk, &pos, &cb), 0);
+    EXPECT_EQ(FNextRingRecord(&stream, &walk, &pos, &cb), 0);
     return rgpos;
 }
 
 std::vector<long> LogTest::LongTermOffsets(Bytes const& log)
 {
     STREAM stream;
-    OpenAndLayout(WriteLog(log), &stream, &layout, 0, 0);
+    OpenAndLayout(WriteLog(log), &stream, prun.get(), 0, 0);
     std::vector<long> rgpos;
     LINEARWALK walk;
     BeginLinearWalk(0, IbEndLongTerm(&layout), &walk);
     long pos;
     int cb;
-    while (FNextLinearRecord(&stream, &layout, &walk, &pos, &cb))
+    while (FNextLinearRecord(&stream, &walk, &pos, &cb))
         rgpos.push_back(pos);
     return rgpos;
 }

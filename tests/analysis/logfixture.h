@@ -4,43 +4,35 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "analysis/sections.h"
+#include "analysis/run.h"
 #include "testsupport/logbuilder.h"
 
 // 01/01/2010 00:00:00 UTC; raw dates this late are not touched by the 1024-week correction.
 constexpr uint32_t T0 = 1262304000u;
 constexpr uint32_t secDay = 86400u;
 
-struct DECODE {
-    int fVerbose = 0;
-    int fSummary = 0;
-    int fChargeDetail = 0;
-    int grfDisplay = 0;
-    int fPermanent = 0;
-    unsigned grfRt = 0;
-    unsigned timestampStart = 0;
-    unsigned timestampEnd = 0;
-};
-
 class LogTest : public testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
-    // DecodeVmsFile on the log; returns standard output.
+    // DecodeVmsFile on the log with the test's run; returns standard output.
     std::string Decode(Bytes const& log, DECODE const& d);
-    // BuildLogLayout on the log into layout; returns standard output.
+    // BuildLogLayout on the log into the run's layout; returns standard output.
     std::string Layout(Bytes const& log, int fPrintContents, int grfDisplay = 0);
     // Offsets that a walk visits.
     std::vector<long> RingOffsets(Bytes const& log);
     std::vector<long> LongTermOffsets(Bytes const& log);
 
-    static LOGLAYOUT layout;
+    // Every test has a run of its own (too large for the stack): no vehicle, notes or collector.
+    std::unique_ptr<RUN> prun = NewRun();
+    LOGLAYOUT& layout = prun->layout;
 
 private:
+    static std::unique_ptr<RUN> NewRun();
     std::string WriteLog(Bytes const& log);
 };
 

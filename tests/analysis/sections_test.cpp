@@ -177,7 +177,7 @@ TEST_F(SectionTable, EmptyStreamHasNoEntries)
 {
     STREAM stream;   // never opened: size 0
     testing::internal::CaptureStdout();
-    BuildLogLayout(&stream, &layout, 0, 0);
+    BuildLogLayout(prun.get(), &stream, 0, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n VIN \n\n");
     EXPECT_EQ(layout.csec, 0);
     EXPECT_EQ(layout.isecOldest, -1);
@@ -192,7 +192,7 @@ TEST_F(SectionTable, SpansIgnoreDriveRecordsAndIncredibleTimes)
     log.Add(VinfRec(T0, true))
         .Add(Dr1sRec(T0 + 5000, 10, 20))
         .Add(D10mRec(T0 + 6000, 50, 100.0))
-        .Add(Xx04(1400000000u))   // after s_timestampLastValid
+        .Add(Xx04(1400000000u))   // after the run's newest credible time
         .Add(Xx04(T0 + 10))
         .Add(VinfRec(T0 + 100, false))
         .Add(Dr1sRec(T0 + 7000, 10, 20))

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <unistd.h>
 
-#include "analysis/sections.h"
+#include "analysis/run.h"
 #include "analysis/summary.h"
 #include "input/stream.h"
 #include "records/record.h"
@@ -15,8 +16,6 @@
 #include "support/timecal.h"
 
 namespace {
-
-LOGLAYOUT s_layout;
 
 std::string CaptureStdout(const std::function<void()>& fn)
 {
@@ -46,17 +45,27 @@ std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char*
 {
     std::string path = TempDir() + "/vms_log";
     log.WriteFile(path);
+    auto prun = std::make_unique<RUN>();
+    InitRun(prun.get());
     // Far enough ahead that every test time is credible.
-    s_timestampLastValid = 1400000000u;
+    prun->timestampLastValid = 1400000000u;
+    prun->pfnNotes = opt.pfnNotes;
+    prun->pvNotes = opt.pvNotes;
     STREAM stream;
     if (!stream.FOpenFile(path.c_str()))
         return "(cannot open log)";
-    CaptureStdout([&] { BuildLogLayout(&stream, &s_layout, opt.grfDisplay, 0); });
-    ResetTagStats();
-    return CaptureStdout([&] {
-        RunSessionSummary(pszPath, &stream, &s_layout, opt.fVerbose, opt.fChargeDetail, opt.grfDisplay, opt.grfRt,
-                          opt.timestampStart, opt.timestampEnd);
-    });
+    CaptureStdout([&] { BuildLogLayout(prun.get(), &stream, opt.grfDisplay, 0); });
+    // As the decoder does: the statistics leave out the section scan's records.
+    prun->scan.tags.ctage = 0;
+    DECODE decode;
+    decode.fVerbose = opt.fVerbose;
+    decode.fChargeDetail = opt.fChargeDetail;
+    decode.grfDisplay = opt.grfDisplay;
+    decode.grfRt = opt.grfRt;
+    decode.timestampStart = opt.timestampStart;
+    decode.timestampEnd = opt.timestampEnd;
+    decode.pszPath = pszPath;
+    return CaptureStdout([&] { RunSessionSummary(prun.get(), &stream, decode); });
 }
 
 static size_t IchAfterHeading(const std::string& out)

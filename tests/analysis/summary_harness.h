@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/run.h"
 #include "testsupport/logbuilder.h"
 
 // 2010-01-01 12:00:00 UTC: the base time of most summary tests.
@@ -16,6 +17,8 @@ struct SUMMARYOPT {
     unsigned int grfRt = 0;
     unsigned int timestampStart = 0;
     unsigned int timestampEnd = 0;
+    PFNNOTES pfnNotes = nullptr;   // the run's notes hook
+    void* pvNotes = nullptr;
 };
 
 // A long-term VINF and DAY record dated a little before ts, then a transient VINF: the start of a

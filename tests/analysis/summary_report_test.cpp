@@ -238,10 +238,10 @@ TEST(SummaryReport, ChargeDetailAbortedSegmentAndDriveStart)
 }
 
 namespace {
-std::vector<std::tuple<unsigned, unsigned, int>> s_rgcallNotes;
-int FRecordNotesCall(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+using NOTESCALLS = std::vector<std::tuple<unsigned, unsigned, int>>;
+int FRecordNotesCall(void* pvCalls, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
 {
-    s_rgcallNotes.emplace_back(timestampPrev, timestampCur, cchIndent);
+    ((NOTESCALLS*)pvCalls)->emplace_back(timestampPrev, timestampCur, cchIndent);
     return 0;
 }
 }   // namespace
@@ -252,20 +252,21 @@ TEST(SummaryReport, NotesAskedForBetweenWalkedRecordsOnly)
     LogBuilder log = LogStart();
     AddDrive(log, tsBase + 100, 3, 36);
     log.Add(TpmsRec(tsBase + 300));
-    s_rgcallNotes.clear();
-    SetNotesPrinter(FRecordNotesCall);
-    RunSummary(log);
-    SetNotesPrinter(nullptr);
+    NOTESCALLS rgcallNotes;
+    SUMMARYOPT opt;
+    opt.pfnNotes = FRecordNotesCall;
+    opt.pvNotes = &rgcallNotes;
+    RunSummary(log, opt);
     // The drive's forward scan reads the TPMS record too, but asks for no notes; the end step
     // neither.
-    std::vector<std::tuple<unsigned, unsigned, int>> rgcallExpected = {
+    NOTESCALLS rgcallExpected = {
         {0u - 3600u, tsBase - 80, 0},   // the cleared record's time, an hour back: no note before it
         {tsBase - 80, tsBase + 100, 0},
         {tsBase + 100, tsBase + 101, 0},
         {tsBase + 101, tsBase + 102, 0},
         {tsBase + 102, tsBase + 300, 0},
     };
-    EXPECT_EQ(s_rgcallNotes, rgcallExpected);
+    EXPECT_EQ(rgcallNotes, rgcallExpected);
 }
 
 TEST(SummaryReport, VerboseStatisticsBetweenTotalsAndCapacity)

@@ -32,12 +32,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(FSetZonesForTest("UTC"));
-        ResetNotes();
         dir = TempDir();
     }
-    void TearDown() override { ResetNotes(); }
 
-    void Load(const std::string& path) { LoadAnnotationsFile(path.c_str()); }
+    void Load(const std::string& path) { LoadAnnotationsFile(&notes, path.c_str()); }
 
     std::string Write(const std::string& name, const std::string& text)
     {
@@ -45,14 +43,15 @@ protected:
         WriteText(path, text);
         return path;
     }
-    static std::string Print(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent, int* pf)
+    std::string Print(unsigned int timestampPrev, unsigned int timestampCur, int cchIndent, int* pf)
     {
         testing::internal::CaptureStdout();
-        *pf = FPrintNotesForTimestamp(timestampPrev, timestampCur, cchIndent);
+        *pf = FPrintNotesForTimestamp(&notes, timestampPrev, timestampCur, cchIndent);
         fflush(stdout);
         return testing::internal::GetCapturedStdout();
     }
 
+    NOTES notes;   // every test starts with none
     std::string dir;
 };
 
@@ -148,10 +147,10 @@ using NotesDeathTest = NotesTest;
 TEST_F(NotesDeathTest, FatalMessagesNameFileAndLine)
 {
     std::string pathMissing = dir + "/missing.txt";
-    EXPECT_EXIT(LoadAnnotationsFile(pathMissing.c_str()), testing::ExitedWithCode(255),
+    EXPECT_EXIT(Load(pathMissing), testing::ExitedWithCode(255),
                 "^" + RegexQuote("ERROR: can't open annotation file: '" + pathMissing + "' No such file or directory.\n\n") +
                     "$");
-    EXPECT_EXIT(LoadAnnotationsFile(dir.c_str()), testing::ExitedWithCode(255),
+    EXPECT_EXIT(Load(dir), testing::ExitedWithCode(255),
                 "^" + RegexQuote("ERROR: can't open annotation file: '" + dir + "' Is a directory.\n\n") + "$");
 
     // Line numbers count empty lines and pieces of long lines.
@@ -168,7 +167,7 @@ TEST_F(NotesDeathTest, FatalMessagesNameFileAndLine)
     };
     for (auto const& c : rgcase) {
         std::string path = Write("bad.txt", c.text);
-        EXPECT_EXIT(LoadAnnotationsFile(path.c_str()), testing::ExitedWithCode(255),
+        EXPECT_EXIT(Load(path), testing::ExitedWithCode(255),
                     "^" + RegexQuote("ERROR: '" + path + c.message + "\n") + "$");
     }
 }
@@ -184,8 +183,8 @@ TEST_F(NotesDeathTest, The1001stNoteOverTwoFilesIsRefused)
     std::string pathA = Write("a.txt", a), pathB = Write("b.txt", b);
     EXPECT_EXIT(
         {
-            LoadAnnotationsFile(pathA.c_str());
-            LoadAnnotationsFile(pathB.c_str());
+            Load(pathA);
+            Load(pathB);
         },
         testing::ExitedWithCode(255),
         "^" + RegexQuote("ERROR: '" + pathB + "(402)' too many notes in annotation file!\n\n") + "$");

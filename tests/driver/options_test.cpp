@@ -7,6 +7,8 @@
 #include <string>
 
 #include "driver/options.h"
+#include "driver/process.h"
+#include "support/fatal.h"
 
 namespace {
 
