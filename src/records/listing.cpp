@@ -149,85 +149,63 @@ void AddTireText(LINE& line, VLR const* pvlr)
     }
 }
 
-// One value column of the tab layout: its heading, the field bit that says a record has the value,
-// and how the value is written. Both the heading line and every record's line come from this table,
-// so they cannot drift apart. The headings are kept byte for byte: spreadsheets and scripts find
-// their columns by them.
-enum UNITCOL { unitcolNone, unitcolDist, unitcolHeight };
-struct TABCOL {
-    const char* szTitle;    // with one %s for the unit when unitcol says so
-    UNITCOL unitcol;
-    uint32_t fvlr;
-    int prec;               // digits after the point; -1: an integer
-    bool fNonZero;          // shown only when the value is not zero
-    const char* szSuffix;   // written after the value
-    double (*pfnValue)(VLR const* pvlr, int fMetric);
-};
-
-const TABCOL s_rgtabcol[] = {
-    {"odometer (%s)", unitcolDist, fvlrOdometer, 1, false, "",
-     [](VLR const* p, int fMetric) { return DistConvertMiles(p->milesOdo, fMetric); }},
-    {"SOC (Range %%)", unitcolNone, fvlrSOC, -1, false, "", [](VLR const* p, int) { return (double)p->pctSOC; }},
-    {"Elevation (%s)", unitcolHeight, fvlrElevation, -1, false, "",
-     [](VLR const* p, int fMetric) { return (double)DistConvertMeters(p->mElevation, fMetric); }},
-    {"speed", unitcolNone, fvlrSpeed, 1, false, "",
-     [](VLR const* p, int fMetric) { return SpeedConvertMph(p->mphSpeed, fMetric); }},
-    {"ESS V", unitcolNone, fvlrPower, 1, false, "", [](VLR const* p, int) { return p->voltsESS; }},
-    {"ESS A", unitcolNone, fvlrPower, 1, false, "", [](VLR const* p, int) { return p->ampsESS; }},
-    {"Motor A", unitcolNone, fvlrMotorAmps, 0, false, "", [](VLR const* p, int) { return p->ampsMotor; }},
-    {"torque", unitcolNone, fvlrTorque, 0, false, "", [](VLR const* p, int) { return p->lbftTorque; }},
-    {"pedal", unitcolNone, fvlrPedal, 0, false, "%", [](VLR const* p, int) { return p->bPedal / 2.55; }},
-    {"brake", unitcolNone, fvlrBrake, -1, false, "", [](VLR const* p, int) { return (double)p->fBrake; }},
-    {"regen", unitcolNone, fvlrRegen, -1, false, "", [](VLR const* p, int) { return (double)p->fRegen; }},
-    {"TC state", unitcolNone, fvlrTC, -1, false, "", [](VLR const* p, int) { return p->fTCOff == 0 ? 1.0 : 0.0; }},
-    {"PEM Temp (C)", unitcolNone, fvlrTempPEM, 0, false, "", [](VLR const* p, int) { return p->degPEM; }},
-    {"Motor Temp (C)", unitcolNone, fvlrTempMotor, 0, false, "", [](VLR const* p, int) { return p->degMotor; }},
-    {"Motor2 Temp (C)", unitcolNone, fvlrTempMotor2, 0, false, "", [](VLR const* p, int) { return p->degMotor2; }},
-    {"Coolant Temp (C)", unitcolNone, fvlrTempCoolant, 0, false, "", [](VLR const* p, int) { return p->degCoolant; }},
-    {"ESS Min Temp (C)", unitcolNone, fvlrTempESS, 2, false, "", [](VLR const* p, int) { return p->degESSMin; }},
-    {"ESS Max Temp (C)", unitcolNone, fvlrTempESS, 2, false, "", [](VLR const* p, int) { return p->degESSMax; }},
-    {"Cooling", unitcolNone, fvlrCooling, -1, false, "", [](VLR const* p, int) { return (double)p->nCooling; }},
-    {"drive dist (%s)", unitcolDist, fvlrDistance, 1, false, "",
-     [](VLR const* p, int fMetric) { return DistConvertMiles(p->milesDrive, fMetric); }},
-    {"line V", unitcolNone, fvlrLineVolts, 1, false, "", [](VLR const* p, int) { return p->voltsLine; }},
-    {"charge A", unitcolNone, fvlrChargeAmps, 2, false, "", [](VLR const* p, int) { return p->ampsCharge; }},
-    {"line A avail", unitcolNone, fvlrAmpsAvailable, -1, false, "",
-     [](VLR const* p, int) { return (double)p->ampsAvailable; }},
-    {"vBrickMin", unitcolNone, fvlrBrickVolts, 3, false, "", [](VLR const* p, int) { return p->voltsBrickMin; }},
-    {"vBrickMax", unitcolNone, fvlrBrickVolts, 3, false, "", [](VLR const* p, int) { return p->voltsBrickMax; }},
-    {"BrickMinV", unitcolNone, fvlrBrickVolts, -1, false, "", [](VLR const* p, int) { return (double)p->iBrickVMin; }},
-    {"BrickMaxV", unitcolNone, fvlrBrickVolts, -1, false, "", [](VLR const* p, int) { return (double)p->iBrickVMax; }},
-    {"Brick Ah Ave", unitcolNone, fvlrBrickAh, 3, false, "", [](VLR const* p, int) { return p->ahBrickAve; }},
-    {"Brick Ah Min", unitcolNone, fvlrBrickAh, 3, false, "", [](VLR const* p, int) { return p->ahBrickMin; }},
-    {"Min Ah Brick Number", unitcolNone, fvlrBrickAh, -1, false, "",
-     [](VLR const* p, int) { return (double)p->iBrickAhMin; }},
-    {"CAC", unitcolNone, fvlrCAC, 2, false, "", [](VLR const* p, int) { return p->ahCAC; }},
-    {"error code", unitcolNone, fvlrError, -1, true, "", [](VLR const* p, int) { return (double)p->codeError; }},
-};
-
 void PrintVlrTab(LINE& line, VLR const* pvlr, int fMetric)
 {
+    uint32_t grf = pvlr->grf;
     // Each column ends with a tab whether or not the record has its value.
-    line.Ch('\t');
-    for (TABCOL const& col : s_rgtabcol) {
-        if (pvlr->grf & col.fvlr) {
-            double value = col.pfnValue(pvlr, fMetric);
-            if (!col.fNonZero || value != 0) {
-                // Integer columns hold values of at most 32 bits, exact in a double.
-                if (col.prec < 0)
-                    line.Int((long)value);
-                else
-                    line.Fixed(value, col.prec);
-                line.Sz(col.szSuffix);
-            }
-        }
+    auto fixed = [&](uint32_t bit, double value, int prec) {
+        if (grf & bit)
+            line.Fixed(value, prec);
         line.Ch('\t');
+    };
+    auto integer = [&](uint32_t bit, long value) {
+        if (grf & bit)
+            line.Int(value);
+        line.Ch('\t');
+    };
+
+    line.Ch('\t');
+    fixed(fvlrOdometer, DistConvertMiles(pvlr->milesOdo, fMetric), 1);
+    integer(fvlrSOC, pvlr->pctSOC);
+    integer(fvlrElevation, DistConvertMeters(pvlr->mElevation, fMetric));
+    fixed(fvlrSpeed, SpeedConvertMph(pvlr->mphSpeed, fMetric), 1);
+    fixed(fvlrPower, pvlr->voltsESS, 1);
+    fixed(fvlrPower, pvlr->ampsESS, 1);
+    fixed(fvlrMotorAmps, pvlr->ampsMotor, 0);
+    fixed(fvlrTorque, pvlr->lbftTorque, 0);
+    if (grf & fvlrPedal) {
+        line.Fixed(pvlr->bPedal / 2.55, 0);
+        line.Ch('%');
     }
-    if (pvlr->grf & fvlrDesc) {
+    line.Ch('\t');
+    integer(fvlrBrake, pvlr->fBrake);
+    integer(fvlrRegen, pvlr->fRegen);
+    integer(fvlrTC, pvlr->fTCOff == 0 ? 1 : 0);
+    fixed(fvlrTempPEM, pvlr->degPEM, 0);
+    fixed(fvlrTempMotor, pvlr->degMotor, 0);
+    fixed(fvlrTempMotor2, pvlr->degMotor2, 0);
+    fixed(fvlrTempCoolant, pvlr->degCoolant, 0);
+    fixed(fvlrTempESS, pvlr->degESSMin, 2);
+    fixed(fvlrTempESS, pvlr->degESSMax, 2);
+    integer(fvlrCooling, pvlr->nCooling);
+    fixed(fvlrDistance, DistConvertMiles(pvlr->milesDrive, fMetric), 1);
+    fixed(fvlrLineVolts, pvlr->voltsLine, 1);
+    fixed(fvlrChargeAmps, pvlr->ampsCharge, 2);
+    integer(fvlrAmpsAvailable, pvlr->ampsAvailable);
+    fixed(fvlrBrickVolts, pvlr->voltsBrickMin, 3);
+    fixed(fvlrBrickVolts, pvlr->voltsBrickMax, 3);
+    integer(fvlrBrickVolts, pvlr->iBrickVMin);
+    integer(fvlrBrickVolts, pvlr->iBrickVMax);
+    fixed(fvlrBrickAh, pvlr->ahBrickAve, 3);
+    fixed(fvlrBrickAh, pvlr->ahBrickMin, 3);
+    integer(fvlrBrickAh, pvlr->iBrickAhMin);
+    fixed(fvlrCAC, pvlr->ahCAC, 2);
+    integer(pvlr->codeError != 0 ? fvlrError : 0, pvlr->codeError);
+    if (grf & fvlrDesc) {
         line.Ch(' ');
         line.Sz(pvlr->szDesc);
     }
-    if (pvlr->grf & fvlrTPMS)
+    if (grf & fvlrTPMS)
         AddTireText(line, pvlr);
 }
 
@@ -332,18 +310,14 @@ void PrintVlrText(LINE& line, VLR const* pvlr, int fMetric)
 void PrintVlrHeader(int grfDisplay)
 {
     int fMetric = grfDisplay & fdispMetric;
-    LINE line;
     if (grfDisplay & fdispOffset)
-        line.Sz("file offset\t");
-    line.Sz("date\ttimestamp\trecord type\t");
-    for (TABCOL const& col : s_rgtabcol) {
-        char szTitle[64];
-        const char* szUnit = col.unitcol == unitcolDist ? UnitsDistMiKm(fMetric) : UnitsDistFtM(fMetric);
-        snprintf(szTitle, sizeof szTitle, col.szTitle, szUnit);
-        line.Sz(szTitle);
-        line.Ch('\t');
-    }
-    line.Sz("notes\n");
+        OutSz("file offset\t");
+    printf("date\ttimestamp\trecord type\todometer (%s)\tSOC (Range %%)\tElevation (%s)\tspeed\tESS V\tESS A\t"
+           "Motor A\ttorque\tpedal\tbrake\tregen\tTC state\tPEM Temp (C)\tMotor Temp (C)\tMotor2 Temp (C)\t"
+           "Coolant Temp (C)\tESS Min Temp (C)\tESS Max Temp (C)\tCooling\tdrive dist (%s)\tline V\tcharge A\t"
+           "line A avail\tvBrickMin\tvBrickMax\tBrickMinV\tBrickMaxV\tBrick Ah Ave\tBrick Ah Min\t"
+           "Min Ah Brick Number\tCAC\terror code\tnotes\n",
+           UnitsDistMiKm(fMetric), UnitsDistFtM(fMetric), UnitsDistMiKm(fMetric));
 }
 
 void PrintTextHeader(int grfDisplay)
