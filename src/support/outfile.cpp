@@ -128,8 +128,10 @@ bool FMakeTempName(std::string const& strFolder, bool fTemplate)
 int FdOpenNamedTemp(OUTFILE* pout, std::string const& strFolder)
 {
     InstallCleanupOnce();
-    if (!FMakeTempName(strFolder, true))
-        return errno = ENAMETOOLONG, -1;
+    if (!FMakeTempName(strFolder, true)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
     sigset_t setOld;
     BlockCleanupSignals(&setOld);
     int fd = mkostemp(s_szTempPending, O_CLOEXEC);
