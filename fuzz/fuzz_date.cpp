@@ -75,10 +75,10 @@ void RunInZone(const uint8_t* data, size_t size, const std::string& strText, boo
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string strText((const char*)data, size);   // cut at the first NUL by the parser
-    if (!FSetZonesForTest("UTC"))
+    if (!FSetZones("UTC"))
         abort();
     RunInZone(data, size, strText, true);
-    if (!FSetZonesForTest("America/Los_Angeles"))
+    if (!FSetZones("America/Los_Angeles"))
         abort();
     RunInZone(data, size, strText, false);
     return 0;

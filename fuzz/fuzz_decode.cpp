@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         abort();
 
     // A zone with daylight saving time, so that the summary's notes on it are reached.
-    if (!FSetZonesForTest("America/Los_Angeles"))
+    if (!FSetZones("America/Los_Angeles"))
         abort();
     WriteSomeNotes(strDir);
     return 0;

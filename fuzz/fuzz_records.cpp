@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (s_fd < 0)
         abort();
     snprintf(s_szPath, sizeof s_szPath, "/proc/self/fd/%d", s_fd);
-    FSetZonesForTest("UTC");
+    FSetZones("UTC");
     return 0;
 }
 

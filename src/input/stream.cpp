@@ -27,18 +27,24 @@ struct LIVEMAP {
 
 // More mappings than this at once (a join of that many inputs) go without the protection.
 constexpr int cLiveMapMax = 1024;
-LIVEMAP s_rglivemap[cLiveMapMax];
-uintptr_t s_cbPage;
+
+// What the handler needs, one per process like the signal itself.
+struct BUSGUARD {
+    LIVEMAP rglivemap[cLiveMapMax];
+    uintptr_t cbPage;
+    bool fInstalled;
+};
+BUSGUARD s_busguard;
 
 extern "C" void OnBusError(int sig, siginfo_t* psi, void*)
 {
     uintptr_t ib = (uintptr_t)psi->si_addr;
     if (psi->si_code > 0) {
-        for (LIVEMAP& livemap : s_rglivemap) {
+        for (LIVEMAP& livemap : s_busguard.rglivemap) {
             uintptr_t pbBase = livemap.pbBase;
             if (pbBase == 0 || ib < pbBase || ib - pbBase >= livemap.cb)
                 continue;
-            uintptr_t pbPage = ib & ~(s_cbPage - 1);
+            uintptr_t pbPage = ib & ~(s_busguard.cbPage - 1);
             void* pv = mmap((void*)pbPage, pbBase + livemap.cb - pbPage, PROT_READ,
                             MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (pv != MAP_FAILED) {
@@ -57,11 +63,10 @@ extern "C" void OnBusError(int sig, siginfo_t* psi, void*)
 
 void InstallBusErrorHandlerOnce()
 {
-    static bool s_fInstalled;
-    if (s_fInstalled)
+    if (s_busguard.fInstalled)
         return;
-    s_fInstalled = true;
-    s_cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
+    s_busguard.fInstalled = true;
+    s_busguard.cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_sigaction = OnBusError;
@@ -126,7 +131,7 @@ void STREAM::CloseFile()
     if (pfile)
         fclose(pfile);
     if (iLiveMap >= 0)
-        s_rglivemap[iLiveMap].pbBase = 0;
+        s_busguard.rglivemap[iLiveMap].pbBase = 0;
     iLiveMap = -1;
     if (pvMapBase)
         munmap(pvMapBase, cbMapTotal);
@@ -203,10 +208,10 @@ void STREAM::KeepMapping(void* pv, unsigned long cb)
     cbMapTotal = cb;
     InstallBusErrorHandlerOnce();
     for (int i = 0; i < cLiveMapMax; i++) {
-        if (s_rglivemap[i].pbBase == 0) {
-            s_rglivemap[i].cb = cb;
-            s_rglivemap[i].fChanged = 0;
-            s_rglivemap[i].pbBase = (uintptr_t)pv;
+        if (s_busguard.rglivemap[i].pbBase == 0) {
+            s_busguard.rglivemap[i].cb = cb;
+            s_busguard.rglivemap[i].fChanged = 0;
+            s_busguard.rglivemap[i].pbBase = (uintptr_t)pv;
             iLiveMap = i;
             return;
         }
@@ -215,7 +220,7 @@ void STREAM::KeepMapping(void* pv, unsigned long cb)
 
 bool STREAM::FChanged() const
 {
-    return iLiveMap >= 0 && s_rglivemap[iLiveMap].fChanged != 0;
+    return iLiveMap >= 0 && s_busguard.rglivemap[iLiveMap].fChanged != 0;
 }
 
 long STREAM::CbSize()

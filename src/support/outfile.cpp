@@ -23,31 +23,35 @@ int const s_rgsigCleanup[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // The one named temporary file that exists right now, for the signal handler and exit to remove.
 // A run writes one output at a time, so one slot is enough.
-char s_szTempPending[PATH_MAX + 32];
-volatile sig_atomic_t s_fTempPending;
+struct TEMPGUARD {
+    char szTempPending[PATH_MAX + 32];
+    volatile sig_atomic_t fTempPending;
+    bool fInstalled;                  // the handlers and the exit hook are in place
+    unsigned long nSeq;               // names made so far, for fresh ones
+};
+TEMPGUARD s_tempguard;
 
 extern "C" void RemovePendingTempAndReraise(int sig)
 {
-    if (s_fTempPending)
-        unlink(s_szTempPending);
+    if (s_tempguard.fTempPending)
+        unlink(s_tempguard.szTempPending);
     // SA_RESETHAND has put back the default action: the signal ends the program as it would have.
     raise(sig);
 }
 
 void RemovePendingTempAtExit()
 {
-    if (s_fTempPending)
-        unlink(s_szTempPending);
-    s_fTempPending = 0;
+    if (s_tempguard.fTempPending)
+        unlink(s_tempguard.szTempPending);
+    s_tempguard.fTempPending = 0;
 }
 
 // A signal that was ignored when the program started (nohup, a background job) stays ignored.
 void InstallCleanupOnce()
 {
-    static bool s_fInstalled;
-    if (s_fInstalled)
+    if (s_tempguard.fInstalled)
         return;
-    s_fInstalled = true;
+    s_tempguard.fInstalled = true;
     atexit(RemovePendingTempAtExit);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -76,7 +80,7 @@ void BlockCleanupSignals(sigset_t* psetOld)
 
 void ClearPendingTemp()
 {
-    s_fTempPending = 0;
+    s_tempguard.fTempPending = 0;
 }
 
 // The folder part of path with its slash, or "./": the temporary file lives beside the target so
@@ -108,21 +112,20 @@ int ErrFinalTarget(char const* path, std::string* pstrTarget)
     return ELOOP;
 }
 
-// Writes a fresh name "<folder>.quenfell-join-XXXXXX" into s_szTempPending; false when too long.
+// Writes a fresh name "<folder>.quenfell-join-XXXXXX" into s_tempguard.szTempPending; false when too long.
 bool FMakeTempName(std::string const& strFolder, bool fTemplate)
 {
-    static unsigned long s_nSeq;
     static char const s_szAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     char szSuffix[7] = "XXXXXX";
     if (!fTemplate) {
         struct timespec ts;
         clock_gettime(CLOCK_REALTIME, &ts);
-        unsigned long n = ((unsigned long)ts.tv_nsec * 2654435761u) ^ ((unsigned long)getpid() << 16) ^ (++s_nSeq * 40503u);
+        unsigned long n = ((unsigned long)ts.tv_nsec * 2654435761u) ^ ((unsigned long)getpid() << 16) ^ (++s_tempguard.nSeq * 40503u);
         for (int i = 0; i < 6; i++, n /= 62)
             szSuffix[i] = s_szAlphabet[n % 62];
     }
-    int cch = snprintf(s_szTempPending, sizeof s_szTempPending, "%s%s%s", strFolder.c_str(), s_szTempStem, szSuffix);
-    return cch > 0 && (size_t)cch < sizeof s_szTempPending;
+    int cch = snprintf(s_tempguard.szTempPending, sizeof s_tempguard.szTempPending, "%s%s%s", strFolder.c_str(), s_szTempStem, szSuffix);
+    return cch > 0 && (size_t)cch < sizeof s_tempguard.szTempPending;
 }
 
 int FdOpenNamedTemp(OUTFILE* pout, std::string const& strFolder)
@@ -134,11 +137,11 @@ int FdOpenNamedTemp(OUTFILE* pout, std::string const& strFolder)
     }
     sigset_t setOld;
     BlockCleanupSignals(&setOld);
-    int fd = mkostemp(s_szTempPending, O_CLOEXEC);
+    int fd = mkostemp(s_tempguard.szTempPending, O_CLOEXEC);
     int err = errno;
     if (fd >= 0) {
-        s_fTempPending = 1;
-        pout->strTemp = s_szTempPending;
+        s_tempguard.fTempPending = 1;
+        pout->strTemp = s_tempguard.szTempPending;
     }
     sigprocmask(SIG_SETMASK, &setOld, nullptr);
     errno = err;
@@ -190,13 +193,13 @@ int ErrPublishUnnamed(OUTFILE* pout, int fd)
             err = ENAMETOOLONG;
             break;
         }
-        err = FLinkUnnamed(fd, s_szTempPending) ? 0 : errno;
+        err = FLinkUnnamed(fd, s_tempguard.szTempPending) ? 0 : errno;
     }
     if (err == 0) {
-        s_fTempPending = 1;
-        if (rename(s_szTempPending, pout->strTarget.c_str()) != 0) {
+        s_tempguard.fTempPending = 1;
+        if (rename(s_tempguard.szTempPending, pout->strTarget.c_str()) != 0) {
             err = errno;
-            unlink(s_szTempPending);
+            unlink(s_tempguard.szTempPending);
         }
         ClearPendingTemp();
     }

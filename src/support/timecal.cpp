@@ -59,13 +59,18 @@ constexpr long long secLookupLimit = 1LL << 38;
 constexpr long long secTransitionSearchLimit = 1LL << 36;
 constexpr int cStretchMax = 64;
 
-ZONE s_zoneSystem;
-ZONE s_timezoneref;
-std::optional<Posix::time_zone> s_posixSystem;
-bool s_fZonesSet;
-// The display zone's stretch that the last DateFromTimestamp fell in: consecutive records nearly
-// always share it, which spares the database lookup.
-ZINFO s_ziDisplay;
+// The process's zones: the system's, found on first use from TZ or /etc/localtime, and the
+// display zone that -z may replace.
+struct ZONES {
+    ZONE zoneSystem;
+    ZONE timezoneref;                              // the display zone
+    std::optional<Posix::time_zone> posixSystem;   // the system's zone when TZ is a POSIX rule
+    bool fSet;
+    // The display zone's stretch that the last DateFromTimestamp fell in: consecutive records
+    // nearly always share it, which spares the database lookup.
+    ZINFO ziDisplay;
+};
+ZONES s_zones;
 
 // Abbreviations accepted by -z besides the database's own names, one zone each, in the order the
 // zone list prints them. Where the database itself has the abbreviation as a zone (EST, CET...),
@@ -220,8 +225,8 @@ ZONE ZoneOfSystem()
         // reads it too. A leading ':' always names a file.
         if (!fFile && *szTZ != 0) {
             try {
-                s_posixSystem.emplace(szTZ);
-                return ZONE{nullptr, &*s_posixSystem};
+                s_zones.posixSystem.emplace(szTZ);
+                return ZONE{nullptr, &*s_zones.posixSystem};
             } catch (...) {
             }
         }
@@ -244,19 +249,19 @@ ZONE ZoneOfSystem()
 
 void SetDisplayZone(ZONE zone)
 {
-    s_timezoneref = zone;
-    s_ziDisplay = {0, 0, 0, 0};
+    s_zones.timezoneref = zone;
+    s_zones.ziDisplay = {0, 0, 0, 0};
 }
 
 // The zones are found on first use rather than in a static initialiser, so nothing runs before
 // main that could fail or depend on the library's own initialisation order.
 inline void EnsureZones()
 {
-    if (s_fZonesSet)
+    if (s_zones.fSet)
         return;
-    s_zoneSystem = ZoneOfSystem();
-    SetDisplayZone(s_zoneSystem);
-    s_fZonesSet = true;
+    s_zones.zoneSystem = ZoneOfSystem();
+    SetDisplayZone(s_zones.zoneSystem);
+    s_zones.fSet = true;
 }
 
 long long FloorDiv(long long a, long long b)
@@ -337,7 +342,7 @@ unsigned int TimestampFromDate(char const* text)
     long long days = DaysFromCivil(yearNorm, monthNorm, 1) + (dayField - 1);
     long long secLocal = days * secPerDay + hourField * 3600LL + minuteField * 60LL + second;
 
-    long long sec = secLocal - SecOffsetForLocal(s_zoneSystem, secLocal);
+    long long sec = secLocal - SecOffsetForLocal(s_zones.zoneSystem, secLocal);
     return (unsigned int)(unsigned long long)sec;
 }
 
@@ -352,11 +357,11 @@ char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb)
     }
     EnsureZones();
     long long sec = timestamp;
-    if (sec < s_ziDisplay.secBegin || sec >= s_ziDisplay.secEnd)
-        s_ziDisplay = ZiAt(s_timezoneref, sec);
+    if (sec < s_zones.ziDisplay.secBegin || sec >= s_zones.ziDisplay.secEnd)
+        s_zones.ziDisplay = ZiAt(s_zones.timezoneref, sec);
     // Shown timestamps lie in 2001..2038 and offsets within a day, so local seconds, the day
     // count and the year all fit 32 bits and the year has four digits.
-    unsigned secLocal = (unsigned)(sec + s_ziDisplay.secOffset);
+    unsigned secLocal = (unsigned)(sec + s_zones.ziDisplay.secOffset);
     unsigned days = secLocal / secPerDay;
     unsigned secOfDay = secLocal % secPerDay;
     int64_t year;
@@ -398,12 +403,12 @@ char* PszDSTNote(unsigned int timestampStart, unsigned int timestampEnd, char* b
     EnsureZones();
     long long secA = timestampStart;
     long long secB = timestampEnd;
-    int fDSTA = ZiAt(s_timezoneref, secA).fDST;
-    int fDSTB = ZiAt(s_timezoneref, secB).fDST;
+    int fDSTA = ZiAt(s_zones.timezoneref, secA).fDST;
+    int fDSTB = ZiAt(s_zones.timezoneref, secB).fDST;
 
     long long secT;
     int fFallBack;
-    if (FNextTransition(s_timezoneref, secA - secTransitionWindow, &secT, &fFallBack)
+    if (FNextTransition(s_zones.timezoneref, secA - secTransitionWindow, &secT, &fFallBack)
         && secT < secB + secTransitionWindow && fFallBack) {
         buf[0] = 0;
         if (secT - secNearTransition <= secA && secA < secT + secNearTransition)
@@ -448,13 +453,13 @@ void PrintTimeZoneList()
     }
 }
 
-int FSetZonesForTest(char const* name)
+int FSetZones(char const* name)
 {
     ZONE zone;
     if (!FResolveZone(name, &zone))
         return 0;
-    s_zoneSystem = zone;
+    s_zones.zoneSystem = zone;
     SetDisplayZone(zone);
-    s_fZonesSet = true;
+    s_zones.fSet = true;
     return 1;
 }

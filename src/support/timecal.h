@@ -22,5 +22,7 @@ int FUseTimeZone(char const* name);
 // -z alone or with an unknown name: prints the abbreviation table to standard output.
 void PrintTimeZoneList();
 
-// Test seam: makes `name` the display zone and the system zone, as if TZ named it. 1 on success.
-int FSetZonesForTest(char const* name);
+// Makes `name` (a zone name, a known abbreviation or a POSIX rule) the display zone and the system
+// zone, as TZ naming it at the start would; for programs and tests that choose the zone themselves.
+// 1 on success, 0 (nothing changed) for a name that is none of these.
+int FSetZones(char const* name);

@@ -27,7 +27,7 @@ LogBuilder ChargeDriveChargeLog(int pctSOCEnd)
 
 TEST(SummaryWallToWheel, OnlyWhenTheChargeRefillsToTheLastLevel)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     const std::string sDates = "01/01/2010 12:16:40 - 01/01/2010 12:18:00 (00:01:20) Charge  88% -> ";
     const std::string sColumns = Sp(41) + "  250V  25A of 30A  0.1 kWh   0.0 Ah    0.0 Ah  ";
     const std::string sDatesTab = "01/01/2010 12:16:40\t01/01/2010 12:18:00\t00:01:20\tCharge\t88%\t";

@@ -31,7 +31,7 @@ std::unique_ptr<RUN> LogTest::NewRun()
 
 void LogTest::SetUp()
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     prun->timestampLastValid = 1300000000u;   // 03/13/2011, after every date the tests use
 }
 

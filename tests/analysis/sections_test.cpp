@@ -207,10 +207,31 @@ TEST_F(SectionTable, SpansIgnoreDriveRecordsAndIncredibleTimes)
     EXPECT_EQ(layout.timestampMaxTransient, T0 + 200);
 }
 
-// 1 VINF entry, then 1005 times (1 byte of garbage, one record): the garbage of the 1000th pair
-// is the 2000th entry, its record would be the 2001st.
+// Inheritance looks only at the long-term sections before the first transient one: a long-term
+// section that comes after it in the file lends its version to nobody.
+TEST_F(SectionTable, FirmwareIsInheritedFromBeforeTheFirstTransientSection)
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0 - 10 * secDay, true))
+        .Add(Xx04(T0 - 9 * secDay))
+        .Add(VinfRec(T0, false, "SFZRE8B19A3000123", 4, 1, 3, 7))
+        .Add(Xx04(T0 + 10))
+        .Add(VinfRec(T0 - 5 * secDay, true, "SFZRE8B19A3000123", 4, 2, 0, 0))
+        .Garbage(3)
+        .Add(Xx04(T0 + 100));
+    Layout(log.Data(), 0);
+    ASSERT_EQ(layout.csec, 5);
+    EXPECT_EQ(layout.rgsec[2].versFirmware, 0x04020000u);
+    EXPECT_EQ(layout.rgsec[4].fLongTerm, 1);
+    EXPECT_EQ(layout.rgsec[4].versFirmware, 0x04010205u);
+}
+
+// The 2001st entry is never made, whether a record or a run of unused bytes would start it: the
+// scan stops there and says so once.
 TEST_F(SectionTable, TooManySectionsStopsTheScanOnce)
 {
+    // 1 VINF entry, then 1005 times (1 byte of garbage, one record): the garbage of the 1000th
+    // pair is the 2000th entry, its record would be the 2001st.
     LogBuilder log;
     log.Add(VinfRec(T0, false));
     for (int i = 0; i < 1005; i++)
@@ -223,6 +244,20 @@ TEST_F(SectionTable, TooManySectionsStopsTheScanOnce)
     EXPECT_EQ(secLast.ibStart, 40 + 999 * 12);
     EXPECT_EQ(secLast.cb, (int64_t)log.Size() - (40 + 999 * 12));
     EXPECT_EQ(layout.isecOldest, 0);
+
+    // 1 VINF entry and 999 pairs make 1999 entries; a VINF record is the 2000th, and the garbage
+    // after it would be the 2001st.
+    LogBuilder logGap;
+    logGap.Add(VinfRec(T0, false));
+    for (int i = 0; i < 999; i++)
+        logGap.Garbage(1).Add(Xx04(T0 + 1 + i));
+    logGap.Add(VinfRec(T0 + 2000, false)).Garbage(1).Add(Xx04(T0 + 2001)).Garbage(1).Add(Xx04(T0 + 2002));
+    out = Layout(logGap.Data(), 0);
+    EXPECT_EQ(out, std::string("ERROR: too many sections in log file!\n") + szVinLine);
+    ASSERT_EQ(layout.csec, csecMax);
+    EXPECT_EQ(layout.rgsec[csecMax - 1].ibStart, 40 + 999 * 12);
+    EXPECT_EQ(layout.rgsec[csecMax - 1].crec, 1);
+    EXPECT_EQ(layout.rgsec[csecMax - 1].timestampFirst, T0 + 2000);
 }
 
 // Offsets above 4 GiB print all their digits, and runs of unused bytes above 2 GiB count right.

@@ -43,7 +43,7 @@ const std::string sCapacity = "Approximate CAC: 171.39 Ah as of 01/01/2010 11:58
 
 TEST(SummaryReport, ColumnMetricAndTabLayouts)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     const std::string sDriveStart = "01/01/2010 12:01:40 - 01/01/2010 12:02:40 (00:01:00) Drive   90% ->  88%";
     const std::string sCharge = "01/01/2010 12:16:40 - 01/01/2010 12:18:00 (00:01:20) Charge  88% ->  95%" + Sp(41) +
                                 "  250V  25A of 30A  0.1 kWh   0.0 Ah    0.0 Ah  " + Sp(23) + "\n";
@@ -76,7 +76,7 @@ TEST(SummaryReport, ColumnMetricAndTabLayouts)
 
 TEST(SummaryReport, TotalsWithoutOdometerReadingCountHoursAndCredibleDays)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     LogBuilder log = LogStart();
     AddChargeMinutes(log, tsBase, 90);
     // A record dated past the newest credible time does not stretch the span.
@@ -91,7 +91,7 @@ TEST(SummaryReport, TotalsWithoutOdometerReadingCountHoursAndCredibleDays)
 
 TEST(SummaryReport, CapacityFromTheLastDailyRecordOfTheLongTermPart)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     const std::string sEmptyWalk =
         sTitle + sHeadingColumns +
         "vms_log Transient section: odometer: -1.0 to -1.0 (0.0 mi), 0.0 hours of driving, 0.0 hours of charging, "
@@ -113,7 +113,7 @@ TEST(SummaryReport, CapacityFromTheLastDailyRecordOfTheLongTermPart)
 
 TEST(SummaryReport, DaylightSavingNotes)
 {
-    ASSERT_TRUE(FSetZonesForTest("America/Los_Angeles"));
+    ASSERT_TRUE(FSetZones("America/Los_Angeles"));
     const uint32_t tsAutumn = 1289120400u;   // 11/07/2010 02:00 PDT becomes 01:00 PST
     const uint32_t tsSpring = 1268560800u;   // 03/14/2010 02:00 PST becomes 03:00 PDT
     const uint32_t tsJuly = 1278000000u;
@@ -149,14 +149,14 @@ TEST(SummaryReport, DaylightSavingNotes)
         ASSERT_GE(sLines.size(), c.sEnd.size()) << c.szName;
         EXPECT_EQ(sLines.substr(sLines.size() - c.sEnd.size()), c.sEnd) << c.szName;
     }
-    FSetZonesForTest("UTC");
+    FSetZones("UTC");
 }
 
 // -u: the summary with a filter lists the records that pass it (offset first) and traces the
 // charge segments; without a filter it is the plain summary.
 TEST(SummaryReport, ChargeDetailWithAndWithoutFilter)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     LogBuilder log = LogStart();   // 121 bytes
     log.Add(C30mRec(tsBase + 1000, 0, 60, 30));   // 0x79
     AddChargeMinutes(log, tsBase + 1060, 2);      // 0x90, 0xb7
@@ -188,7 +188,7 @@ TEST(SummaryReport, ChargeDetailWithAndWithoutFilter)
 
 TEST(SummaryReport, SegmentLineWithoutElapsedTimeOrSOCChange)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     const std::string sSpread = "27.0\t27.0\t27.0\t250.0\t250.0\t250.0\t25.0\t25.0\t25.0\t104\t";
     struct {
         uint32_t secSample, secEnd;
@@ -213,7 +213,7 @@ TEST(SummaryReport, SegmentLineWithoutElapsedTimeOrSOCChange)
 
 TEST(SummaryReport, ChargeDetailAbortedSegmentAndDriveStart)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     LogBuilder log = LogStart();
     log.Add(Dr1sRec(tsBase + 900, 0, 159.0 / 32));   // opens no drive
     log.Add(C30mRec(tsBase + 1000, 0, 60, 30));
@@ -248,7 +248,7 @@ int FRecordNotesCall(void* pvCalls, unsigned int timestampPrev, unsigned int tim
 
 TEST(SummaryReport, NotesAskedForBetweenWalkedRecordsOnly)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     LogBuilder log = LogStart();
     AddDrive(log, tsBase + 100, 3, 36);
     log.Add(TpmsRec(tsBase + 300));
@@ -271,7 +271,7 @@ TEST(SummaryReport, NotesAskedForBetweenWalkedRecordsOnly)
 
 TEST(SummaryReport, VerboseStatisticsBetweenTotalsAndCapacity)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     SUMMARYOPT opt;
     opt.fVerbose = 1;
     std::string out = RunSummary(LogStart(), opt);

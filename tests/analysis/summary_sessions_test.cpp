@@ -17,7 +17,7 @@ struct SESSIONCASE {
 
 void ExpectSessions(const std::vector<SESSIONCASE>& rgcase)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     for (const SESSIONCASE& c : rgcase) {
         LogBuilder log = LogStart();
         c.build(log);
@@ -140,7 +140,7 @@ TEST(SummarySessions, ChargeStaysOpenAndCloses)
 
 TEST(SummarySessions, OdometerReadingEstimateAndForwardScanReading)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     const std::string sStart = "01/01/2010 12:01:40 - 01/01/2010 12:02:40 (00:01:00) Drive   90% ";
     const std::string sTail = Sp(18) + " 0.6 kWh   0.0 Ah    1.7 Ah ";
     struct {
@@ -226,7 +226,7 @@ TEST(SummarySessions, ForwardScanFindsTheSOCJustAfterADrive)
 
 TEST(SummarySessions, TractionControlOffWording)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     struct {
         int csec;
         int grfDisplay;
@@ -251,7 +251,7 @@ TEST(SummarySessions, TractionControlOffWording)
 
 TEST(SummarySessions, WallToWheelOnlyAfterARefillToTheLastChargeLevel)
 {
-    ASSERT_TRUE(FSetZonesForTest("UTC"));
+    ASSERT_TRUE(FSetZones("UTC"));
     struct {
         int pctSOCEnd;
         int crecDrive;    // 72 mph seconds: 61 make 1.2 mi, 41 make 0.8 mi

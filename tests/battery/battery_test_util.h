@@ -105,7 +105,7 @@ class BatteryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(FSetZonesForTest("UTC"), 1);
+        ASSERT_EQ(FSetZones("UTC"), 1);
         InitStudy(&study);
         BeginAggregrateSection(&study, sectLongTerm, 0, tsLastValid);
     }

@@ -283,6 +283,28 @@ TEST_F(HistogramTest, ExtremeSamplesStayInsideTheTables)
     }
 }
 
+TEST_F(HistogramTest, WeightedSumsStopAtTheLargestInt)
+{
+    // Years of samples add up to more seconds than an int holds: a bin then stays at the largest
+    // value instead of wrapping round to a negative count.
+    hist.rgHistAmps[16] = hist.rgHistSOC[50] = hist.rgHistTempMax[20] = hist.rgHistMilesOdo[1] = INT_MAX - 100;
+    std::vector<DataPoint> rgdp;
+    for (uint32_t ts : {tsMar4, tsMar4 + 3600}) {
+        DataPoint dp = DpOf(sectTransient, rtC1MB, ts);
+        dp.ampsCharge = 16;
+        dp.pctSOC = 50;
+        dp.degESSMax = 20;
+        rgdp.push_back(dp);
+    }
+    Process(rgdp, sectTransient);
+    Process({Odo(rtDAY, tsMar1, 1500), Odo(rtDAY, tsMar1 + secDayT, 1500)}, sectLongTerm);
+    EXPECT_EQ(hist.rgHistAmps[16], INT_MAX);
+    EXPECT_EQ(hist.rgHistSOC[50], INT_MAX);
+    EXPECT_EQ(hist.rgHistTempMax[20], INT_MAX);
+    EXPECT_EQ(hist.rgHistMilesOdo[1], INT_MAX);
+    EXPECT_NE(PrintedData().find("\n16, 2147483647\n"), std::string::npos);
+}
+
 // A small run through collection and report, every line worked out from the records.
 TEST_F(HistogramTest, FullRun)
 {

@@ -31,7 +31,7 @@ class NotesTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(FSetZonesForTest("UTC"));
+        ASSERT_TRUE(FSetZones("UTC"));
         dir = TempDir();
     }
 

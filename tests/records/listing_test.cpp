@@ -34,7 +34,7 @@ class Listing : public testing::Test {
 protected:
     void SetUp() override
     {
-        FSetZonesForTest("UTC");
+        FSetZones("UTC");
         InitScanState(&scan);
         ClearVlr(&vlr, sectTransient);
     }

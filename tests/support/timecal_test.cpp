@@ -32,7 +32,7 @@ std::string Date(unsigned ts, int cb = 20)
 
 void UseZone(char const* name)
 {
-    ASSERT_EQ(FSetZonesForTest(name), 1) << name;
+    ASSERT_EQ(FSetZones(name), 1) << name;
 }
 
 struct PARSECASE {
@@ -474,7 +474,7 @@ TEST(FUseTimeZone, RefusesUnknownNamesQuietly)
         EXPECT_EQ(Date(tsJul1), "07/01/2009 21:00:00") << name;
     }
     EXPECT_EQ(FUseTimeZone(nullptr), 0);
-    EXPECT_EQ(FSetZonesForTest("Nowhere/Land"), 0);
+    EXPECT_EQ(FSetZones("Nowhere/Land"), 0);
 }
 
 TEST(PrintTimeZoneList, ListsEveryAbbreviationInOrder)
