@@ -111,7 +111,8 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
 
 void DecodeVmsFile(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
-    BuildLogLayout(prun, pstream, decode.grfDisplay, decode.fVerbose && decode.fSummary);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decode.grfDisplay, decode.fVerbose && decode.fSummary,
+                   &prun->layout);
     // The statistics count the walk's records only, not the VINF records of the section scan.
     prun->scan.tags.ctage = 0;
     if (decode.fSummary || decode.fChargeDetail) {

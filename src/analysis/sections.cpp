@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/run.h"
 #include "records/scanner.h"
 #include "support/output.h"
 #include "support/timecal.h"
@@ -82,9 +81,8 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint3
 
 // Step 1: one pass over the file, reading only record headers (and decoding VINF records).
 // The current entry is always the last one appended.
-void ScanSections(RUN* prun, STREAM* pstream)
+void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, LOGLAYOUT* playout)
 {
-    LOGLAYOUT* playout = &prun->layout;
     long cbFile = playout->cbFile;
     if (cbFile < 1)
         return;
@@ -104,7 +102,7 @@ void ScanSections(RUN* prun, STREAM* pstream)
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         uint32_t timestamp = TimestampFromRh(&rh);
-        AccountForSpans(playout, rh, timestamp, prun->timestampLastValid);
+        AccountForSpans(playout, rh, timestamp, timestampLastValid);
 
         if (pos != posExpected || rh.rt == rtVINF) {
             SEC* psec = PsecAppend(playout, pos);
@@ -114,9 +112,9 @@ void ScanSections(RUN* prun, STREAM* pstream)
             psec->timestampFirst = timestamp;
             if (rh.rt == rtVINF) {
                 psec->fLongTerm = (rh.t3 & ft3LongTerm) ? 1 : 0;
-                prun->scan.vehicle.versFirmware = 0;
-                ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, nullptr);
-                psec->versFirmware = prun->scan.vehicle.versFirmware;
+                pscan->vehicle.versFirmware = 0;
+                ScanRecordFromFile(pscan, pstream, pos, (unsigned long)cb, 0, nullptr);
+                psec->versFirmware = pscan->vehicle.versFirmware;
             }
         } else if (playout->csec > 0) {
             playout->rgsec[playout->csec - 1].crec++;
@@ -233,17 +231,17 @@ int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
     return pstream->FSetPos(pos) && pstream->FReadBytes(cbRead, prh);
 }
 
-void BuildLogLayout(RUN* prun, STREAM* pstream, int grfDisplay, int fPrintContents)
+void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, int grfDisplay,
+                    int fPrintContents, LOGLAYOUT* playout)
 {
-    LOGLAYOUT* playout = &prun->layout;
     playout->csec = 0;
     playout->cbFile = pstream->CbSize();
     playout->timestampMinLongTerm = playout->timestampMinTransient = timestampNone;
     playout->timestampMaxLongTerm = playout->timestampMaxTransient = 0;
     playout->isecOldest = playout->isecFirstTransient = -1;
 
-    ScanSections(prun, pstream);
-    VEHICLE const& vehicle = prun->scan.vehicle;
+    ScanSections(pscan, timestampLastValid, pstream, playout);
+    VEHICLE const& vehicle = pscan->vehicle;
     if (!(grfDisplay & fdispAggregate))
         printf("\n%s VIN %s\n\n", vehicle.pszRoadsterVersion ? vehicle.pszRoadsterVersion : "", vehicle.achVIN);
     CompleteTable(playout);

@@ -6,6 +6,7 @@
 
 #include "input/stream.h"
 #include "records/record.h"
+#include "records/scanner.h"
 
 constexpr int csecMax = 2000;
 
@@ -18,8 +19,6 @@ struct SEC {
     int32_t crec;             // 0 marks an unused-bytes entry
 };
 
-struct RUN;
-
 // What the section scan learns about a log; held by the run for the log being decoded.
 struct LOGLAYOUT {
     SEC rgsec[csecMax];
@@ -31,12 +30,14 @@ struct LOGLAYOUT {
     int isecFirstTransient;   // -1: no qualifying transient entry
 };
 
-// Fills prun->layout from the log: the section scan, the VIN line (unless grfDisplay has
+// Fills *playout from the log: the section scan, the VIN line (unless grfDisplay has
 // fdispAggregate), the completed table and, when fPrintContents, the table of contents, all on
-// standard output. The VINF records it takes set the run's vehicle information. isecOldest and
+// standard output. The VINF records it takes pass through pscan (the vehicle information);
+// long-term times after timestampLastValid leave the spans alone. isecOldest and
 // isecFirstTransient are either both -1 or both valid indices, with
 // rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
-void BuildLogLayout(RUN* prun, STREAM* pstream, int grfDisplay, int fPrintContents);
+void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, int grfDisplay,
+                    int fPrintContents, LOGLAYOUT* playout);
 
 // The table of contents of a completed table (BuildLogLayout prints it when asked).
 void PrintLogContents(LOGLAYOUT const* playout);

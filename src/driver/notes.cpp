@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 
 #include "support/fatal.h"
@@ -18,16 +19,23 @@ namespace {
 constexpr int cchLineBuffer = 1024;
 constexpr int cchDate = 20;
 
+struct FILECLOSE {
+    void operator()(FILE* pfile) const { fclose(pfile); }
+};
+
 }   // namespace
 
 void LoadAnnotationsFile(NOTES* pnotes, char const* path)
 {
-    FILE* pfile = fopen(path, "r");
+    // Closed however the load ends, also when a fatal error returns control by throwing (fuzz
+    // builds).
+    std::unique_ptr<FILE, FILECLOSE> pfileOwned(fopen(path, "r"));
+    FILE* pfile = pfileOwned.get();
     // A folder opens for reading but yields no line: say so instead of loading nothing. (A pipe is
     // fine: notes may come from another program.)
     struct stat st;
     if (pfile && fstat(fileno(pfile), &st) == 0 && S_ISDIR(st.st_mode)) {
-        fclose(pfile);
+        pfileOwned.reset();
         pfile = nullptr;
         errno = EISDIR;
     }
@@ -35,8 +43,6 @@ void LoadAnnotationsFile(NOTES* pnotes, char const* path)
         GiveUsageAndExit("can't open annotation file: '%s' %s.\n", path, strerror(errno));
 
     char szLine[cchLineBuffer];
-    // Each failure closes the file first, so that nothing leaks when the fatal routine returns
-    // control by throwing (fuzz builds).
     for (int iLine = 1; fgets(szLine, sizeof szLine, pfile); iLine++) {
         // fgets stops only at a line feed: a NUL byte inside the line ends the text early, and
         // strchr never looks past the first NUL, so nothing beyond the buffer is touched. fgets
@@ -50,29 +56,24 @@ void LoadAnnotationsFile(NOTES* pnotes, char const* path)
 
         char* pchTab = strchr(szLine, '\t');
         if (!pchTab) {
-            fclose(pfile);
             GiveUsageAndExit("'%s(%d)' missing tab between date and note\n", path, iLine);
         }
         if (pnotes->cnote >= cnoteMax) {
-            fclose(pfile);
             GiveUsageAndExit("'%s(%d)' too many notes in annotation file!\n", path, iLine);
         }
         *pchTab = '\0';
         unsigned int timestamp = TimestampFromDate(szLine);
         if (timestamp == 0) {
-            fclose(pfile);
             GiveUsageAndExit("'%s(%d)' invalid date string: %s\n", path, iLine, szLine);
         }
         char* pszText = strdup(pchTab + 1);
         if (!pszText) {
-            fclose(pfile);
             GiveUsageAndExit("'%s(%d)' out of memory\n", path, iLine);
         }
         pnotes->rgnote[pnotes->cnote].timestamp = timestamp;
         pnotes->rgnote[pnotes->cnote].psz = pszText;
         pnotes->cnote++;
     }
-    fclose(pfile);
 }
 
 int FPrintNotesForTimestamp(void* pvNotes, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)

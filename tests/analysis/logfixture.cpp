@@ -16,7 +16,7 @@ std::string OpenAndLayout(std::string const& path, STREAM* pstream, RUN* prun, i
 {
     EXPECT_TRUE(pstream->FOpenFile(path.c_str()));
     testing::internal::CaptureStdout();
-    BuildLogLayout(prun, pstream, grfDisplay, fPrintContents);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, grfDisplay, fPrintContents, &prun->layout);
     return testing::internal::GetCapturedStdout();
 }
 

@@ -177,7 +177,7 @@ TEST_F(SectionTable, EmptyStreamHasNoEntries)
 {
     STREAM stream;   // never opened: size 0
     testing::internal::CaptureStdout();
-    BuildLogLayout(prun.get(), &stream, 0, 0);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, 0, 0, &prun->layout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n VIN \n\n");
     EXPECT_EQ(layout.csec, 0);
     EXPECT_EQ(layout.isecOldest, -1);

@@ -54,7 +54,7 @@ std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char*
     STREAM stream;
     if (!stream.FOpenFile(path.c_str()))
         return "(cannot open log)";
-    CaptureStdout([&] { BuildLogLayout(prun.get(), &stream, opt.grfDisplay, 0); });
+    CaptureStdout([&] { BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, opt.grfDisplay, 0, &prun->layout); });
     // As the decoder does: the statistics leave out the section scan's records.
     prun->scan.tags.ctage = 0;
     DECODE decode;

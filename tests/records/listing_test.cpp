@@ -2,6 +2,9 @@
 // printf-exactness of the fast number formatting.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -299,14 +302,22 @@ TEST(Units, Conversions)
 }
 
 // The tab layout with every value present, against printf with the same formats, over values
-// that include rounding ties, negatives and large magnitudes.
+// that include rounding ties, negatives, large and tiny magnitudes, infinities and NaN.
 TEST(ListingNumbers, MatchPrintfOnManyValues)
 {
+    static double const s_rgvalueEdge[] = {
+        0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.375, -0.125, 0.0625, 1.005, 2.675, 0.045, 1e-10, -0.0001,
+        -0.004, -0.005, -0.0049999, 0.049999999, 9.9999999995, 99.95, 999999.5, 123456789.987654321,
+        4294967295.5, 9007199254740993.0, 1e15, 1e16, 1e17, 1e21, 1e22, 1e23, 1e100, -1e100, 1e300, DBL_MAX,
+        -DBL_MAX, DBL_MIN, DBL_TRUE_MIN, -DBL_TRUE_MIN, 3.2808399, 1.609, 4.5e-9, 0.1, 1.0 / 3.0, 2.0 / 3.0,
+        INFINITY, -INFINITY, NAN, -NAN,
+    };
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> wide(-1e7, 1e7);
-    std::uniform_int_distribution<int> pick(0, 9);
+    std::uniform_int_distribution<int> pick(0, 10);
     auto value = [&]() {
         switch (pick(rng)) {
+        case 10: return s_rgvalueEdge[rng() % (sizeof s_rgvalueEdge / sizeof s_rgvalueEdge[0])];
         case 0: return (double)(int)(wide(rng) / 1000) + 0.5;
         case 1: return (double)(int)(wide(rng) / 1000) + 0.125;
         case 2: return (double)(int)(wide(rng) / 1000) + 0.0625;
