@@ -404,8 +404,9 @@ TEST(Tar, GarbageHeadersNeverLeaveTheArchive)
         for (int i = 0; i < 8; i++) {
             std::string size(12, (char)fill);
             if (i % 3 == 1)
-                size = "0000000" + std::to_string(i);
-            Append(bytes, HeaderBytes("m" + std::to_string(i), size));
+                size = std::string("0000000").append(std::to_string(i));
+            // Appended rather than "m" + ...: GCC 12 warns falsely (-Wrestrict) about that form.
+            Append(bytes, HeaderBytes(std::string("m").append(std::to_string(i)), size));
         }
         Append(bytes, Filled(700, fill));
         WriteBytes(path, bytes);
