@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <unistd.h>
 
 #include "driver/options.h"
@@ -33,5 +34,11 @@ int main(int argc, char** argv)
     // the signal ending the program without a word.
     signal(SIGXFSZ, SIG_IGN);
     InitOutput();
-    return QuenfellMain(argc, argv);
+    try {
+        return QuenfellMain(argc, argv);
+    } catch (std::bad_alloc const&) {
+        // Nothing of ours throws, but the standard library does when memory runs out: in a small
+        // address space the run ends with a message rather than an abort.
+        GiveUsageAndExit("out of memory");
+    }
 }

@@ -136,6 +136,22 @@ TEST_F(JoinTest, ImplausibleRecordsAreSkippedWithoutHoldingTheirInputBack)
               Concat({VinfRec(t0, false), IdleRec(t0 + 60), IdleRec(t0 + 120), IdleRec(t30 - 86400)}));
 }
 
+TEST_F(JoinTest, SkipLinesOfInputsThatMovedTogetherComeInTableOrder)
+{
+    // Both inputs pass their copy of one record at once, then each meets an erased time. a holds
+    // older records than b, so it comes first in the sorted table and its "Skip: " line first,
+    // whatever the order on the command line.
+    Download({VinfRec(t0, false), IdleRec(t0 + 60), IdleRec(0xFFFFFFFF), IdleRec(t0 + 120)}).WriteFile(Path("a.log"));
+    Download({VinfRec(t0, false), IdleRec(t0 + 60), IdleRec(0xFFFFFFFF), IdleRec(t0 + 180)}).WriteFile(Path("b.log"));
+    RunResult r = RunQuenfell({"-j", Path("out.log"), Path("b.log"), Path("a.log")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t ichA = r.out.find("Skip: " + Path("a.log"));
+    size_t ichB = r.out.find("Skip: " + Path("b.log"));
+    ASSERT_NE(ichA, std::string::npos) << r.out;
+    ASSERT_NE(ichB, std::string::npos) << r.out;
+    EXPECT_LT(ichA, ichB) << r.out;
+}
+
 TEST_F(JoinTest, AJoinedLogWithoutLongTermPartCanBeJoinedAgain)
 {
     std::vector<Rec> transient{VinfRec(t0, false), IdleRec(t0 + 3600), IdleRec(t0 + 90 * 86400)};

@@ -512,3 +512,36 @@ TEST_F(Surroundings, TimeZoneRulesInTZ)
 }
 
 }   // namespace
+
+// However little address space the program is given, it ends with its help screen, its report or
+// an error message (or the loader refuses to start it), never with a signal; the battery study's
+// sample tables are taken as they fill, so even the help screen no longer needs hundreds of MB.
+TEST_F(Surroundings, SmallAddressSpaceEndsWithAMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's own shadow memory needs more address space than any limit here";
+#else
+    std::string sample = std::string(QF_SOURCE_DIR) + "/examples/200906051330.tar";
+    auto run = [&](int kib, std::vector<std::string> const& args) {
+        std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
+                                         QF_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProgram(argv);
+    };
+    RunResult rHelp = run(600000, {"-h"});
+    EXPECT_EQ(rHelp.status, 255);
+    EXPECT_TRUE(FContains(rHelp.err, "usage: Quenfell")) << rHelp.err;
+    EXPECT_EQ(run(600000, {"-b", sample}).status, 0);
+
+    bool fOutOfMemory = false;
+    for (int kib = 24000; kib >= 4000; kib -= 1000) {
+        RunResult r = run(kib, {"-b", sample});
+        SCOPED_TRACE("ulimit -v " + std::to_string(kib) + ": " + r.err);
+        // 127: the loader could not map the program's libraries.
+        EXPECT_TRUE(r.status == 0 || r.status == 127 || (r.status == 255 && FContains(r.err, "ERROR: ")));
+        fOutOfMemory = fOutOfMemory || r.err == "ERROR: out of memory\n" ||
+                       FContains(r.err, "\nERROR: out of memory\n");
+    }
+    EXPECT_TRUE(fOutOfMemory);
+#endif
+}
