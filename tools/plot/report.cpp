@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -133,11 +134,31 @@ bool FTakeInt(string_view* psv, int* pn)
 bool FTakeDouble(string_view* psv, double* pd)
 {
     constexpr double ahImplausible = 1e9;
-    const char* pchEnd = psv->data() + psv->size();
-    auto [pchStop, ec] = std::from_chars(psv->data(), pchEnd, *pd, std::chars_format::fixed);
-    if (ec != std::errc() || pchStop == psv->data() || !(std::fabs(*pd) < ahImplausible))
+    // The number's extent is found here and converted by strtod: not every standard library has
+    // from_chars for floating point. strtod rounds the same; the program keeps the "C" locale.
+    constexpr size_t cchNumberMax = 64;
+    size_t ich = 0;
+    if (ich < psv->size() && (*psv)[ich] == '-')
+        ich++;
+    size_t cDigit = 0;
+    for (bool fPoint = false; ich < psv->size(); ich++) {
+        char ch = (*psv)[ich];
+        if (ch >= '0' && ch <= '9')
+            cDigit++;
+        else if (ch == '.' && !fPoint)
+            fPoint = true;
+        else
+            break;
+    }
+    if (cDigit == 0 || ich >= cchNumberMax)
         return false;
-    psv->remove_prefix(static_cast<size_t>(pchStop - psv->data()));
+    char szNumber[cchNumberMax];
+    memcpy(szNumber, psv->data(), ich);
+    szNumber[ich] = '\0';
+    *pd = strtod(szNumber, nullptr);
+    if (!(std::fabs(*pd) < ahImplausible))
+        return false;
+    psv->remove_prefix(ich);
     return true;
 }
 
