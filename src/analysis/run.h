@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analysis/sections.h"
+#include "analysis/sessions.h"
 #include "input/stream.h"
 #include "records/scanner.h"
 
@@ -32,6 +33,7 @@ struct DECODE {
     unsigned int timestampStart = 0;  // 0: no lower bound
     unsigned int timestampEnd = 0;    // 0: no upper bound
     const char* pszPath = "";         // the name the totals line gives the log
+    SESSIONHOOK const* phook = nullptr;  // the summary's records and sessions also go here
 };
 
 // 1 when a record with this header timestamp and type passes the request's filters.

@@ -438,47 +438,66 @@ KIND TakeRecordByType(SUMMARY* ps)
 
 // ---- Session lines --------------------------------------------------------------------------
 
-void PrintChargeLine(SUMMARY const* ps, int pctSOCEnd)
+// The figures of the open charge, as it closes with pctSOCEnd.
+void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
 {
     CHARGE const* pc = &ps->charge;
     VLR const* pvlr = &ps->vlr;
+    *pcs = CHARGESESSION{};
+    pcs->timestampStart = pc->timestampChargeStart;
+    pcs->timestampEnd = pc->timestampChargeEnd;
+    pcs->secDuration = SecDuration(pc->timestampChargeStart, pc->timestampChargeEnd);
+    pcs->pctSOCStart = pc->pctSOCChargeStart;
+    pcs->pctSOCEnd = pctSOCEnd;
+    pcs->cVoltsLine = pc->cVoltsLine;
+    if (pc->cVoltsLine > 0)
+        pcs->voltsLineAverage = pc->voltsLineSum / pc->cVoltsLine;
+    pcs->ampsMax = pc->ampsChargeMax;
+    pcs->ampsAvailable = pc->ampsAvailableLast;
+    pcs->kwh = pc->kwhCharge;
+    pcs->ahIn = pvlr->ahIn - pc->ahInChargeStart;
+    pcs->ahOut = pvlr->ahOut - pc->ahOutChargeStart;
+    // Wall-to-wheel only when this charge refilled what the drives since the last one used.
+    pcs->fWallToWheel = pc->kwhCharge != 0 && pc->milesSinceCharge > 1.0 && abs(pctSOCEnd - pc->pctSOCChargeEndLast) <= 1;
+    pcs->milesSinceCharge = pc->milesSinceCharge;
+}
+
+void PrintChargeLine(SUMMARY const* ps, CHARGESESSION const* pcs)
+{
     char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
-    DateFromTimestamp(pc->timestampChargeStart, szStart, cchDate);
-    DateFromTimestamp(pc->timestampChargeEnd, szEnd, cchDate);
+    DateFromTimestamp(pcs->timestampStart, szStart, cchDate);
+    DateFromTimestamp(pcs->timestampEnd, szEnd, cchDate);
     char szDuration[cchDuration];
-    FormatDuration(SecDuration(pc->timestampChargeStart, pc->timestampChargeEnd), szDuration);
+    FormatDuration(pcs->secDuration, szDuration);
     bool const fTab = ps->fTab;
 
     if (fTab)
-        printf("%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t", szStart, szEnd, szDuration, pc->pctSOCChargeStart,
-               pctSOCEnd);
+        printf("%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t", szStart, szEnd, szDuration, pcs->pctSOCStart,
+               pcs->pctSOCEnd);
     else
-        printf("%s - %s (%s) Charge %3d%% -> %3d%%%s", szStart, szEnd, szDuration, pc->pctSOCChargeStart,
-               pctSOCEnd, szBlankDriveColumns);
+        printf("%s - %s (%s) Charge %3d%% -> %3d%%%s", szStart, szEnd, szDuration, pcs->pctSOCStart,
+               pcs->pctSOCEnd, szBlankDriveColumns);
 
-    if (pc->cVoltsLine > 0)
-        printf(fTab ? "\t%.0f" : " %4.0fV ", pc->voltsLineSum / pc->cVoltsLine);
+    if (pcs->cVoltsLine > 0)
+        printf(fTab ? "\t%.0f" : " %4.0fV ", pcs->voltsLineAverage);
     else
         fputs(fTab ? "\t" : "      ", stdout);
 
-    if (pc->ampsChargeMax != 0) {
-        printf(fTab ? "\t%.0f" : " %2.0fA", pc->ampsChargeMax);
-        if (pc->ampsAvailableLast != 0)
-            printf(fTab ? "\t%d" : " of %2dA", pc->ampsAvailableLast);
+    if (pcs->ampsMax != 0) {
+        printf(fTab ? "\t%.0f" : " %2.0fA", pcs->ampsMax);
+        if (pcs->ampsAvailable != 0)
+            printf(fTab ? "\t%d" : " of %2dA", pcs->ampsAvailable);
         else
             fputs(fTab ? "\t" : "       ", stdout);
     } else {
         fputs(fTab ? "\t\t" : "           ", stdout);
     }
 
-    double const ahIn = pvlr->ahIn - pc->ahInChargeStart;
-    double const ahOut = pvlr->ahOut - pc->ahOutChargeStart;
-    if (pc->kwhCharge != 0) {
-        printf(fTab ? "\t%.2f" : " %4.1f kWh", pc->kwhCharge);
-        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", ahIn, ahOut);
-        // Wall-to-wheel only when this charge refilled what the drives since the last one used.
-        if (pc->milesSinceCharge > 1.0 && abs(pctSOCEnd - pc->pctSOCChargeEndLast) <= 1) {
-            double const wh = pc->kwhCharge * 1000 / DistOut(ps, pc->milesSinceCharge);
+    if (pcs->kwh != 0) {
+        printf(fTab ? "\t%.2f" : " %4.1f kWh", pcs->kwh);
+        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", pcs->ahIn, pcs->ahOut);
+        if (pcs->fWallToWheel) {
+            double const wh = pcs->kwh * 1000 / DistOut(ps, pcs->milesSinceCharge);
             if (fTab)
                 printf("\t\t%.0f", wh);
             else
@@ -487,10 +506,10 @@ void PrintChargeLine(SUMMARY const* ps, int pctSOCEnd)
             fputs(fTab ? "\t\t" : "                       ", stdout);
         }
     } else {
-        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", ahIn, ahOut);
+        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", pcs->ahIn, pcs->ahOut);
     }
 
-    if (PszDSTNote(pc->timestampChargeStart, pc->timestampChargeEnd, szNote, cchNote))
+    if (PszDSTNote(pcs->timestampStart, pcs->timestampEnd, szNote, cchNote))
         printf("\t%s", szNote);
     putchar('\n');
 }
@@ -509,24 +528,23 @@ const char* SzTCOff(int cTCOff, int* pn)
     return "hours";
 }
 
-void PrintDriveLine(SUMMARY* ps)
+// The figures of the open drive as it closes. An estimated odometer above the walk's highest
+// reading raises it, so the totals line ends where the drives do.
+void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
 {
     DRIVE const* pd = &ps->drive;
     WALKSUM* pw = &ps->walk;
     VLR const* pvlr = &ps->vlr;
-    char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
-    DateFromTimestamp(pd->timestampDriveStart, szStart, cchDate);
-    DateFromTimestamp(pd->timestampDriveEnd, szEnd, cchDate);
-    char szDuration[cchDuration];
-    FormatDuration(SecDuration(pd->timestampDriveStart, pd->timestampDriveEnd), szDuration);
-    bool const fTab = ps->fTab;
-    char const* szDist = SzUnitDist(ps);
-    char const* szSpeed = SzUnitSpeed(ps);
-
+    *pds = DRIVESESSION{};
+    pds->timestampStart = pd->timestampDriveStart;
+    pds->timestampEnd = pd->timestampDriveEnd;
+    pds->secDuration = SecDuration(pd->timestampDriveStart, pd->timestampDriveEnd);
+    pds->pctSOCStart = pd->pctSOCDriveStart;
+    pds->pctSOCEnd = pd->pctSOCDriveEnd;
     double const miles = pvlr->milesDrive;
-    double const dist = DistOut(ps, miles);
-    double const speedAve = pd->cMoving != 0 ? DistOut(ps, miles * 3600 / pd->cMoving) : 0.0;
-    double const speedMax = DistOut(ps, pd->mphMax);
+    pds->miles = miles;
+    pds->mphAverage = pd->cMoving != 0 ? miles * 3600 / pd->cMoving : 0.0;
+    pds->mphMax = pd->mphMax;
 
     double milesOdo;
     if (pd->fOdoCurrent) {
@@ -538,27 +556,50 @@ void PrintDriveLine(SUMMARY* ps)
             pw->fOdoEstimated = true;
         }
     }
+    pds->fOdometer = pd->milesOdoLast != 0;
+    pds->fOdoCurrent = pd->fOdoCurrent;
+    pds->milesOdo = milesOdo;
+    pds->wh = pvlr->whDrive - pd->whDriveStart;
+    pds->ahIn = pvlr->ahIn - pd->ahInDriveStart;
+    pds->ahOut = pvlr->ahOut - pd->ahOutDriveStart;
+    pds->cTCOff = pd->cTCOff;
+}
+
+void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
+{
+    char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
+    DateFromTimestamp(pds->timestampStart, szStart, cchDate);
+    DateFromTimestamp(pds->timestampEnd, szEnd, cchDate);
+    char szDuration[cchDuration];
+    FormatDuration(pds->secDuration, szDuration);
+    bool const fTab = ps->fTab;
+    char const* szDist = SzUnitDist(ps);
+    char const* szSpeed = SzUnitSpeed(ps);
+
+    double const miles = pds->miles;
+    double const dist = DistOut(ps, miles);
+    double const speedAve = DistOut(ps, pds->mphAverage);
+    double const speedMax = DistOut(ps, pds->mphMax);
 
     if (fTab)
         printf("%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t", szStart, szEnd, szDuration,
-               pd->pctSOCDriveStart, pd->pctSOCDriveEnd, dist, speedAve, speedMax);
+               pds->pctSOCStart, pds->pctSOCEnd, dist, speedAve, speedMax);
     else
         printf("%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s", szStart, szEnd, szDuration,
-               pd->pctSOCDriveStart, pd->pctSOCDriveEnd, dist, szDist, speedAve, szSpeed, speedMax, szSpeed);
+               pds->pctSOCStart, pds->pctSOCEnd, dist, szDist, speedAve, szSpeed, speedMax, szSpeed);
 
-    if (pd->milesOdoLast != 0) {
+    if (pds->fOdometer) {
         if (fTab)
-            printf("%.1f", DistOut(ps, milesOdo));
+            printf("%.1f", DistOut(ps, pds->milesOdo));
         else
-            printf(" %c%8.1f %s", pd->fOdoCurrent ? ' ' : '~', DistOut(ps, milesOdo), szDist);
+            printf(" %c%8.1f %s", pds->fOdoCurrent ? ' ' : '~', DistOut(ps, pds->milesOdo), szDist);
     } else if (!fTab) {
         fputs("          ", stdout);
     }
 
-    double const wh = pvlr->whDrive - pd->whDriveStart;
+    double const wh = pds->wh;
     printf(fTab ? "\t\t\t\t%.1f" : "                  %4.1f kWh", wh / 1000);
-    printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah   %4.1f Ah ", pvlr->ahIn - pd->ahInDriveStart,
-           pvlr->ahOut - pd->ahOutDriveStart);
+    printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah   %4.1f Ah ", pds->ahIn, pds->ahOut);
     // Shorter drives give figures that say more about the rounding than about the car.
     if (miles >= 1.0) {
         if (fTab)
@@ -569,15 +610,14 @@ void PrintDriveLine(SUMMARY* ps)
         fputs(fTab ? "\t" : "           ", stdout);
     }
 
-    if (PszDSTNote(pd->timestampDriveStart, pd->timestampDriveEnd, szNote, cchNote))
-        printf("%s%s", szNote, pd->cTCOff > 0 ? " " : "");
-    if (pd->cTCOff > 0) {
+    if (PszDSTNote(pds->timestampStart, pds->timestampEnd, szNote, cchNote))
+        printf("%s%s", szNote, pds->cTCOff > 0 ? " " : "");
+    if (pds->cTCOff > 0) {
         int n;
-        const char* szUnit = SzTCOff(pd->cTCOff, &n);
+        const char* szUnit = SzTCOff(pds->cTCOff, &n);
         printf("%sTC off for %d %s", fTab ? "\t\t" : "             ", n, szUnit);
     }
     putchar('\n');
-    ps->charge.milesSinceCharge += miles;
 }
 
 // ---- Closing sessions -----------------------------------------------------------------------
@@ -662,7 +702,12 @@ void CloseChargeIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
     if (!fIdleGap && kind != kindDrive)
         return;
     int const pctSOCEnd = ps->vlr.pctSOC;
-    PrintChargeLine(ps, pctSOCEnd);
+    CHARGESESSION cs;
+    FillChargeSession(ps, pctSOCEnd, &cs);
+    PrintChargeLine(ps, &cs);
+    SESSIONHOOK const* phook = ps->pdecode->phook;
+    if (phook && phook->pfnCharge)
+        phook->pfnCharge(phook->pv, &cs);
     pc->pctSOCChargeEndLast = pctSOCEnd;
     pc->crecCharge = 0;
     pc->voltsLineSum = 0;
@@ -685,7 +730,13 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
     if (pd->mphMax > 0) {
         if (!pd->fOdoCurrent && pstep->pos >= 0)
             ForwardScan(ps, pstep);
-        PrintDriveLine(ps);
+        DRIVESESSION ds;
+        FillDriveSession(ps, &ds);
+        PrintDriveLine(ps, &ds);
+        ps->charge.milesSinceCharge += ds.miles;
+        SESSIONHOOK const* phook = ps->pdecode->phook;
+        if (phook && phook->pfnDrive)
+            phook->pfnDrive(phook->pv, &ds);
     }
     pd->crecDrive = 0;
     if (pd->milesOdoLast != 0)
@@ -705,6 +756,9 @@ void TakeStep(SUMMARY* ps, STEP const* pstep)
         FPrintNotes(ps->prun, timestampAfter, pstep->timestamp, 0);
         ScanRecordFromFile(&ps->prun->scan, ps->pstream, pstep->pos, (unsigned long)pstep->cb, pstep->grfDisplay, pvlr);
         ps->walk.timestampPrev = pvlr->timestamp;
+        SESSIONHOOK const* phook = ps->pdecode->phook;
+        if (phook && phook->pfnRecord)
+            phook->pfnRecord(phook->pv, pvlr);
     }
     TrackSpans(ps, pstep->timestamp);
     KIND const kind = TakeRecordByType(ps);

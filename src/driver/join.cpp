@@ -147,9 +147,9 @@ void OpenJoinOutput(JOINOUT* pout, const char* pszOutput)
         GiveUsageAndExit("can't open file '%s' for writing. %s.", pszOutput, strerror(err));
 }
 
-void WriteJoinOutput(JOINOUT* pout, unsigned char const* pb, int cb)
+void WriteJoinOutput(void* pvOut, unsigned char const* pb, int cb)
 {
-    WriteOutFile(&pout->outfile, pb, (size_t)cb);
+    WriteOutFile(&((JOINOUT*)pvOut)->outfile, pb, (size_t)cb);
 }
 
 void CloseJoinOutput(JOINOUT* pout, const char* pszOutput)
@@ -208,7 +208,7 @@ void StartInputs(JOININ* rgin, int cin)
     }
 }
 
-long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, JOINOUT* pout)
+long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, void* pvOut)
 {
     std::unique_ptr<unsigned int[]> rgiHeap(new (std::nothrow) unsigned int[(size_t)cin + 1]);
     std::unique_ptr<unsigned int[]> rgiGroup(new (std::nothrow) unsigned int[(size_t)cin + 1]);
@@ -240,7 +240,7 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, JOINOUT* pout)
             }
             if (fVinf)
                 ScanRecord(pscan, pchosen->rgbRec, pchosen->cbCur, 0, nullptr);
-            WriteJoinOutput(pout, pchosen->rgbRec, pchosen->cbCur);
+            pfnOut(pvOut, pchosen->rgbRec, pchosen->cbCur);
             cwritten++;
             fWriting = true;
         }
@@ -326,6 +326,13 @@ bool _FReadNextRecordLstat(JOININ* pin)
     return FLoadRecord(pin, pos, cb);
 }
 
+long MergeLogs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, void* pvOut)
+{
+    HeapSort(rgin, (unsigned)cin, (int)sizeof(JOININ), _CmpLstat);
+    StartInputs(rgin, cin);
+    return MergeInputs(pscan, rgin, cin, pfnOut, pvOut);
+}
+
 void JoinLogs(SCANSTATE* pscan, JOININ* rgin, int cin, const char* pszOutput)
 {
     printf("\n");
@@ -336,7 +343,7 @@ void JoinLogs(SCANSTATE* pscan, JOININ* rgin, int cin, const char* pszOutput)
     JOINOUT out;
     OpenJoinOutput(&out, pszOutput);
     StartInputs(rgin, cin);
-    long cwritten = MergeInputs(pscan, rgin, cin, &out);
+    long cwritten = MergeInputs(pscan, rgin, cin, WriteJoinOutput, &out);
     RefuseChangedInputs(rgin, cin, &out);
     CloseJoinOutput(&out, pszOutput);
     printf("%ld records written to %s\n", cwritten, pszOutput);

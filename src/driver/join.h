@@ -44,6 +44,12 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat);
 int _CmpLstat(unsigned int i, unsigned int j, void* ctx);
 // Moves to the input's next record in ring order; false when the input is used up.
 bool _FReadNextRecordLstat(JOININ* pin);
+// Where the merge puts each record it takes, in order: the joined log's file, or memory.
+typedef void (*PFNMERGEOUT)(void* pvOut, unsigned char const* pb, int cb);
+// The join's merge without its file: sorts the inputs (statistics taken), then hands every record
+// the join would write to pfnOut, and returns their number. Progress lines go to standard output
+// as the join prints them; the streams stay open.
+long MergeLogs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, void* pvOut);
 // Previews and merges the cin inputs into pszOutput, then closes and frees their streams. The
 // vehicle-info records written pass through pscan. Fatal errors end the program.
 void JoinLogs(SCANSTATE* pscan, JOININ* rgin, int cin, const char* pszOutput);

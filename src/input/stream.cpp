@@ -3,10 +3,12 @@
 // checked against the mapping, whatever position a caller stored.
 #include "input/stream.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -17,13 +19,18 @@ namespace {
 
 // Touching a mapped page that lies past the end of a file that shrank raises SIGBUS. The handler
 // puts zero pages over the rest of that mapping and notes the change, and the interrupted read
-// goes on. It only reads this table, which the stream fills and empties on the program's one
-// thread: an entry is in use while pbBase is set, and pbBase is set last and cleared first.
+// goes on. Streams on several threads claim and release entries of this table; the handler only
+// reads it. An entry is claimed by its fClaimed flag, and it is live while pbBase is set: pbBase is
+// set last and cleared first, and fClaimed is given back only after that. Lock-free atomics are
+// plain loads and stores, safe in a signal handler.
 struct LIVEMAP {
-    uintptr_t volatile pbBase;
-    uintptr_t volatile cb;
-    sig_atomic_t volatile fChanged;
+    std::atomic<uintptr_t> pbBase;
+    std::atomic<uintptr_t> cb;
+    std::atomic<int> fChanged;
+    std::atomic<int> fClaimed;
 };
+static_assert(std::atomic<uintptr_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the bus-error handler reads the table without locks");
 
 // More mappings than this at once (a join of that many inputs) go without the protection.
 constexpr int cLiveMapMax = 1024;
@@ -32,7 +39,7 @@ constexpr int cLiveMapMax = 1024;
 struct BUSGUARD {
     LIVEMAP rglivemap[cLiveMapMax];
     uintptr_t cbPage;
-    bool fInstalled;
+    std::once_flag onceInstall;
 };
 BUSGUARD s_busguard;
 
@@ -41,14 +48,15 @@ extern "C" void OnBusError(int sig, siginfo_t* psi, void*)
     uintptr_t ib = (uintptr_t)psi->si_addr;
     if (psi->si_code > 0) {
         for (LIVEMAP& livemap : s_busguard.rglivemap) {
-            uintptr_t pbBase = livemap.pbBase;
-            if (pbBase == 0 || ib < pbBase || ib - pbBase >= livemap.cb)
+            uintptr_t pbBase = livemap.pbBase.load();
+            uintptr_t cb = livemap.cb.load();
+            if (pbBase == 0 || ib < pbBase || ib - pbBase >= cb)
                 continue;
             uintptr_t pbPage = ib & ~(s_busguard.cbPage - 1);
-            void* pv = mmap((void*)pbPage, pbBase + livemap.cb - pbPage, PROT_READ,
-                            MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            void* pv = mmap((void*)pbPage, pbBase + cb - pbPage, PROT_READ, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS,
+                            -1, 0);
             if (pv != MAP_FAILED) {
-                livemap.fChanged = 1;
+                livemap.fChanged.store(1);
                 return;
             }
         }
@@ -61,11 +69,8 @@ extern "C" void OnBusError(int sig, siginfo_t* psi, void*)
     raise(sig);
 }
 
-void InstallBusErrorHandlerOnce()
+void InstallBusErrorHandler()
 {
-    if (s_busguard.fInstalled)
-        return;
-    s_busguard.fInstalled = true;
     s_busguard.cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
@@ -117,7 +122,8 @@ FILE* PfileOpenRegularFile(char const* path)
 }
 
 STREAM::STREAM()
-    : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0), iLiveMap(-1)
+    : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0), iLiveMap(-1),
+      fQuietMapFailure(false)
 {
 }
 
@@ -130,8 +136,10 @@ void STREAM::CloseFile()
 {
     if (pfile)
         fclose(pfile);
-    if (iLiveMap >= 0)
-        s_busguard.rglivemap[iLiveMap].pbBase = 0;
+    if (iLiveMap >= 0) {
+        s_busguard.rglivemap[iLiveMap].pbBase.store(0);
+        s_busguard.rglivemap[iLiveMap].fClaimed.store(0);
+    }
     iLiveMap = -1;
     if (pvMapBase)
         munmap(pvMapBase, cbMapTotal);
@@ -190,7 +198,8 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     unsigned long dib = ibStart % cbPage;
     void* pv = mmap(nullptr, cb + dib, PROT_READ, MAP_PRIVATE, fd, (off_t)(ibStart - dib));
     if (pv == MAP_FAILED) {
-        perror("could not mmap file");
+        if (!fQuietMapFailure)
+            perror("could not mmap file");
     } else {
         KeepMapping(pv, cb + dib);
         pbMap = (unsigned char const*)pv + dib;
@@ -202,16 +211,28 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     return pbMap != nullptr;
 }
 
+bool STREAM::FOpenMemory(unsigned char const* pb, unsigned long cb)
+{
+    CloseFile();
+    if (!pb || cb == 0)
+        return false;
+    pbMap = pb;
+    cbMap = (long)cb;
+    return true;
+}
+
 void STREAM::KeepMapping(void* pv, unsigned long cb)
 {
     pvMapBase = pv;
     cbMapTotal = cb;
-    InstallBusErrorHandlerOnce();
+    std::call_once(s_busguard.onceInstall, InstallBusErrorHandler);
     for (int i = 0; i < cLiveMapMax; i++) {
-        if (s_busguard.rglivemap[i].pbBase == 0) {
-            s_busguard.rglivemap[i].cb = cb;
-            s_busguard.rglivemap[i].fChanged = 0;
-            s_busguard.rglivemap[i].pbBase = (uintptr_t)pv;
+        LIVEMAP& livemap = s_busguard.rglivemap[i];
+        int fClaimed = 0;
+        if (livemap.fClaimed.load() == 0 && livemap.fClaimed.compare_exchange_strong(fClaimed, 1)) {
+            livemap.cb.store(cb);
+            livemap.fChanged.store(0);
+            livemap.pbBase.store((uintptr_t)pv);
             iLiveMap = i;
             return;
         }
@@ -220,7 +241,7 @@ void STREAM::KeepMapping(void* pv, unsigned long cb)
 
 bool STREAM::FChanged() const
 {
-    return iLiveMap >= 0 && s_busguard.rglivemap[iLiveMap].fChanged != 0;
+    return iLiveMap >= 0 && s_busguard.rglivemap[iLiveMap].fChanged.load() != 0;
 }
 
 long STREAM::CbSize()

@@ -26,6 +26,9 @@ public:
     bool FOpenFile(char const* path);
     // Maps cb bytes of the file from offset ibStart (any alignment).
     bool FOpenFileSegment(char const* path, unsigned long ibStart, unsigned long cb);
+    // Reads cb bytes in memory that the caller keeps unchanged while the stream is open; false
+    // (and nothing open) when cb is 0.
+    bool FOpenMemory(unsigned char const* pb, unsigned long cb);
 
     long CbSize();
     long PosCur();
@@ -41,6 +44,9 @@ public:
     // cut on were read as zeros. Stays set until the stream is closed.
     bool FChanged() const;
 
+    // A segment that cannot be mapped fails without a word (a worker's caller reports it in order).
+    void QuietMapFailure() { fQuietMapFailure = true; }
+
 private:
     void KeepMapping(void* pv, unsigned long cb);
 
@@ -53,4 +59,5 @@ private:
     void* pvMapBase;
     unsigned long cbMapTotal;
     int iLiveMap;   // the mapping's entry in the bus-error handler's table, or -1
+    bool fQuietMapFailure;
 };

@@ -1,0 +1,53 @@
+// The drives and charges of the default report as figures, handed to whoever asks for them: the
+// printed report is one consumer, quenfell-plot's page another. Both see the very same values,
+// worked out once when a session closes.
+#pragma once
+
+#include <cstdint>
+
+#include "records/record.h"
+
+// One drive as its report line gives it; distances in miles, speeds in miles per hour.
+struct DRIVESESSION {
+    uint32_t timestampStart, timestampEnd;
+    uint32_t secDuration;       // 0 unless both ends are dates
+    int pctSOCStart, pctSOCEnd; // -1: no reading
+    double miles;               // from the odometer where it was read, else integrated speed
+    double mphAverage;          // over the seconds in motion; 0 when the car never moved
+    double mphMax;
+    bool fOdometer;             // the log has an odometer reading: milesOdo means something
+    bool fOdoCurrent;           // milesOdo was read after the drive, not estimated
+    double milesOdo;
+    double wh;                  // energy out of the battery, regeneration subtracted
+    double ahIn, ahOut;
+    int cTCOff;                 // seconds with traction control off
+};
+
+// One charge as its report line gives it.
+struct CHARGESESSION {
+    uint32_t timestampStart, timestampEnd;
+    uint32_t secDuration;
+    int pctSOCStart, pctSOCEnd;
+    int cVoltsLine;             // 0: no line voltage reading, voltsLineAverage means nothing
+    double voltsLineAverage;
+    double ampsMax;             // 0: no current reading
+    int ampsAvailable;          // 0: not known
+    double kwh;                 // from the wall
+    double ahIn, ahOut;
+    bool fWallToWheel;          // this charge refilled what the drives since the last one used
+    double milesSinceCharge;    // the drives' miles that fWallToWheel divides by
+};
+
+// Called with every record the report's walk decodes, in the walk's order, before the walk
+// decides whether the record closes a session; then with each session as it closes.
+typedef void (*PFNSESSIONRECORD)(void* pv, VLR const* pvlr);
+typedef void (*PFNDRIVESESSION)(void* pv, DRIVESESSION const* pdrive);
+typedef void (*PFNCHARGESESSION)(void* pv, CHARGESESSION const* pcharge);
+
+// Any of the functions may be null.
+struct SESSIONHOOK {
+    PFNSESSIONRECORD pfnRecord;
+    PFNDRIVESESSION pfnDrive;
+    PFNCHARGESESSION pfnCharge;
+    void* pv;
+};
