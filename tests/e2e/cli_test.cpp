@@ -2,10 +2,12 @@
 // the date echoes, -z, and a report that cannot be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
 
+#include "testsupport/logbuilder.h"
 #include "testsupport/run.h"
 
 namespace {
@@ -127,6 +129,28 @@ TEST(CommandLine, HelpScreen)
         EXPECT_EQ(res.out, "");
         ExpectHelp(res.err);
     }
+}
+
+// The README's option table names exactly the options of the help screen, and -z.
+TEST(CommandLine, ReadmeOptionTableMatchesTheHelpScreen)
+{
+    std::string help = RunQuenfell({"-h"}, szTz).err;
+    std::string lettersHelp = "z";
+    // Option lines are "\t-x ..."; the examples' underlines are "\t----".
+    for (size_t ich = help.find("\n\t-"); ich != std::string::npos; ich = help.find("\n\t-", ich + 1)) {
+        if (isalpha((unsigned char)help[ich + 3]))
+            lettersHelp += help[ich + 3];
+    }
+    std::string readme = ReadText(std::string(QF_SOURCE_DIR) + "/README.md");
+    size_t ichTable = readme.find("| Option | Effect |");
+    ASSERT_NE(ichTable, std::string::npos);
+    std::string lettersReadme;
+    for (size_t ich = readme.find("\n| `-", ichTable); ich != std::string::npos && readme.compare(ich, 5, "\n| `-") == 0;
+         ich = readme.find('\n', ich + 1))
+        lettersReadme += readme[ich + 5];
+    std::sort(lettersHelp.begin(), lettersHelp.end());
+    std::sort(lettersReadme.begin(), lettersReadme.end());
+    EXPECT_EQ(lettersReadme, lettersHelp);
 }
 
 struct CASE {
