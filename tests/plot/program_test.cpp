@@ -80,6 +80,11 @@ TEST_F(PlotProgram, ReadsAFileOrStandardInputAndWritesStandardOutputOrAFile)
 TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
 {
     std::string pathBroken = dir + "/broken.txt";
+    std::string const szUsage = "usage: quenfell-plot [-m] [-z zone] [-o page.html] [report.txt|-|log...]\n";
+    LogBuilder lb;
+    lb.Add(VinfRec(ts0101, false, "SFZRE8B19A3000123")).Add(IdleRec(ts0101 + 3600, 80));
+    lb.WriteTar(dir + "/1.tar");
+    WriteBytes(dir + "/2.tar", MakeTar({{"readme.txt", {'h', 'i', '\n'}}}));
     auto rgstr = SmallReportLines();
     rgstr.resize(9);
     WriteText(pathBroken, JoinLines(rgstr));
@@ -91,9 +96,14 @@ TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
         {{pathBroken}, "quenfell-plot: line 10: the report ends inside the \"soc range %\" histogram\n"},
         {{dir + "/missing.txt"}, "quenfell-plot: can't open '" + dir + "/missing.txt': No such file or directory\n"},
         {{dir}, "quenfell-plot: can't read '" + dir + "': Is a directory\n"},
-        {{"-x", pathReport}, "usage: quenfell-plot [-o page.html] [report.txt|-]\n"},
-        {{pathReport, pathReport}, "usage: quenfell-plot [-o page.html] [report.txt|-]\n"},
-        {{pathReport, "-o"}, "usage: quenfell-plot [-o page.html] [report.txt|-]\n"},
+        {{"-x", pathReport}, szUsage},
+        {{pathReport, pathReport}, "quenfell-plot: '" + pathReport + "' is a battery report: it is drawn alone\n"},
+        {{"-", pathReport}, szUsage},
+        {{pathReport, "-o"}, szUsage},
+        {{pathReport, "-z"}, szUsage},
+        {{"-z", "Nowhere/Atlantis", dir + "/1.tar", dir + "/2.tar"}, "quenfell-plot: unknown time zone 'Nowhere/Atlantis'\n"},
+        {{dir + "/1.tar", dir + "/none.tar"}, "quenfell-plot: can't open '" + dir + "/none.tar': No such file or directory\n"},
+        {{dir + "/1.tar", dir + "/2.tar"}, "quenfell-plot: could not find vms_log in '" + dir + "/2.tar'\n"},
         {{"-o", dir + "/no/such/dir/page.html", pathReport},
          "quenfell-plot: can't create '" + dir + "/no/such/dir/page.html': No such file or directory\n"},
     };
@@ -113,7 +123,7 @@ TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
 
     res = RunPlot({"-h"});
     EXPECT_EQ(res.status, 0);
-    EXPECT_EQ(res.out, "usage: quenfell-plot [-o page.html] [report.txt|-]\n");
+    EXPECT_EQ(res.out, szUsage);
 }
 
 // A download through the real program: two daily samples, one vehicle-info record each in the

@@ -1,17 +1,26 @@
-// quenfell-plot: turns a battery study report (the output of `quenfell -b`) into one self-contained
-// HTML page of charts. Reads the report from a file or standard input, writes the page to standard
-// output or to the file named with -o.
+// quenfell-plot: draws one self-contained HTML page. Given the car's logs or downloads, the car's
+// page (its drives, charges, efficiency, battery and events); given a battery study report (the
+// output of `quenfell -b`, from a file or standard input), the battery page. Writes the page to
+// standard output or to the file named with -o.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <strings.h>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
+#include "carpage.h"
+#include "history.h"
 #include "page.h"
 #include "report.h"
+#include "support/timecal.h"
 
 namespace {
 
-constexpr const char* s_szUsage = "usage: quenfell-plot [-o page.html] [report.txt|-]\n";
+constexpr const char* s_szUsage = "usage: quenfell-plot [-m] [-z zone] [-o page.html] [report.txt|-|log...]\n";
+constexpr size_t cbSniff = 4096;
 
 REPORT s_report;   // about a megabyte: the capacity and firmware tables at full size
 
@@ -30,53 +39,74 @@ int Fail(const char* szWhat, const char* szPath)
     return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int FailWith(std::string const& strWhy)
 {
-    const char* pszInput = nullptr;
-    const char* pszOutput = nullptr;
-    for (int iarg = 1; iarg < argc; iarg++) {
-        const char* psz = argv[iarg];
-        if (std::strcmp(psz, "-h") == 0 || std::strcmp(psz, "--help") == 0) {
-            std::fputs(s_szUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(psz, "-o") == 0 && iarg + 1 < argc) {
-            pszOutput = argv[++iarg];
-        } else if ((psz[0] != '-' || psz[1] == 0) && !pszInput) {
-            pszInput = psz;
-        } else {
-            std::fputs(s_szUsage, stderr);
-            return 1;
-        }
-    }
+    std::fprintf(stderr, "quenfell-plot: %s\n", strWhy.c_str());
+    return 1;
+}
 
-    std::string strReport;
-    const char* pszName = pszInput && std::strcmp(pszInput, "-") != 0 ? pszInput : nullptr;
-    if (pszName) {
-        FILE* pfile = std::fopen(pszName, "rb");
-        if (!pfile)
-            return Fail("can't open", pszName);
-        bool fOk = FReadAll(pfile, &strReport);
-        int errnoRead = errno;
-        std::fclose(pfile);
-        errno = errnoRead;
-        if (!fOk)
-            return Fail("can't read", pszName);
-    } else if (!FReadAll(stdin, &strReport)) {
-        return Fail("can't read", "-");
+// A report is text; a log starts with a record's binary header. An empty file is read as a report
+// and says why it is none.
+bool FLooksLikeReport(std::string const& str)
+{
+    for (size_t ib = 0; ib < str.size() && ib < cbSniff; ib++) {
+        unsigned char ch = (unsigned char)str[ib];
+        if (ch < 0x20 && ch != '\n' && ch != '\r' && ch != '\t')
+            return false;
+        if (ch >= 0x7f)
+            return false;
     }
+    return true;
+}
 
-    PARSEERR err;
-    if (!FParseReport(strReport.data(), strReport.size(), &s_report, &err)) {
-        std::fprintf(stderr, "quenfell-plot: line %d: %s\n", err.iLine, err.achMsg);
-        return 1;
+// A file that opens and starts as text; a file that does not open is left for the log reader to
+// report.
+bool FStartsAsReport(const char* pszPath)
+{
+    FILE* pfile = std::fopen(pszPath, "rb");
+    if (!pfile)
+        return false;
+    char ach[cbSniff];
+    size_t cb = std::fread(ach, 1, sizeof ach, pfile);
+    bool fText = !std::ferror(pfile) && cb > 0 && FLooksLikeReport(std::string(ach, cb));
+    std::fclose(pfile);
+    return fText;
+}
+
+bool FTarballName(const char* psz)
+{
+    size_t cch = std::strlen(psz);
+    return cch >= 5 && strcasecmp(psz + cch - 4, ".tar") == 0;
+}
+
+// The decoding steps write their own report to standard output as they go; the page must hold
+// nothing else, so that output goes nowhere while they run.
+int FdSilenceStdout()
+{
+    std::fflush(stdout);
+    int fdSaved = dup(1);
+    int fdNull = open("/dev/null", O_WRONLY);
+    if (fdSaved < 0 || fdNull < 0 || dup2(fdNull, 1) < 0) {
+        if (fdNull >= 0)
+            close(fdNull);
+        return fdSaved;
     }
-    std::string strPage;
-    WritePage(&s_report, &strPage);
+    close(fdNull);
+    return fdSaved;
+}
 
-    // The output file is opened only now, so a report that does not read leaves an older page alone.
+void RestoreStdout(int fdSaved)
+{
+    std::fflush(stdout);
+    if (fdSaved >= 0) {
+        dup2(fdSaved, 1);
+        close(fdSaved);
+    }
+}
+
+int WritePageOut(std::string const& strPage, const char* pszOutput)
+{
+    // The output file is opened only now, so inputs that do not read leave an older page alone.
     FILE* pfileOut = stdout;
     if (pszOutput) {
         pfileOut = std::fopen(pszOutput, "wb");
@@ -90,4 +120,102 @@ int main(int argc, char** argv)
     if (!fOk)
         return Fail("can't write", pszOutput ? pszOutput : "-");
     return 0;
+}
+
+int PlotReport(std::string const& strReport, const char* pszOutput)
+{
+    PARSEERR err;
+    if (!FParseReport(strReport.data(), strReport.size(), &s_report, &err)) {
+        std::fprintf(stderr, "quenfell-plot: line %d: %s\n", err.iLine, err.achMsg);
+        return 1;
+    }
+    std::string strPage;
+    WritePage(&s_report, &strPage);
+    return WritePageOut(strPage, pszOutput);
+}
+
+int PlotLogs(std::vector<const char*> const& rgpszInput, int fMetric, const char* pszZone, const char* pszOutput)
+{
+    HISTORY hist;
+    std::string strErr;
+    int fdSaved = FdSilenceStdout();
+    bool fZone = !pszZone || FUseTimeZone(pszZone);
+    bool fOk = fZone && FReadHistory(rgpszInput.data(), (int)rgpszInput.size(), &hist, &strErr);
+    RestoreStdout(fdSaved);
+    if (!fZone)
+        return FailWith(std::string("unknown time zone '") + pszZone + "'");
+    if (!fOk)
+        return FailWith(strErr);
+    std::string strPage;
+    WriteCarPage(&hist, fMetric, &strPage);
+    return WritePageOut(strPage, pszOutput);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<const char*> rgpszInput;
+    const char* pszOutput = nullptr;
+    const char* pszZone = nullptr;
+    int fMetric = 0;
+    bool fStdin = false;
+    for (int iarg = 1; iarg < argc; iarg++) {
+        const char* psz = argv[iarg];
+        if (std::strcmp(psz, "-h") == 0 || std::strcmp(psz, "--help") == 0) {
+            std::fputs(s_szUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(psz, "-o") == 0 && iarg + 1 < argc) {
+            pszOutput = argv[++iarg];
+        } else if (std::strcmp(psz, "-z") == 0 && iarg + 1 < argc) {
+            pszZone = argv[++iarg];
+        } else if (std::strcmp(psz, "-m") == 0) {
+            fMetric = 1;
+        } else if (std::strcmp(psz, "-") == 0 && !fStdin && rgpszInput.empty()) {
+            fStdin = true;
+        } else if (psz[0] != '-' && !fStdin) {
+            rgpszInput.push_back(psz);
+        } else {
+            std::fputs(s_szUsage, stderr);
+            return 1;
+        }
+    }
+
+    if (rgpszInput.empty()) {
+        std::string strReport;
+        if (!FReadAll(stdin, &strReport))
+            return Fail("can't read", "-");
+        return PlotReport(strReport, pszOutput);
+    }
+
+    // One input that is not a download may be a report: its first bytes tell.
+    if (rgpszInput.size() == 1 && !FTarballName(rgpszInput[0])) {
+        const char* pszName = rgpszInput[0];
+        FILE* pfile = std::fopen(pszName, "rb");
+        if (!pfile)
+            return Fail("can't open", pszName);
+        std::string strText;
+        char ach[cbSniff];
+        size_t cb = std::fread(ach, 1, sizeof ach, pfile);
+        strText.append(ach, cb);
+        bool fOk = !std::ferror(pfile);
+        bool fReport = fOk && FLooksLikeReport(strText);
+        if (fReport)
+            fOk = FReadAll(pfile, &strText);
+        int errnoRead = errno;
+        std::fclose(pfile);
+        errno = errnoRead;
+        if (!fOk)
+            return Fail("can't read", pszName);
+        if (fReport)
+            return PlotReport(strText, pszOutput);
+    }
+    // A report among logs is a mistake of the command line, not a log to decode as noise.
+    for (size_t i = 0; i < rgpszInput.size() && rgpszInput.size() > 1; i++) {
+        if (FTarballName(rgpszInput[i]) || !FStartsAsReport(rgpszInput[i]))
+            continue;
+        return FailWith(std::string("'") + rgpszInput[i] + "' is a battery report: it is drawn alone");
+    }
+    return PlotLogs(rgpszInput, fMetric, pszZone, pszOutput);
 }

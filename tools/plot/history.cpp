@@ -1,0 +1,415 @@
+// Reading the car's history: each input opened as quenfell opens it, its long-term part walked for
+// the daily and event records, and the transient ring (of the one input, or of the inputs merged by
+// the join's own merge into memory) decoded by the default report's walk with a session hook.
+#include "history.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include "analysis/decoder.h"
+#include "driver/join.h"
+#include "driver/process.h"
+#include "input/tar.h"
+#include "support/timecal.h"
+
+namespace {
+
+// Far more samples than the longest session has: past this the oldest half, which can only be
+// standing records between sessions, is let go.
+constexpr size_t csampleMax = 1u << 21;
+constexpr int pctSOCMax = 100;
+constexpr int cchDate = 20;
+
+enum {
+    fsampleV0 = 1,
+    fsampleV1 = 2,
+    fsampleV2 = 4,
+    fsampleV3 = 8,
+};
+
+bool FTarballName(const char* psz)
+{
+    size_t cch = strlen(psz);
+    return cch >= 5 && strcasecmp(psz + cch - 4, ".tar") == 0;
+}
+
+// A download named like 200906051330.tar (given with a directory) holds nothing newer than that
+// time: quenfell reads it so, and the page must show the same sessions.
+unsigned int TimestampOfDownload(const char* pszPath, unsigned int timestampNow)
+{
+    const char* pszSlash = strrchr(pszPath, '/');
+    if (!pszSlash)
+        return timestampNow;
+    int year, month, day, hour, minute;
+    if (sscanf(pszSlash + 1, "%4d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute) != 5)
+        return timestampNow;
+    char szDate[cchDate];
+    snprintf(szDate, sizeof szDate, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour, minute, 0);
+    return TimestampFromDate(szDate);
+}
+
+bool FOpenInput(const char* pszPath, STREAM* pstream, unsigned int* ptimestampLastValid, std::string* pstrErr)
+{
+    unsigned int const timestampNow = (unsigned int)time(nullptr);
+    *ptimestampLastValid = timestampNow;
+    struct stat st;
+    if (stat(pszPath, &st) != 0) {
+        *pstrErr = std::string("can't open '") + pszPath + "': " + strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *pstrErr = std::string("'") + pszPath + "' is not a regular file";
+        return false;
+    }
+    if (FTarballName(pszPath)) {
+        TAR tar;
+        TARSCAN scan{};
+        if (tar.FOpen(pszPath)) {
+            tar.Scan(_ProcessTarFileEntry, &scan);
+            tar.Close();
+        }
+        if (scan.tarfLog.ibData == 0 || scan.tarfLog.cb == 0 ||
+            !pstream->FOpenFileSegment(pszPath, (unsigned long)scan.tarfLog.ibData, (unsigned long)scan.tarfLog.cb)) {
+            *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
+            return false;
+        }
+        *ptimestampLastValid = TimestampOfDownload(pszPath, timestampNow);
+        return true;
+    }
+    errno = 0;
+    if (!pstream->FOpenFile(pszPath)) {
+        *pstrErr = std::string("can't open '") + pszPath + "': " + (errno == 0 ? "file is empty" : strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// ---- Records that are events, wherever they are found -------------------------------------------
+
+void TakeEventRecord(HISTORY* phist, VLR const* pvlr, unsigned int timestampLastValid)
+{
+    if (!FValidTimestamp(pvlr->timestamp, timestampLastValid))
+        return;
+    switch (pvlr->rt) {
+    case rtDAY:
+        if (pvlr->grf & fvlrCAC)
+            phist->rgday.push_back(DAYROW{pvlr->timestamp, pvlr->ahCAC, pvlr->ahBrickMin, pvlr->ahBrickAve});
+        break;
+    case rtVINF:
+        if (pvlr->versFirmware != 0)
+            phist->rgfw.push_back(FWCHANGE{pvlr->timestamp, pvlr->versFirmware});
+        break;
+    case rtERR: {
+        ERRROW err{pvlr->timestamp, pvlr->codeError, {0}};
+        if (pvlr->grf & fvlrDesc)
+            snprintf(err.szDesc, sizeof err.szDesc, "%.*s", cchErrDesc - 1, pvlr->szDesc);
+        phist->rgerr.push_back(err);
+        break;
+    }
+    case rtTPMS: {
+        TPMSROW tpms{pvlr->timestamp, {0, 0, 0, 0}};
+        for (int i = 0; i < 4; i++)
+            tpms.rgpsi[i] = (float)pvlr->rgpsiTire[i];
+        phist->rgtpms.push_back(tpms);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// The long-term part of one input: daily samples, errors, tyre pressures and firmware versions.
+void ReadLongTerm(HISTORY* phist, STREAM* pstream, unsigned int timestampLastValid)
+{
+    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
+    InitRun(prun.get());
+    prun->timestampLastValid = timestampLastValid;
+    LOGLAYOUT const* playout = &prun->layout;
+    BuildLogLayout(&prun->scan, timestampLastValid, pstream, fdispAggregate, 0, &prun->layout);
+    if (playout->csec <= 0)
+        return;
+    VLR vlr;
+    ClearVlr(&vlr, sectLongTerm);
+    LINEARWALK walk;
+    BeginLinearWalk(playout->rgsec[0].ibStart, IbEndLongTerm(playout), &walk);
+    long pos;
+    int cb;
+    while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
+        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, &vlr);
+        TakeEventRecord(phist, &vlr, timestampLastValid);
+    }
+}
+
+// ---- The session hook ----------------------------------------------------------------------------
+
+struct READER {
+    HISTORY* phist;
+    unsigned int timestampLastValid;
+};
+
+void TakeRecord(void* pv, VLR const* pvlr)
+{
+    READER* preader = (READER*)pv;
+    HISTORY* phist = preader->phist;
+    SAMPLE sample{};
+    sample.timestamp = pvlr->timestamp;
+    sample.pctSOC = (pvlr->grf & fvlrSOC) && pvlr->pctSOC >= 0 && pvlr->pctSOC <= pctSOCMax ? (int8_t)pvlr->pctSOC : -1;
+    sample.fCharge = -1;
+    switch (pvlr->rt) {
+    case rtDR1S:
+        sample.fCharge = 0;
+        sample.rgv[0] = (float)pvlr->mphSpeed;
+        sample.rgv[1] = (float)(pvlr->voltsESS * pvlr->ampsESS / 1000);
+        sample.grf = fsampleV0 | fsampleV1;
+        break;
+    case rtC1MA:
+    case rtC1MB:
+    case rtC30M:
+        sample.fCharge = 1;
+        if ((pvlr->grf & (fvlrLineVolts | fvlrChargeAmps)) == (fvlrLineVolts | fvlrChargeAmps)) {
+            sample.rgv[0] = (float)(pvlr->voltsLine * pvlr->ampsCharge / 1000);
+            sample.grf |= fsampleV0;
+        }
+        if (pvlr->grf & fvlrChargeAmps) {
+            sample.rgv[1] = (float)pvlr->ampsCharge;
+            sample.grf |= fsampleV1;
+        }
+        if (pvlr->grf & fvlrAmpsAvailable) {
+            sample.rgv[2] = (float)pvlr->ampsAvailable;
+            sample.grf |= fsampleV2;
+        }
+        if (pvlr->grf & fvlrTempESS) {
+            sample.rgv[3] = (float)pvlr->degESSMax;
+            sample.grf |= fsampleV3;
+        }
+        break;
+    case rtD10M:
+        if ((pvlr->grf & fvlrOdometer) && pvlr->milesOdo > 0) {
+            if (phist->milesOdoMin < 0 || pvlr->milesOdo < phist->milesOdoMin)
+                phist->milesOdoMin = pvlr->milesOdo;
+            if (pvlr->milesOdo > phist->milesOdoMax)
+                phist->milesOdoMax = pvlr->milesOdo;
+        }
+        break;
+    case rtIDLE:
+    case rtDR1M:
+        break;
+    default:
+        TakeEventRecord(phist, pvlr, preader->timestampLastValid);
+        return;
+    }
+    if (sample.grf == 0 && sample.pctSOC < 0)
+        return;
+    if (phist->rgsample.size() >= csampleMax)
+        phist->rgsample.erase(phist->rgsample.begin(), phist->rgsample.begin() + (long)(csampleMax / 2));
+    phist->rgsample.push_back(sample);
+}
+
+// The samples of a session from its start to its end, thinned, as seconds after its start.
+void TakeProfile(HISTORY const* phist, uint32_t timestampStart, uint32_t timestampEnd, int fCharge, int iv,
+                 std::vector<PT>* prgpt)
+{
+    std::vector<PT> rgpt;
+    for (SAMPLE const& sample : phist->rgsample) {
+        if (sample.timestamp < timestampStart || sample.timestamp > timestampEnd)
+            continue;
+        if (iv < 0) {
+            if (sample.pctSOC >= 0)
+                rgpt.push_back(PT{(float)(sample.timestamp - timestampStart), (float)sample.pctSOC});
+        } else if (sample.fCharge == fCharge && (sample.grf & (1 << iv))) {
+            rgpt.push_back(PT{(float)(sample.timestamp - timestampStart), sample.rgv[iv]});
+        }
+    }
+    ThinMinMax(rgpt.data(), (int)rgpt.size(), cptProfileMax / 2, prgpt);
+}
+
+// Samples up to a closed session's end are of no more use.
+void DropSamplesTo(HISTORY* phist, uint32_t timestampEnd)
+{
+    auto& rg = phist->rgsample;
+    rg.erase(std::remove_if(rg.begin(), rg.end(), [&](SAMPLE const& s) { return s.timestamp <= timestampEnd; }),
+             rg.end());
+}
+
+void TakeDrive(void* pv, DRIVESESSION const* pds)
+{
+    HISTORY* phist = ((READER*)pv)->phist;
+    phist->rgdrive.emplace_back();
+    DRIVEROW* prow = &phist->rgdrive.back();
+    prow->ds = *pds;
+    TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, 0, &prow->rgptSpeed);
+    TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, 1, &prow->rgptPower);
+    TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, -1, &prow->rgptSOC);
+    DropSamplesTo(phist, pds->timestampEnd);
+}
+
+void TakeCharge(void* pv, CHARGESESSION const* pcs)
+{
+    HISTORY* phist = ((READER*)pv)->phist;
+    phist->rgcharge.emplace_back();
+    CHARGEROW* prow = &phist->rgcharge.back();
+    prow->cs = *pcs;
+    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 0, &prow->rgptPower);
+    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 1, &prow->rgptAmps);
+    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 2, &prow->rgptAmpsAvailable);
+    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 3, &prow->rgptTemp);
+    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, -1, &prow->rgptSOC);
+    DropSamplesTo(phist, pcs->timestampEnd);
+}
+
+void DecodeSessions(HISTORY* phist, STREAM* pstream, const char* pszPath, unsigned int timestampLastValid)
+{
+    READER reader{phist, timestampLastValid};
+    SESSIONHOOK hook{TakeRecord, TakeDrive, TakeCharge, &reader};
+    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
+    InitRun(prun.get());
+    prun->timestampLastValid = timestampLastValid;
+    DECODE decode;
+    decode.fSummary = 1;
+    decode.pszPath = pszPath;
+    decode.phook = &hook;
+    DecodeVmsFile(prun.get(), pstream, decode);
+    phist->rgsample.clear();
+    phist->rgsample.shrink_to_fit();
+}
+
+void AppendMerged(void* pv, unsigned char const* pb, int cb)
+{
+    ((std::vector<unsigned char>*)pv)->insert(((std::vector<unsigned char>*)pv)->end(), pb, pb + cb);
+}
+
+// The same time may come from several downloads: each record once, in time order.
+void SortEvents(HISTORY* phist)
+{
+    auto& rgday = phist->rgday;
+    std::stable_sort(rgday.begin(), rgday.end(), [](DAYROW const& a, DAYROW const& b) { return a.timestamp < b.timestamp; });
+    rgday.erase(std::unique(rgday.begin(), rgday.end(),
+                            [](DAYROW const& a, DAYROW const& b) { return a.timestamp == b.timestamp; }),
+                rgday.end());
+    auto& rgerr = phist->rgerr;
+    std::stable_sort(rgerr.begin(), rgerr.end(), [](ERRROW const& a, ERRROW const& b) { return a.timestamp < b.timestamp; });
+    rgerr.erase(std::unique(rgerr.begin(), rgerr.end(),
+                            [](ERRROW const& a, ERRROW const& b) {
+                                return a.timestamp == b.timestamp && a.codeError == b.codeError;
+                            }),
+                rgerr.end());
+    auto& rgtpms = phist->rgtpms;
+    std::stable_sort(rgtpms.begin(), rgtpms.end(),
+                     [](TPMSROW const& a, TPMSROW const& b) { return a.timestamp < b.timestamp; });
+    rgtpms.erase(std::unique(rgtpms.begin(), rgtpms.end(),
+                             [](TPMSROW const& a, TPMSROW const& b) { return a.timestamp == b.timestamp; }),
+                 rgtpms.end());
+    auto& rgfw = phist->rgfw;
+    std::stable_sort(rgfw.begin(), rgfw.end(), [](FWCHANGE const& a, FWCHANGE const& b) { return a.timestamp < b.timestamp; });
+    std::vector<FWCHANGE> rgfwChange;
+    for (FWCHANGE const& fw : rgfw)
+        if (rgfwChange.empty() || rgfwChange.back().versFirmware != fw.versFirmware)
+            rgfwChange.push_back(fw);
+    rgfw.swap(rgfwChange);
+}
+
+void TakeSpan(HISTORY* phist)
+{
+    auto take = [&](uint32_t timestampStart, uint32_t timestampEnd) {
+        if (timestampStart < timestampEpoch2001 || timestampEnd < timestampStart)
+            return;
+        if (phist->timestampMin == 0 || timestampStart < phist->timestampMin)
+            phist->timestampMin = timestampStart;
+        if (timestampEnd > phist->timestampMax)
+            phist->timestampMax = timestampEnd;
+    };
+    for (DRIVEROW const& row : phist->rgdrive)
+        take(row.ds.timestampStart, row.ds.timestampEnd);
+    for (CHARGEROW const& row : phist->rgcharge)
+        take(row.cs.timestampStart, row.cs.timestampEnd);
+}
+
+struct INPUTS {
+    JOININ* rgin = nullptr;
+    int cin = 0;
+    ~INPUTS()
+    {
+        for (int i = 0; i < cin; i++)
+            delete rgin[i].pstream;
+        free(rgin);
+    }
+};
+
+}  // namespace
+
+void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut)
+{
+    prgptOut->clear();
+    if (cInterval < 1)
+        cInterval = 1;
+    if (cpt <= 2 * cInterval) {
+        prgptOut->assign(rgpt, rgpt + (cpt > 0 ? cpt : 0));
+        return;
+    }
+    prgptOut->reserve((size_t)cInterval * 2);
+    for (int i = 0; i < cInterval; i++) {
+        int iFirst = (int)((long long)cpt * i / cInterval);
+        int iLim = (int)((long long)cpt * (i + 1) / cInterval);
+        int iMin = iFirst, iMax = iFirst;
+        for (int j = iFirst + 1; j < iLim; j++) {
+            if (rgpt[j].v < rgpt[iMin].v)
+                iMin = j;
+            if (rgpt[j].v > rgpt[iMax].v)
+                iMax = j;
+        }
+        prgptOut->push_back(rgpt[iMin < iMax ? iMin : iMax]);
+        if (iMin != iMax)
+            prgptOut->push_back(rgpt[iMin < iMax ? iMax : iMin]);
+    }
+}
+
+bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr)
+{
+    INPUTS inputs;
+    inputs.rgin = (JOININ*)calloc((size_t)cpath, sizeof(JOININ));
+    if (!inputs.rgin) {
+        *pstrErr = "out of memory";
+        return false;
+    }
+    std::vector<unsigned int> rgtimestampLastValid((size_t)cpath);
+    for (int i = 0; i < cpath; i++) {
+        JOININ* pin = &inputs.rgin[i];
+        pin->pszName = rgpszPath[i];
+        pin->pstream = new STREAM();
+        inputs.cin++;
+        if (!FOpenInput(rgpszPath[i], pin->pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
+            return false;
+        ReadLongTerm(phist, pin->pstream, rgtimestampLastValid[(size_t)i]);
+    }
+    phist->cinput = cpath;
+
+    if (cpath == 1) {
+        DecodeSessions(phist, inputs.rgin[0].pstream, rgpszPath[0], rgtimestampLastValid[0]);
+    } else {
+        for (int i = 0; i < cpath; i++)
+            GetLogStats(inputs.rgin[i].pstream, &inputs.rgin[i].lstat);
+        std::vector<unsigned char> rgbMerged;
+        SCANSTATE scan;
+        InitScanState(&scan);
+        phist->crecMerged = MergeLogs(&scan, inputs.rgin, cpath, AppendMerged, &rgbMerged);
+        STREAM stream;
+        if (stream.FOpenMemory(rgbMerged.data(), rgbMerged.size()))
+            DecodeSessions(phist, &stream, "merged", (unsigned int)time(nullptr));
+    }
+    for (int i = 0; i < cpath; i++) {
+        if (inputs.rgin[i].pstream->FChanged()) {
+            *pstrErr = std::string("file '") + inputs.rgin[i].pszName + "' changed while it was being read";
+            return false;
+        }
+    }
+    SortEvents(phist);
+    TakeSpan(phist);
+    return true;
+}
