@@ -1,0 +1,268 @@
+// The car's page: its drives and charges row by row against quenfell's own default report of the
+// same inputs (one download, overlapping downloads merged, metric units), thinning that keeps the
+// peaks, and damaged or hostile logs.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "history.h"
+#include "plot_test_util.h"
+#include "testsupport/logbuilder.h"
+#include "testsupport/run.h"
+
+namespace {
+
+const char* const szTz = "America/Los_Angeles";
+
+RunResult RunPlot(const std::vector<std::string>& args, const std::string& tz = szTz)
+{
+    std::vector<std::string> argv{QF_PLOT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, tz);
+}
+
+std::string SamplePath()
+{
+    return std::string(QF_SOURCE_DIR) + "/examples/200906051330.tar";
+}
+
+typedef std::vector<std::string> ROW;
+
+// The cells of every table row of one class ("drive" or "charge"), tags removed.
+std::vector<ROW> PageRows(const std::string& strPage, const std::string& strClass)
+{
+    std::vector<ROW> rgrow;
+    std::string const strOpen = "<tr class=\"" + strClass + "\">";
+    for (size_t ib = strPage.find(strOpen); ib != std::string::npos; ib = strPage.find(strOpen, ib + 1)) {
+        size_t ibEnd = strPage.find("</tr>", ib);
+        std::string strRow = strPage.substr(ib + strOpen.size(), ibEnd - ib - strOpen.size());
+        ROW row;
+        for (size_t ibCell = strRow.find("<td>"); ibCell != std::string::npos; ibCell = strRow.find("<td>", ibCell + 1)) {
+            size_t ibCellEnd = strRow.find("</td>", ibCell);
+            row.push_back(strRow.substr(ibCell + 4, ibCellEnd - ibCell - 4));
+        }
+        rgrow.push_back(row);
+    }
+    return rgrow;
+}
+
+// The same cells read from the default report's session lines (the column layout): start, end,
+// duration, SOC from and to, then for a drive distance, average and top speed, energy, Wh per
+// distance and notes; for a charge volts, amps, amps available, energy, Ah in and out, wall to
+// wheel and notes. The notes are the report's without the padding before them.
+std::vector<ROW> ReportRows(const std::string& strReport, bool fDrive)
+{
+    static const std::regex reDrive(
+        R"(^(\S+ \S+) - (\S+ \S+) \((\S+)\) Drive +(-?\d+%) -> +(-?\d+%) +(\S+) (?:mi|km) +(\S+) (?:mph|kph) +(\S+) )"
+        R"((?:mph|kph)(?: +~? *\S+ (?:mi|km))? +(\S+) kWh +\S+ Ah +\S+ Ah (?: +(\d+) Wh/(?:mi|km)| {10}) *(.*)$)");
+    static const std::regex reCharge(
+        R"(^(\S+ \S+) - (\S+ \S+) \((\S+)\) Charge +(-?\d+%) -> +(-?\d+%) +(?:(\d+)V)? +(?:(\d+)A(?: of +(\d+)A)?)? *)"
+        R"((?:(\S+) kWh)? +(\S+) Ah +(\S+) Ah(?: +(\d+) Wh/(?:mi|km))? *\t?(.*)$)");
+    std::vector<ROW> rgrow;
+    std::istringstream iss(strReport);
+    for (std::string strLine; std::getline(iss, strLine);) {
+        std::smatch m;
+        if (!std::regex_match(strLine, m, fDrive ? reDrive : reCharge))
+            continue;
+        ROW row;
+        for (size_t i = 1; i < m.size(); i++)
+            row.push_back(m[i].str());
+        rgrow.push_back(row);
+    }
+    return rgrow;
+}
+
+void ExpectSameSessions(const std::string& strPage, const std::string& strReport, const std::string& strWhat)
+{
+    SCOPED_TRACE(strWhat);
+    for (bool fDrive : {true, false}) {
+        std::vector<ROW> rgrowPage = PageRows(strPage, fDrive ? "drive" : "charge");
+        std::vector<ROW> rgrowReport = ReportRows(strReport, fDrive);
+        size_t const cLine = (size_t)CountOf(strReport, fDrive ? ") Drive " : ") Charge ");
+        ASSERT_EQ(rgrowReport.size(), cLine) << "a session line of the report did not read";
+        ASSERT_EQ(rgrowPage.size(), rgrowReport.size()) << (fDrive ? "drives" : "charges");
+        std::set<std::string> setStart;
+        for (size_t i = 0; i < rgrowPage.size(); i++) {
+            EXPECT_EQ(rgrowPage[i], rgrowReport[i]) << (fDrive ? "drive " : "charge ") << i;
+            setStart.insert(rgrowPage[i][0]);
+        }
+        EXPECT_EQ(setStart.size(), rgrowPage.size()) << "a session twice";
+    }
+}
+
+// The page must stand alone: no script, nothing fetched, the battery page's policy.
+void ExpectSelfContained(const std::string& strPage)
+{
+    EXPECT_EQ(strPage.rfind("<!DOCTYPE html>\n", 0), 0u);
+    EXPECT_NE(strPage.find("content=\"default-src 'none'; style-src 'unsafe-inline'\""), std::string::npos);
+    for (const char* sz : {"<script", "src=", "url(", "@import", "<link", "<img"})
+        EXPECT_EQ(strPage.find(sz), std::string::npos) << sz;
+    EXPECT_EQ(strPage.substr(strPage.size() - 8), "</html>\n");
+}
+
+class CarPage : public testing::Test {
+protected:
+    void SetUp() override { dir = TempDir(); }
+    std::string Path(const std::string& strName) const { return dir + "/" + strName; }
+    std::string dir;
+};
+
+TEST_F(CarPage, SessionsAreTheDefaultReports)
+{
+    struct stat st;
+    bool const fSample = stat(SamplePath().c_str(), &st) == 0;
+    // Three overlapping downloads of one car, the newest ring wrapped, merged by the page as the
+    // join merges them: the report to compare with is that of the joined log.
+    std::string genlog = PathGenlog();
+    std::vector<std::string> rgstrDownload;
+    for (auto const& [name, stop, ring] : {std::tuple{"200906050800.tar", "2009-06-05 08:00", "2M"},
+                                           std::tuple{"200906080800.tar", "2009-06-08 08:00", "256K"},
+                                           std::tuple{"200906100800.tar", "2009-06-10 08:00", "512K"}}) {
+        RunResult g = RunProgram({genlog, "--seed", "4", "--days", "20", "--end", "2009-06-10 08:00", "--stop", stop,
+                                  "--ring", ring, "--tar", "--out", Path(name)});
+        ASSERT_EQ(g.status, 0) << g.err;
+        rgstrDownload.push_back(Path(name));
+    }
+    std::vector<std::string> argsJoin{"-j", Path("all.log")};
+    argsJoin.insert(argsJoin.end(), rgstrDownload.begin(), rgstrDownload.end());
+    ASSERT_EQ(RunQuenfell(argsJoin, szTz).status, 0);
+
+    struct {
+        const char* szWhat;
+        std::vector<std::string> argsPlot;
+        std::vector<std::string> argsReport;
+        const char* szTzRun;
+    } const rgcase[] = {
+        {"sample download", {SamplePath()}, {SamplePath()}, szTz},
+        {"sample download, metric, zone", {"-m", "-z", "Europe/Berlin", SamplePath()},
+         {"-m", "-z", "Europe/Berlin", SamplePath()}, szTz},
+        {"overlapping downloads", rgstrDownload, {Path("all.log")}, szTz},
+        {"overlapping downloads, metric, UTC", {"-m", rgstrDownload[2], rgstrDownload[0], rgstrDownload[1]},
+         {"-m", Path("all.log")}, "UTC"},
+    };
+    for (auto const& tc : rgcase) {
+        if (!fSample && tc.argsPlot.back() == SamplePath())
+            continue;
+        RunResult res = RunPlot(tc.argsPlot, tc.szTzRun);
+        ASSERT_EQ(res.status, 0) << tc.szWhat << ": " << res.err;
+        EXPECT_EQ(res.err, "");
+        RunResult resReport = RunQuenfell(tc.argsReport, tc.szTzRun);
+        ASSERT_EQ(resReport.status, 0) << resReport.err;
+        ASSERT_GT(CountOf(resReport.out, ") Drive "), 5) << tc.szWhat;
+        ExpectSameSessions(res.out, resReport.out, tc.szWhat);
+        ExpectSelfContained(res.out);
+        bool const fMetric = tc.argsPlot[0] == "-m";
+        EXPECT_NE(res.out.find(fMetric ? "<th>Distance (km)</th>" : "<th>Distance (mi)</th>"), std::string::npos);
+        // Every drive and charge opens to its profile.
+        EXPECT_EQ(CountOf(res.out, "<details><summary>"),
+                  CountOf(resReport.out, ") Drive ") + CountOf(resReport.out, ") Charge "));
+    }
+}
+
+// Each interval gives its lowest and highest point in their own order; short series stay whole.
+TEST(CarThin, KeepsEachIntervalsPeaks)
+{
+    std::vector<PT> rgptFlat;
+    for (int i = 0; i < 1000; i++)
+        rgptFlat.push_back(PT{(float)i, 10});
+    std::vector<PT> rgptSpike = rgptFlat;
+    rgptSpike[503].v = 95;   // one second at full power
+    rgptSpike[777].v = -40;  // one second of strong regeneration
+    std::vector<PT> rgptRamp;
+    for (int i = 0; i < 7; i++)
+        rgptRamp.push_back(PT{(float)i, (float)i});
+
+    struct {
+        const char* szWhat;
+        std::vector<PT> rgpt;
+        int cInterval;
+        size_t cptMax;
+        std::vector<float> rgvMustKeep;
+    } const rgcase[] = {
+        {"spike and dip", rgptSpike, 50, 100, {95, -40}},
+        {"flat", rgptFlat, 50, 100, {10}},
+        {"short series whole", rgptRamp, 4, 7, {0, 1, 2, 3, 4, 5, 6}},
+        {"one interval", rgptSpike, 1, 2, {95, -40}},
+        {"empty", {}, 10, 0, {}},
+    };
+    for (auto const& tc : rgcase) {
+        SCOPED_TRACE(tc.szWhat);
+        std::vector<PT> rgptOut;
+        ThinMinMax(tc.rgpt.data(), (int)tc.rgpt.size(), tc.cInterval, &rgptOut);
+        EXPECT_LE(rgptOut.size(), tc.cptMax);
+        if (tc.rgpt.size() <= (size_t)(2 * tc.cInterval)) {
+            EXPECT_EQ(rgptOut.size(), tc.rgpt.size());
+        }
+        for (float v : tc.rgvMustKeep) {
+            bool fFound = false;
+            for (PT const& pt : rgptOut)
+                fFound = fFound || pt.v == v;
+            EXPECT_TRUE(fFound) << v;
+        }
+        for (size_t i = 1; i < rgptOut.size(); i++)
+            EXPECT_LT(rgptOut[i - 1].sec, rgptOut[i].sec) << "out of time order at " << i;
+    }
+}
+
+// Damaged, empty and hostile inputs give a page of what could be read, or a clear error; never a
+// crash.
+TEST_F(CarPage, DamagedLogsGiveAPageOrAnError)
+{
+    constexpr uint32_t ts = 1243868400;   // 06/01/2009 15:00:00 UTC
+    LogBuilder lbDrive;
+    lbDrive.Add(VinfRec(ts, false)).Add(D10mRec(ts + 30, 80, 1000.0));
+    for (int i = 0; i < 300; i++)
+        lbDrive.Add(Dr1sRec(ts + 60 + (uint32_t)i, 30 + (i % 50), 40));
+    lbDrive.Add(D10mRec(ts + 400, 78, 1002.5)).Add(IdleRec(ts + 4000, 78));
+    Bytes bytesDrive = lbDrive.Data();
+    WriteBytes(Path("drive.log"), bytesDrive);
+    Bytes bytesCut(bytesDrive.begin(), bytesDrive.begin() + (long)bytesDrive.size() / 2 + 7);
+    WriteBytes(Path("cut.log"), bytesCut);
+    Bytes bytesNoise(bytesDrive);
+    for (size_t i = 40; i < bytesNoise.size(); i += 97)
+        bytesNoise[i] ^= 0xA5;
+    WriteBytes(Path("noise.log"), bytesNoise);
+    LogBuilder lbGarbage;
+    lbGarbage.Garbage(5000, 0x03).Add(Dr1sRec(0xFFFFFFFF, 400, -900)).Garbage(300, 0x02);
+    lbGarbage.WriteFile(Path("garbage.log"));
+    WriteText(Path("empty.log"), "");
+    RunResult g = RunProgram({PathGenlog(), "--adversarial", "--size", "64K", "--out", Path("adversarial.log")});
+    ASSERT_EQ(g.status, 0) << g.err;
+
+    struct {
+        const char* szWhat;
+        std::vector<std::string> args;
+        int cDrive;        // -1: any
+        std::string strErr;
+    } const rgcase[] = {
+        {"whole", {Path("drive.log")}, 1, ""},
+        {"cut in half", {Path("cut.log")}, 1, ""},
+        {"bytes flipped", {Path("noise.log")}, -1, ""},
+        {"garbage", {Path("garbage.log")}, -1, ""},
+        {"adversarial", {Path("adversarial.log")}, -1, ""},
+        {"adversarial beside a good log", {Path("adversarial.log"), Path("drive.log")}, -1, ""},
+        {"empty", {Path("empty.log"), Path("drive.log")}, -1,
+         "quenfell-plot: can't open '" + Path("empty.log") + "': file is empty\n"},
+    };
+    for (auto const& tc : rgcase) {
+        SCOPED_TRACE(tc.szWhat);
+        RunResult res = RunPlot(tc.args);
+        EXPECT_EQ(res.err, tc.strErr);
+        if (!tc.strErr.empty()) {
+            EXPECT_EQ(res.status, 1);
+            EXPECT_EQ(res.out, "");
+            continue;
+        }
+        ASSERT_EQ(res.status, 0);
+        ExpectSelfContained(res.out);
+        if (tc.cDrive >= 0) {
+            EXPECT_EQ(CountOf(res.out, "<tr class=\"drive\">"), tc.cDrive);
+        }
+    }
+}
+
+}  // namespace
