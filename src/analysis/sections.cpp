@@ -36,12 +36,12 @@ void WidenSpan(uint32_t* ptimestampMin, uint32_t* ptimestampMax, uint32_t timest
         *ptimestampMax = timestamp;
 }
 
-// Appends an entry at ibStart with the flag of the entry before it, or prints the table-full
-// message (the scan stops there, so it is printed once) and returns null.
+// Appends an entry at ibStart with the flag of the entry before it, or marks the table full (the
+// scan stops there) and returns null.
 SEC* PsecAppend(LOGLAYOUT* playout, int64_t ibStart)
 {
     if (playout->csec >= csecMax) {
-        fputs("ERROR: too many sections in log file!\n", stdout);
+        playout->fTableFull = 1;
         return nullptr;
     }
     SEC* psec = &playout->rgsec[playout->csec];
@@ -239,8 +239,12 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
     playout->timestampMinLongTerm = playout->timestampMinTransient = timestampNone;
     playout->timestampMaxLongTerm = playout->timestampMaxTransient = 0;
     playout->isecOldest = playout->isecFirstTransient = -1;
+    playout->fTableFull = 0;
 
     ScanSections(pscan, timestampLastValid, pstream, playout);
+    // Nothing else is printed during the scan, so the message comes out where the scan stopped.
+    if (playout->fTableFull && !(grfDisplay & fdispDeferMessages))
+        fputs(szTooManySections, stdout);
     VEHICLE const& vehicle = pscan->vehicle;
     if (!(grfDisplay & fdispAggregate))
         printf("\n%s VIN %s\n\n", vehicle.pszRoadsterVersion ? vehicle.pszRoadsterVersion : "", vehicle.achVIN);

@@ -28,10 +28,14 @@ struct LOGLAYOUT {
     uint32_t timestampMinTransient, timestampMaxTransient;
     int isecOldest;           // -1: no qualifying transient entry
     int isecFirstTransient;   // -1: no qualifying transient entry
+    int fTableFull;           // the scan stopped at csecMax entries
 };
 
-// Fills *playout from the log: the section scan, the VIN line (unless grfDisplay has
-// fdispAggregate), the completed table and, when fPrintContents, the table of contents, all on
+// What BuildLogLayout prints when the table fills (kept as users have seen it).
+constexpr char szTooManySections[] = "ERROR: too many sections in log file!\n";
+
+// Fills *playout from the log: the section scan, its table-full message (unless grfDisplay has
+// fdispDeferMessages), the VIN line (unless grfDisplay has fdispAggregate), the completed table and, when fPrintContents, the table of contents, all on
 // standard output. The VINF records it takes pass through pscan (the vehicle information);
 // long-term times after timestampLastValid leave the spans alone. isecOldest and
 // isecFirstTransient are either both -1 or both valid indices, with

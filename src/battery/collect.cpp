@@ -114,15 +114,15 @@ static void PrintVinLine(const char* pszFormat, int cWidths, const char* psz1, c
     std::printf(achFormat, psz1, psz2);
 }
 
-static void CheckVehicleInfo(STUDY* pstudy, VLR const* pvlr)
+static void CheckVehicleInfo(STUDY* pstudy, const char* pchVIN)
 {
     if (pstudy->achVIN[0] == 0) {
-        std::memcpy(pstudy->achVIN, pvlr->achVIN, cchVIN);
+        std::memcpy(pstudy->achVIN, pchVIN, cchVIN);
         pstudy->achVIN[cchVIN] = 0;
         PrintVinLine("VIN: %%.%ds\n", 1, pstudy->achVIN, nullptr);
-    } else if (std::strncmp(pstudy->achVIN, pvlr->achVIN, cchVIN) != 0) {
-        PrintVinLine("mismatched VINs: %%.%ds and %%.%ds\n", 2, pstudy->achVIN, pvlr->achVIN);
-        std::memcpy(pstudy->achVIN, pvlr->achVIN, cchVIN);
+    } else if (std::strncmp(pstudy->achVIN, pchVIN, cchVIN) != 0) {
+        PrintVinLine("mismatched VINs: %%.%ds and %%.%ds\n", 2, pstudy->achVIN, pchVIN);
+        std::memcpy(pstudy->achVIN, pchVIN, cchVIN);
         pstudy->achVIN[cchVIN] = 0;
     }
 }
@@ -132,38 +132,52 @@ static int FKeepInTransient(STUDY const* pstudy, int rt)
     return rt >= 0 && rt < 32 && ((pstudy->grfRtTransientKept >> rt) & 1);
 }
 
-void AggregateVlr(void* pvStudy, VLR* pvlr)
+// What the ordered half of the collector does with a prepared sample.
+constexpr int fpendVin = 1;    // compare the VIN with the study's
+constexpr int fpendKeep = 2;   // append the sample to its array
+
+// The half of the collector that needs nothing but the record and the log's own limits (the -k
+// mark is the log's: every log starts its parts with it set again).
+static int GrfpendPrepare(STUDY* pstudy, VLR const* pvlr, DataPoint* pdp)
 {
-    STUDY* pstudy = (STUDY*)pvStudy;
     if (pvlr->sect == sectLongTerm && pstudy->timestampFirstValid != 0) {
         if (pvlr->timestamp != pstudy->timestampFirstValid)
-            return;
+            return 0;
         pstudy->timestampFirstValid = 0;
     }
 
-    DataPoint dp;
-    FillDataPoint(pvlr, &dp);
+    FillDataPoint(pvlr, pdp);
 
     if (!FValidTimestamp(pvlr->timestamp, pstudy->timestampLastValid))
-        return;
+        return 0;
 
+    int grfpend = 0;
     if (pvlr->rt == rtVINF) {
-        CheckVehicleInfo(pstudy, pvlr);
-        dp.versFirmware = pvlr->versFirmware;
+        grfpend |= fpendVin;
+        pdp->versFirmware = pvlr->versFirmware;
     }
+    if (pvlr->sect == sectLongTerm ? (pvlr->rt == rtDAY || pvlr->rt == rtVINF) : FKeepInTransient(pstudy, pvlr->rt))
+        grfpend |= fpendKeep;
+    return grfpend;
+}
+
+// The half that depends on the logs taken before: the VIN lines, the order against the array's
+// last sample and the capacity.
+static void TakePrepared(STUDY* pstudy, DataPoint const& dp, int grfpend, const char* pchVIN)
+{
+    if (grfpend & fpendVin)
+        CheckVehicleInfo(pstudy, pchVIN);
+    if (!(grfpend & fpendKeep))
+        return;
 
     DPARRAY* parr;
     int cMax;
     const char* pszFull;
-    if (pvlr->sect == sectLongTerm) {
-        if (pvlr->rt != rtDAY && pvlr->rt != rtVINF)
-            return;
+    if (dp.sect == sectLongTerm) {
         parr = &pstudy->dp1;
         cMax = cDP1Max;
         pszFull = "L drop %s %s\n";
     } else {
-        if (!FKeepInTransient(pstudy, pvlr->rt))
-            return;
         parr = &pstudy->dp2;
         cMax = cDP2Max;
         pszFull = "T skip %s %s\n";
@@ -176,11 +190,96 @@ void AggregateVlr(void* pvStudy, VLR* pvlr)
     if (!FRoomForOne(parr, cMax)) {
         // The date text is only ever needed here, so it is formatted here rather than per record.
         char achDate[20];
-        DateFromTimestamp(pvlr->timestamp, achDate, sizeof(achDate));
-        const char* pszCode = SzFromRt(pvlr->rt);
+        DateFromTimestamp((uint32_t)dp.timestamp, achDate, sizeof(achDate));
+        const char* pszCode = SzFromRt(dp.rt);
         std::printf(pszFull, achDate, pszCode ? pszCode : "");
         return;
     }
     parr->rg[c] = dp;
     parr->c = c + 1;
+}
+
+void AggregateVlr(void* pvStudy, VLR* pvlr)
+{
+    STUDY* pstudy = (STUDY*)pvStudy;
+    DataPoint dp;
+    int grfpend = GrfpendPrepare(pstudy, pvlr, &dp);
+    if (grfpend != 0)
+        TakePrepared(pstudy, dp, grfpend, pvlr->achVIN);
+}
+
+// ---- Samples prepared by a worker ----
+
+SAMPLEBUF::~SAMPLEBUF()
+{
+    FreeSampleBuf(this);
+}
+
+void FreeSampleBuf(SAMPLEBUF* pbuf)
+{
+    free(pbuf->rgpend);
+    free(pbuf->rgchVIN);
+    pbuf->rgpend = nullptr;
+    pbuf->rgchVIN = nullptr;
+    pbuf->cpend = pbuf->cpendAlloc = 0;
+    pbuf->cvin = pbuf->cchVINAlloc = 0;
+}
+
+void InitSampleBuf(SAMPLEBUF* pbuf)
+{
+    InitStudy(&pbuf->study);
+    pbuf->cpend = 0;
+    pbuf->cvin = 0;
+    pbuf->fOutOfMemory = false;
+}
+
+// Doubles an array of cbElem-byte elements; false (and the array untouched) without memory.
+static bool FGrow(void** ppv, int* pcAlloc, size_t cbElem, int cFirst)
+{
+    long long cNew = *pcAlloc == 0 ? cFirst : 2LL * *pcAlloc;
+    if (cNew > INT_MAX)
+        return false;
+    void* pv = realloc(*ppv, (size_t)cNew * cbElem);
+    if (!pv)
+        return false;
+    *ppv = pv;
+    *pcAlloc = (int)cNew;
+    return true;
+}
+
+void BufferVlr(void* pvBuf, VLR* pvlr)
+{
+    SAMPLEBUF* pbuf = (SAMPLEBUF*)pvBuf;
+    DataPoint dp;
+    int grfpend = GrfpendPrepare(&pbuf->study, pvlr, &dp);
+    if (grfpend == 0 || pbuf->fOutOfMemory)
+        return;
+    if (pbuf->cpend == pbuf->cpendAlloc &&
+        !FGrow((void**)&pbuf->rgpend, &pbuf->cpendAlloc, sizeof(PENDINGDP), cdpGrowFirst)) {
+        pbuf->fOutOfMemory = true;
+        return;
+    }
+    if (grfpend & fpendVin) {
+        if ((pbuf->cvin + 1) * cchVIN > pbuf->cchVINAlloc &&
+            !FGrow((void**)&pbuf->rgchVIN, &pbuf->cchVINAlloc, 1, 64 * cchVIN)) {
+            pbuf->fOutOfMemory = true;
+            return;
+        }
+        std::memcpy(pbuf->rgchVIN + (size_t)pbuf->cvin * cchVIN, pvlr->achVIN, cchVIN);
+        pbuf->cvin++;
+    }
+    PENDINGDP* ppend = &pbuf->rgpend[pbuf->cpend++];
+    ppend->dp = dp;
+    ppend->grfpend = grfpend;
+}
+
+void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin)
+{
+    for (int ipend = ipendFirst; ipend < ipendLim; ipend++) {
+        PENDINGDP const& pend = pbuf->rgpend[ipend];
+        const char* pchVIN = nullptr;
+        if (pend.grfpend & fpendVin)
+            pchVIN = pbuf->rgchVIN + (size_t)(*pivin)++ * cchVIN;
+        TakePrepared(pstudy, pend.dp, pend.grfpend, pchVIN);
+    }
 }

@@ -52,3 +52,35 @@ void BeginAggregrateSection(STUDY* pstudy, SECT sect, unsigned int timestampFirs
                             unsigned int timestampLastValid);
 // The collector (a PFNAGGREGATE with the study as its context).
 void AggregateVlr(void* pvStudy, VLR* pvlr);
+
+// Samples that a worker prepared from one log, in the order the collector met them, waiting to be
+// taken into the study in command-line order (the VIN lines, the order against the previous log's
+// last sample and the capacity depend on the logs before). Owns its memory.
+struct PENDINGDP {
+    DataPoint dp;
+    int grfpend;
+};
+struct SAMPLEBUF {
+    STUDY study;               // the log's own limits (-k mark, time limit); its arrays stay empty
+    PENDINGDP* rgpend = nullptr;
+    int cpend = 0;
+    int cpendAlloc = 0;
+    char* rgchVIN = nullptr;   // cchVIN bytes for each sample that compares VINs, in order
+    int cvin = 0;
+    int cchVINAlloc = 0;
+    bool fOutOfMemory = false; // samples were lost: the run must end as the study would
+    SAMPLEBUF() = default;
+    SAMPLEBUF(SAMPLEBUF const&) = delete;
+    SAMPLEBUF& operator=(SAMPLEBUF const&) = delete;
+    ~SAMPLEBUF();
+};
+
+void InitSampleBuf(SAMPLEBUF* pbuf);
+// Gives back the buffer's memory; it is empty afterwards.
+void FreeSampleBuf(SAMPLEBUF* pbuf);
+// The worker's collector (a PFNAGGREGATE with the buffer as its context); the buffer's study takes
+// BeginAggregrateSection as the study itself would.
+void BufferVlr(void* pvBuf, VLR* pvlr);
+// Takes the prepared samples [ipendFirst, ipendLim) into the study, printing what AggregateVlr
+// would have printed for them; *pivin counts the VINs used so far (start at 0).
+void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin);

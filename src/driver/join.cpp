@@ -2,6 +2,7 @@
 // adds, and a merge of every input's transient ring by time into a new log, each record once.
 #include "driver/join.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,12 +12,14 @@
 #include <unistd.h>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "support/fatal.h"
 #include "records/scanner.h"
 #include "support/heapsort.h"
 #include "support/outfile.h"
 #include "support/timecal.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -82,15 +85,16 @@ void SkipAhead(SCANSTATE* pscan, JOININ* pin)
     }
 }
 
-// How many of the input's records would raise the newest time taken so far, over its ring from the
-// oldest record: to the end of the file, then from the start of the transient part up to the oldest
-// record again.
-int CPreviewUsed(JOININ const* pin, uint32_t* ptimestampHigh)
+// The times of the input's ring, walked from its oldest record (to the end of the file, then from
+// the start of the transient part up to the oldest record again), that are newer than every
+// plausible time before them, in rising order. Given the newest time taken from the inputs before,
+// the input adds those of them above it: each raises the newest time in turn.
+void FindRises(JOININ const* pin, std::vector<uint32_t>* prgts)
 {
     LSTAT const* plstat = &pin->lstat;
     STREAM* pstream = pin->pstream;
-    int cused = 0;
     uint64_t bound = TimestampBound(plstat, secPreviewWindow);
+    uint32_t timestampHigh = 0;
     RINGWALK walk;
     BeginRingWalk((long)plstat->ibOldest, (long)plstat->lspanTransient.ibStart, pstream->CbSize(), 1, &walk);
     long pos;
@@ -99,16 +103,36 @@ int CPreviewUsed(JOININ const* pin, uint32_t* ptimestampHigh)
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         uint32_t ts = TimestampFromRh(&rh);
-        if (ts > *ptimestampHigh && ts != timestampErased && ts < bound) {
-            *ptimestampHigh = ts;
-            cused++;
+        if ((prgts->empty() || ts > timestampHigh) && ts != timestampErased && ts < bound) {
+            timestampHigh = ts;
+            prgts->push_back(ts);
         }
     }
-    return cused;
+}
+
+struct PREVIEW {
+    JOININ const* rgin;
+    std::vector<uint32_t>* rgrgts;
+};
+
+void FindRisesJob(void* pv, int iin)
+{
+    PREVIEW* ppreview = (PREVIEW*)pv;
+    FindRises(&ppreview->rgin[iin], &ppreview->rgrgts[iin]);
+}
+
+void StatsJob(void* pv, int iin)
+{
+    JOININ* pin = &((JOININ*)pv)[iin];
+    GetLogStats(pin->pstream, &pin->lstat);
 }
 
 void PrintPreview(JOININ const* rgin, int cin)
 {
+    std::vector<std::vector<uint32_t>> rgrgts((size_t)cin);
+    PREVIEW preview{rgin, rgrgts.data()};
+    RunJobs(cin, CWorkers(), FindRisesJob, &preview);
+
     uint32_t timestampHigh = timestampEpoch2001;
     for (int i = 0; i < cin; i++) {
         LSTAT const* plstat = &rgin[i].lstat;
@@ -116,8 +140,12 @@ void PrintPreview(JOININ const* rgin, int cin)
         printf("%s - %s %08lX %08lX %s\n", DateFromTimestamp(plstat->lspanTransient.timestampMin, szMin, 20),
                DateFromTimestamp(plstat->lspanTransient.timestampMax, szMax, 20),
                (unsigned long)plstat->lspanTransient.ibStart, (unsigned long)plstat->ibOldest, rgin[i].pszName);
-        int cused = CPreviewUsed(&rgin[i], &timestampHigh);
+        std::vector<uint32_t> const& rgts = rgrgts[(size_t)i];
+        int cused = (int)(rgts.end() - std::upper_bound(rgts.begin(), rgts.end(), timestampHigh));
+        if (cused > 0)
+            timestampHigh = rgts.back();
         printf("\tused %d records, up to %s\n", cused, DateFromTimestamp(timestampHigh, szHigh, 20));
+        rgrgts[(size_t)i] = std::vector<uint32_t>();
     }
 }
 
@@ -273,6 +301,11 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
 }
 
 } // namespace
+
+void GatherLogStats(JOININ* rgin, int cin, int cworker)
+{
+    RunJobs(cin, cworker, StatsJob, rgin);
+}
 
 void GetLogStats(STREAM* pstream, LSTAT* plstat)
 {

@@ -39,6 +39,8 @@ struct JOININ {
 
 // Fills both spans, ibOldest and fHasTransient of a cleared LSTAT.
 void GetLogStats(STREAM* pstream, LSTAT* plstat);
+// GetLogStats for each of the cin inputs (their LSTATs cleared), on up to cworker threads.
+void GatherLogStats(JOININ* rgin, int cin, int cworker);
 // Orders inputs (ctx: the JOININ array) by their newest transient timestamp (never 0: equal
 // values give -1).
 int _CmpLstat(unsigned int i, unsigned int j, void* ctx);

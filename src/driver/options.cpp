@@ -347,7 +347,13 @@ int QuenfellMain(int argc, char** argv)
     for (int iarg = 1; iarg < argc; iarg++) {
         const char* pszArg = argv[iarg];
         if (pszArg[0] != '-') {
-            ProcessInput(pprog.get(), pszArg, argc - iarg);
+            // Inputs with no option between them are handled together (a battery study of them
+            // runs on every core).
+            int cargInputs = 1;
+            while (iarg + cargInputs < argc && argv[iarg + cargInputs][0] != '-')
+                cargInputs++;
+            ProcessInputs(pprog.get(), argv + iarg, cargInputs, argc - iarg);
+            iarg += cargInputs - 1;
             continue;
         }
         // Letters that take a value consume the following arguments one each, in order.

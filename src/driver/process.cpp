@@ -16,6 +16,7 @@
 #include "support/fatal.h"
 #include "support/output.h"
 #include "support/timecal.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -35,10 +36,12 @@ bool FRegularFile(const char* path)
     return stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Opens pstream on the tarball's last vms_log member; false when there is none to read.
-bool FOpenTarballLog(STREAM* pstream, const char* pszArg, bool fList)
+// Opens pstream on the tarball's last vms_log member; false when there is none to read. The walk
+// writes the members' name prefixes to pfileEcho.
+bool FOpenTarballLog(STREAM* pstream, const char* pszArg, bool fList, FILE* pfileEcho)
 {
     TAR tar;
+    tar.EchoPrefixesTo(pfileEcho);
     if (!FRegularFile(pszArg) || !tar.FOpen(pszArg))
         return false;
     if (fList) {
@@ -58,18 +61,26 @@ bool FOpenTarballLog(STREAM* pstream, const char* pszArg, bool fList)
 }
 
 // A download named like 200906051330.tar (given with a directory) tells when it was taken: no
-// record of it can be newer.
-void TakeDownloadTime(RUN* prun, const char* pszArg)
+// record of it can be newer. False when the name tells nothing (an unknown date gives 0).
+bool FDownloadTime(const char* pszArg, unsigned int* ptimestamp)
 {
     const char* pszSlash = strrchr(pszArg, '/');
     if (!pszSlash)
-        return;
+        return false;
     int year, month, day, hour, minute;
     if (sscanf(pszSlash + 1, "%4d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute) != 5)
-        return;
+        return false;
     char szDate[cchDate];
     snprintf(szDate, sizeof szDate, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour, minute, 0);
-    prun->timestampLastValid = TimestampFromDate(szDate);
+    *ptimestamp = TimestampFromDate(szDate);
+    return true;
+}
+
+void TakeDownloadTime(RUN* prun, const char* pszArg)
+{
+    unsigned int timestamp;
+    if (FDownloadTime(pszArg, &timestamp))
+        prun->timestampLastValid = timestamp;
 }
 
 [[noreturn]] void FailOpenFile(const char* pszArg, int err)
@@ -91,7 +102,34 @@ void CollectForJoin(JOINTABLE* pjoin, std::unique_ptr<STREAM> pstream, const cha
     memset(pin, 0, sizeof *pin);
     pin->pszName = pszArg;
     pin->pstream = pstream.release();
-    GetLogStats(pin->pstream, &pin->lstat);
+}
+
+// Where a worker's study of one log stood when each part's layout was built: the samples
+// prepared before it, and whether the section scan's table filled.
+struct PARTMARKS {
+    int rgcpendBefore[2];
+    int rgfTableFull[2];
+};
+
+// The battery study reads the long-term part and then the transient part of every log, and its
+// report (standard output) must hold nothing but the study: no summary, no listing, no raw
+// bytes, no notes, whatever other options were typed. The run's collector takes the samples; with
+// pmarks (a worker's run, whose collector buffers them) the section scan's message is left to the
+// caller, who prints it where pmarks says.
+void StudyInput(RUN* prun, STREAM* pstream, STUDY* pstudy, unsigned int timestampSkipUntil, DECODE decode,
+                PARTMARKS* pmarks)
+{
+    decode.grfDisplay = fdispAggregate | (pmarks ? fdispDeferMessages : 0);
+    for (int ipart = 0; ipart < 2; ipart++) {
+        decode.fPermanent = ipart == 0;
+        BeginAggregrateSection(pstudy, ipart == 0 ? sectLongTerm : sectTransient, timestampSkipUntil,
+                               prun->timestampLastValid);
+        if (pmarks)
+            pmarks->rgcpendBefore[ipart] = ((SAMPLEBUF*)prun->scan.pvAggregate)->cpend;
+        DecodeVmsFile(prun, pstream, decode);
+        if (pmarks)
+            pmarks->rgfTableFull[ipart] = prun->layout.fTableFull;
+    }
 }
 
 void DecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, bool fSummary)
@@ -112,18 +150,9 @@ void DecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, bool fSumm
         DecodeVmsFile(prun, pstream, decode);
         return;
     }
-    // The battery study reads the long-term part and then the transient part of every log, and its
-    // report (standard output) must hold nothing but the study: no summary, no listing, no raw
-    // bytes, no notes, whatever other options were typed.
     PFNNOTES pfnNotes = prun->pfnNotes;
     prun->pfnNotes = nullptr;
-    decode.grfDisplay = fdispAggregate;
-    decode.fPermanent = 1;
-    BeginAggregrateSection(&pprog->study, sectLongTerm, opt.timestampSkipUntil, prun->timestampLastValid);
-    DecodeVmsFile(prun, pstream, decode);
-    decode.fPermanent = 0;
-    BeginAggregrateSection(&pprog->study, sectTransient, opt.timestampSkipUntil, prun->timestampLastValid);
-    DecodeVmsFile(prun, pstream, decode);
+    StudyInput(prun, pstream, &pprog->study, opt.timestampSkipUntil, decode, nullptr);
     prun->pfnNotes = pfnNotes;
 }
 
@@ -147,20 +176,19 @@ void InitProgram(PROGRAM* pprog)
     pprog->run.scan.pvAggregate = &pprog->study;
 }
 
-void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft)
+namespace {
+
+// Everything ProcessInput does after the "Analyze:" line.
+void HandleInput(PROGRAM* pprog, const char* pszArg, int cargLeft)
 {
     OPTIONS const& opt = pprog->opt;
-    if (opt.timestampEnd != 0 && opt.timestampStart > opt.timestampEnd)
-        GiveUsageAndExit("start time is after end time");
-    fprintf(opt.fBattery ? stderr : stdout, "Analyze: %s\n", pszArg);
-
     bool fSummary = !opt.fBattery && !opt.pszJoinOutput && opt.grfRt == 0 && !opt.fChargeDetail &&
                     !opt.fPermanent && opt.timestampStart == 0 && opt.timestampEnd == 0;
     pprog->run.timestampLastValid = (unsigned int)time(nullptr);
     std::unique_ptr<STREAM> pstream = std::make_unique<STREAM>();
 
     if (FTarballName(pszArg)) {
-        if (!FOpenTarballLog(pstream.get(), pszArg, opt.fVerbose && fSummary))
+        if (!FOpenTarballLog(pstream.get(), pszArg, opt.fVerbose && fSummary, stdout))
             GiveUsageAndExit("could not find vms_log in '%s'", pszArg);
         TakeDownloadTime(&pprog->run, pszArg);
     } else {
@@ -178,10 +206,191 @@ void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft)
         GiveUsageAndExit("file '%s' changed while it was being read.", pszArg);
 }
 
+void CheckTimeWindow(OPTIONS const& opt)
+{
+    if (opt.timestampEnd != 0 && opt.timestampStart > opt.timestampEnd)
+        GiveUsageAndExit("start time is after end time");
+}
+
+// ---- The battery study of several downloads on every core ----
+//
+// A worker opens and decodes one download with a run of its own, and its collector only prepares
+// the samples (BufferVlr). The calling thread takes the results in command-line order and gives
+// every sample to the study as the sequential run would, so the VIN lines, the out-of-order and
+// capacity checks and their messages, the "Analyze:" lines and the fatal errors come out at the
+// same points. A download whose result would depend on the runs before it (one without any
+// vehicle-info record decodes with the previous vehicle) or that could not be opened is handled
+// by the calling thread itself, in order, after the workers are stopped.
+
+// Marks a worker's vehicle as not yet described by this download: no VINF byte gives it.
+constexpr int rverNone = -1;
+
+struct STUDYJOB {
+    const char* pszArg;
+    bool fDownloadTime;           // the name gives the download time (found by the calling thread)
+    unsigned int timestampDownload;
+    // The worker's result.
+    bool fRedo;                   // the calling thread must handle the download itself
+    bool fChanged;
+    SAMPLEBUF buf;
+    PARTMARKS marks;
+    char* pchEcho;                // what the tar walk printed
+    size_t cchEcho;
+    VEHICLE vehicle;
+    unsigned int timestampLastValid;
+};
+
+struct STUDYBATCH {
+    OPTIONS opt;
+    STUDYJOB* rgjob;
+};
+
+void StudyJob(void* pv, int ijob)
+{
+    STUDYBATCH* pbatch = (STUDYBATCH*)pv;
+    OPTIONS const& opt = pbatch->opt;
+    STUDYJOB* pjob = &pbatch->rgjob[ijob];
+    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
+    InitRun(prun.get());
+    InitSampleBuf(&pjob->buf);
+    prun->scan.pfnAggregate = BufferVlr;
+    prun->scan.pvAggregate = &pjob->buf;
+    prun->scan.vehicle.rver = rverNone;
+    prun->timestampLastValid = (unsigned int)time(nullptr);
+
+    STREAM stream;
+    stream.QuietMapFailure();
+    if (FTarballName(pjob->pszArg)) {
+        FILE* pfileEcho = open_memstream(&pjob->pchEcho, &pjob->cchEcho);
+        bool fOpened = pfileEcho && FOpenTarballLog(&stream, pjob->pszArg, false, pfileEcho);
+        if (pfileEcho)
+            fclose(pfileEcho);
+        if (!fOpened) {
+            pjob->fRedo = true;
+            return;
+        }
+        if (pjob->fDownloadTime)
+            prun->timestampLastValid = pjob->timestampDownload;
+    } else if (!stream.FOpenFile(pjob->pszArg)) {
+        pjob->fRedo = true;
+        return;
+    }
+
+    DECODE decode;
+    decode.grfRt = opt.grfRt;
+    decode.timestampStart = opt.timestampStart;
+    decode.timestampEnd = opt.timestampEnd;
+    decode.pszPath = pjob->pszArg;
+    StudyInput(prun.get(), &stream, &pjob->buf.study, opt.timestampSkipUntil, decode, &pjob->marks);
+    pjob->fChanged = stream.FChanged();
+    pjob->vehicle = prun->scan.vehicle;
+    pjob->timestampLastValid = prun->timestampLastValid;
+    if (pjob->vehicle.rver == rverNone)
+        pjob->fRedo = true;
+}
+
+void ReleaseJob(STUDYJOB* pjob)
+{
+    free(pjob->pchEcho);
+    pjob->pchEcho = nullptr;
+    pjob->cchEcho = 0;
+    FreeSampleBuf(&pjob->buf);
+}
+
+// Gives the study what the worker prepared, with its messages where the sequential run printed
+// them, and leaves the program's state as that run would have left it.
+void TakeStudyJob(PROGRAM* pprog, ORDEREDJOBS* pjobs, STUDYJOB* pjob)
+{
+    if (pjob->cchEcho > 0)
+        fwrite(pjob->pchEcho, 1, pjob->cchEcho, stdout);
+    int ipend = 0;
+    int ivin = 0;
+    for (int ipart = 0; ipart < 2; ipart++) {
+        TakeBufferedSamples(&pprog->study, &pjob->buf, ipend, pjob->marks.rgcpendBefore[ipart], &ivin);
+        ipend = pjob->marks.rgcpendBefore[ipart];
+        if (pjob->marks.rgfTableFull[ipart])
+            fputs(szTooManySections, stdout);
+    }
+    TakeBufferedSamples(&pprog->study, &pjob->buf, ipend, pjob->buf.cpend, &ivin);
+    pprog->run.scan.vehicle = pjob->vehicle;
+    pprog->run.timestampLastValid = pjob->timestampLastValid;
+    pprog->study.timestampFirstValid = pprog->opt.timestampSkipUntil;
+    pprog->study.timestampLastValid = pjob->timestampLastValid;
+    if (pjob->buf.fOutOfMemory) {
+        StopJobs(pjobs);
+        GiveUsageAndExit("out of memory");
+    }
+    if (pjob->fChanged) {
+        StopJobs(pjobs);
+        GiveUsageAndExit("file '%s' changed while it was being read.", pjob->pszArg);
+    }
+}
+
+void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, int cworker)
+{
+    CheckTimeWindow(pprog->opt);
+    std::unique_ptr<STUDYJOB[]> rgjob(new STUDYJOB[(size_t)carg]());
+    for (int iarg = 0; iarg < carg; iarg++) {
+        STUDYJOB* pjob = &rgjob[iarg];
+        pjob->pszArg = rgpszArg[iarg];
+        // The zone tables are the calling thread's.
+        pjob->fDownloadTime = FTarballName(pjob->pszArg) && FDownloadTime(pjob->pszArg, &pjob->timestampDownload);
+    }
+    STUDYBATCH batch{pprog->opt, rgjob.get()};
+    // One download mapped per worker, and at most one finished result waiting per worker.
+    ORDEREDJOBS jobs;
+    StartJobs(&jobs, carg, cworker, 2 * cworker, StudyJob, &batch);
+    bool fStopped = false;
+    for (int iarg = 0; iarg < carg; iarg++) {
+        STUDYJOB* pjob = &rgjob[iarg];
+        fprintf(stderr, "Analyze: %s\n", pjob->pszArg);
+        bool fDone = true;
+        if (!fStopped)
+            WaitForJob(&jobs, iarg);
+        else
+            fDone = jobs.rgfDone[(size_t)iarg] != 0;
+        if (!fDone || pjob->fRedo) {
+            if (!fStopped) {
+                StopJobs(&jobs);
+                fStopped = true;
+            }
+            HandleInput(pprog, pjob->pszArg, cargLeft - iarg);
+        } else {
+            TakeStudyJob(pprog, &jobs, pjob);
+        }
+        ReleaseJob(pjob);
+        if (!fStopped)
+            TakeJob(&jobs, iarg);
+    }
+}
+
+}   // namespace
+
+void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft)
+{
+    OPTIONS const& opt = pprog->opt;
+    CheckTimeWindow(opt);
+    fprintf(opt.fBattery ? stderr : stdout, "Analyze: %s\n", pszArg);
+    HandleInput(pprog, pszArg, cargLeft);
+}
+
+void ProcessInputs(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft)
+{
+    OPTIONS const& opt = pprog->opt;
+    int cworker = opt.fBattery && !opt.pszJoinOutput && carg > 1 ? CWorkers() : 1;
+    if (cworker > 1) {
+        StudyInParallel(pprog, rgpszArg, carg, cargLeft, cworker);
+        return;
+    }
+    for (int iarg = 0; iarg < carg; iarg++)
+        ProcessInput(pprog, rgpszArg[iarg], cargLeft - iarg);
+}
+
 void FinishInputs(PROGRAM* pprog)
 {
     JOINTABLE* pjoin = &pprog->join;
     if (pjoin->cin > 0) {
+        GatherLogStats(pjoin->rgin, pjoin->cin, CWorkers());
         JoinLogs(&pprog->run.scan, pjoin->rgin, pjoin->cin, pprog->opt.pszJoinOutput);
         pjoin->cin = 0;
     }

@@ -52,6 +52,11 @@ void InitProgram(PROGRAM* pprog);
 // (the join table is sized by it). Fatal errors end the program.
 void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft);
 
+// Handles carg input arguments that follow one another on the command line (no option between
+// them), exactly as ProcessInput on each in turn would: same output, messages, files and exit
+// status. A battery study of several downloads decodes them on every core (CWorkers).
+void ProcessInputs(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft);
+
 // After the last argument: the join of the collected inputs and the battery study's report.
 void FinishInputs(PROGRAM* pprog);
 

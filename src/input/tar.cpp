@@ -41,8 +41,8 @@ bool FUstarHeader(unsigned char const* hdr)
 }
 
 // Fills szName from the name field and, for ustar, the prefix field, which is also written to
-// standard output as it is found.
-void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf)
+// pfileEcho (standard output unless the owner says otherwise) as it is found.
+void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf, FILE* pfileEcho)
 {
     memcpy(ptarf->szName, hdr, cbTarName);
     ptarf->szName[cbTarName] = '\0';
@@ -52,7 +52,7 @@ void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf)
     size_t cchPrefix = strnlen((char const*)hdr + ibTarPrefix, cbTarPrefix);
     memcpy(achPrefix, hdr + ibTarPrefix, cchPrefix);
     achPrefix[cchPrefix] = '\0';
-    fputs(achPrefix, stdout);
+    fputs(achPrefix, pfileEcho);
     size_t cchName = strlen(ptarf->szName);
     if (cchPrefix < 1 || cchPrefix + cchName > sizeof(ptarf->szName) - 2)
         return;
@@ -81,7 +81,7 @@ int _FindAFile(TARF const& tarf, void* context)
 
 }   // namespace
 
-TAR::TAR() : pfile(nullptr) {}
+TAR::TAR() : pfileEcho(stdout), pfile(nullptr) {}
 
 TAR::~TAR()
 {
@@ -126,7 +126,7 @@ void TAR::Scan(PFNTARSCAN pfn, void* context)
         memset(&tarf, 0, sizeof(tarf));
         tarf.cb = CbFromTarSizeField(hdr + ibTarSize);
         tarf.chType = (signed char)hdr[ibTarType];
-        TarNameFromHeader(hdr, &tarf);
+        TarNameFromHeader(hdr, &tarf, pfileEcho);
         tarf.ibData = ib + cbTarBlock;
         long long ibNext = ib + (long long)((tarf.cb + 2 * cbTarBlock - 1) & ~(unsigned long long)(cbTarBlock - 1));
         if (ibNext > cbArchive) {

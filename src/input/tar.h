@@ -27,7 +27,10 @@ public:
     void Close();
     void Scan(PFNTARSCAN pfn, void* context);
     bool FFindFile(char const* name, TARF* ptarf);
+    // Where the walk writes the ustar name prefixes it finds; standard output unless changed.
+    void EchoPrefixesTo(FILE* pfile) { pfileEcho = pfile; }
 
 private:
+    FILE* pfileEcho;
     FILE* pfile;
 };

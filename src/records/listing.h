@@ -12,6 +12,8 @@ constexpr int fdispHeaderBytes = 0x010;
 constexpr int fdispTab = 0x080;
 constexpr int fdispMetric = 0x100;
 constexpr int fdispAggregate = 0x200;
+// The section scan leaves its message to the caller (a worker, which must print in order).
+constexpr int fdispDeferMessages = 0x400;
 
 // The tab layout's heading line.
 void PrintVlrHeader(int grfDisplay);
