@@ -161,4 +161,116 @@ TEST_F(Browser, ScreenshotOfThePage)
     EXPECT_GT(strPng.size(), 50000u);
 }
 
+// The car's page with every drive and charge opened: per chart, how many lines, dots and bars
+// have a box inside their chart.
+const char* const s_szCarCheckScript = R"(<script>
+for (const d of document.querySelectorAll('details')) d.open = true;
+const rows = [];
+for (const fig of document.querySelectorAll('figure.chart')) {
+  const box = fig.querySelector('svg').getBoundingClientRect();
+  const inside = r => r.left >= box.left - 1 && r.right <= box.right + 1 && r.top >= box.top - 1 &&
+                      r.bottom <= box.bottom + 1;
+  let drawn = 0;
+  for (const el of fig.querySelectorAll('.series, rect.bar')) {
+    const r = el.getBoundingClientRect();
+    if ((r.width > 0 || r.height > 0) && inside(r)) drawn++;
+  }
+  rows.push(fig.id + ' ' + drawn);
+}
+const pre = document.createElement('pre');
+pre.id = 'qf-check';
+pre.textContent = rows.join('\n');
+document.body.appendChild(pre);
+</script>
+)";
+
+// What the car's page source holds, per chart: its lines and dot groups, and its bars.
+std::string CarCountsOfSource(const std::string& strPage)
+{
+    std::ostringstream oss;
+    const std::string strFigure = "<figure class=\"chart";
+    for (size_t ib = strPage.find(strFigure); ib != std::string::npos; ib = strPage.find(strFigure, ib + 1)) {
+        size_t ibId = strPage.find("id=\"", ib) + 4;
+        std::string strId = strPage.substr(ibId, strPage.find('"', ibId) - ibId);
+        std::string strBody = strPage.substr(ib, strPage.find("</figure>", ib) - ib);
+        oss << (oss.tellp() > 0 ? "\n" : "") << strId << " "
+            << CountOf(strBody, "class=\"series\"") + CountOf(strBody, "class=\"bar\"");
+    }
+    return oss.str();
+}
+
+// The car's page of the sample download and of three overlapping downloads of a generated history.
+std::vector<std::pair<std::string, std::vector<std::string>>> CarInputs(const std::string& dir)
+{
+    std::vector<std::pair<std::string, std::vector<std::string>>> rginput;
+    std::string pathSample = std::string(QF_SOURCE_DIR) + "/examples/200906051330.tar";
+    if (access(pathSample.c_str(), R_OK) == 0)
+        rginput.push_back({"sample download", {pathSample}});
+    std::vector<std::string> rgpath;
+    for (const char* szStop : {"2009-06-01 08:00", "2009-06-05 08:00", "2009-06-09 08:00"}) {
+        std::string path = dir + "/" + std::to_string(rgpath.size()) + ".log";
+        RunResult g = RunProgram({PathGenlog(), "--seed", "9", "--days", "40", "--end", "2009-06-10 08:00", "--stop",
+                                  szStop, "--ring", "512K", "--out", path});
+        EXPECT_EQ(g.status, 0) << g.err;
+        rgpath.push_back(path);
+    }
+    rginput.push_back({"generated history", rgpath});
+    return rginput;
+}
+
+std::string CarPageOf(const std::vector<std::string>& rgpath)
+{
+    std::vector<std::string> argv{QF_PLOT_BINARY};
+    argv.insert(argv.end(), rgpath.begin(), rgpath.end());
+    RunResult res = RunProgram(argv, "America/Los_Angeles");
+    EXPECT_EQ(res.status, 0) << res.err;
+    return res.out;
+}
+
+TEST_F(Browser, EveryChartOfTheCarsPageDraws)
+{
+    for (auto const& [strName, rgpath] : CarInputs(dir)) {
+        SCOPED_TRACE(strName);
+        std::string strPage = CarPageOf(rgpath);
+        std::string strExpected = CarCountsOfSource(strPage);
+        // The charts that every history with drives and charges fills.
+        for (const char* szId : {"chart-calendar ", "chart-efficiency ", "chart-efficiency-speed ", "chart-soc ",
+                                 "drive-1 ", "charge-1 "}) {
+            std::string strLines = "\n" + strExpected + "\n";
+            size_t ib = strLines.find(std::string("\n") + szId);
+            ASSERT_NE(ib, std::string::npos) << szId;
+            EXPECT_NE(strLines.substr(ib + 1 + std::strlen(szId), 2), "0\n") << szId;
+        }
+        size_t ibPolicy = strPage.find("<meta http-equiv=\"Content-Security-Policy\"");
+        ASSERT_NE(ibPolicy, std::string::npos);
+        strPage.erase(ibPolicy, strPage.find('\n', ibPolicy) + 1 - ibPolicy);
+        strPage.insert(strPage.rfind("</body>"), s_szCarCheckScript);
+        std::string pathPage = dir + "/car-check.html";
+        WriteText(pathPage, strPage);
+
+        RunResult res = RunChromium(dir, {"--dump-dom", "file://" + pathPage});
+        ASSERT_EQ(res.status, 0) << res.err;
+        size_t ibStart = res.out.find("<pre id=\"qf-check\">");
+        ASSERT_NE(ibStart, std::string::npos) << res.out.substr(0, 500);
+        ibStart += std::strlen("<pre id=\"qf-check\">");
+        EXPECT_EQ(res.out.substr(ibStart, res.out.find("</pre>", ibStart) - ibStart), strExpected);
+    }
+}
+
+// The car's page of the sample download as a picture; `make check-browser` keeps it as the
+// README's picture by naming the file in QF_CAR_SCREENSHOT.
+TEST_F(Browser, ScreenshotOfTheCarsPage)
+{
+    auto rginput = CarInputs(dir);
+    std::string pathPage = dir + "/car.html";
+    WriteText(pathPage, CarPageOf(rginput.front().second));
+    const char* pszShot = std::getenv("QF_CAR_SCREENSHOT");
+    std::string pathShot = pszShot && *pszShot ? pszShot : dir + "/car-page.png";
+    RunResult res = RunChromium(dir, {"--screenshot=" + pathShot, "file://" + pathPage});
+    ASSERT_EQ(res.status, 0) << res.err;
+    std::string strPng = ReadText(pathShot);
+    ASSERT_GT(strPng.size(), 50000u);
+    EXPECT_EQ(strPng.substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
 }  // namespace
