@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The car's page: quenfell-plot over the sample download, and over 8 overlapping 16 MB downloads of
+# one car (made by genlog, ten days apart, as bench/join_bench.sh makes them). Reports the best time
+# of three runs, the page's size and the peak memory beside the baseline process that maps the same
+# files, holds them all and reads every byte once (bench/touch_pass.cpp).
+# Usage: bench/plot_bench.sh [BUILD_DIR]   (default build/bench: genlog, quenfell-plot, touch_pass)
+set -euo pipefail
+build=${1:-build/bench}
+runs=${RUNS:-3}
+plot=$build/tools/plot/quenfell-plot
+genlog=$build/tools/genlog
+touch=$build/bench/touch_pass
+sample=$(dirname "$0")/../examples/200906051330.tar
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+stops=("2010-01-10" "2010-01-20" "2010-01-30" "2010-02-09" "2010-02-19" "2010-03-01" "2010-03-11" "2010-03-21")
+inputs=()
+for i in "${!stops[@]}"; do
+  "$genlog" --seed 7 --days 420 --end "2010-06-30 08:00" --stop "${stops[$i]} 08:00" --ring 16M \
+    --out "$work/d$i.log" 2>/dev/null
+  inputs+=("$work/d$i.log")
+done
+bytes=$(cat "${inputs[@]}" | wc -c)
+
+# Prints the best wall-clock seconds of $runs runs and the largest peak resident KiB of a command.
+measure() {
+  local sec= kb=0 r m
+  for _ in $(seq "$runs"); do
+    r=$( { TIMEFORMAT='%3R'; time /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1; } 2>&1 )
+    m=$(tail -n 1 "$work/rss")
+    sec=$(awk -v a="$sec" -v b="$r" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    kb=$((m > kb ? m : kb))
+  done
+  echo "$sec $kb"
+}
+line() {
+  printf "%-32s %8.3f s %8d KiB peak %s\n" "$1" "$2" "$3" "${4:-}"
+}
+
+if [ -f "$sample" ]; then
+  read -r secSampleBase kbSampleBase < <(measure "$touch" --keep "$sample")
+  read -r secSample kbSample < <(measure env TZ=UTC "$plot" -o "$work/sample.html" "$sample")
+  printf 'car page of the sample download: %d bytes in, page %d bytes\n' "$(wc -c < "$sample")" \
+    "$(wc -c < "$work/sample.html")"
+  line "baseline (read all)" "$secSampleBase" "$kbSampleBase"
+  line "quenfell-plot" "$secSample" "$kbSample"
+fi
+
+read -r secBase kbBase < <(measure "$touch" --keep "${inputs[@]}")
+read -r secPlot kbPlot < <(measure env TZ=UTC "$plot" -o "$work/car.html" "${inputs[@]}")
+printf 'car page of 8 downloads: %d MB in, page %d bytes, %s drives, %s charges\n' $((bytes / 1000000)) \
+  "$(wc -c < "$work/car.html")" "$(grep -c '<tr class="drive">' "$work/car.html")" \
+  "$(grep -c '<tr class="charge">' "$work/car.html")"
+line "baseline (read all)" "$secBase" "$kbBase"
+line "quenfell-plot" "$secPlot" "$kbPlot" "$(awk -v s="$secPlot" -v b="$secBase" 'BEGIN { if (b <= 0) b = 0.001; printf "%.1f x baseline", s / b }')"

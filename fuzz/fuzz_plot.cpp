@@ -1,0 +1,91 @@
+// Fuzz target for the car's page: one log, or two overlapping downloads merged in memory, read by
+// quenfell-plot's history reader (long-term walk, the join's merge, the default report's walk with
+// its session hook) and drawn as the page. The first byte picks the mode, the rest is the log.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "carpage.h"
+#include "history.h"
+#include "support/fatal.h"
+#include "support/output.h"
+#include "support/timecal.h"
+
+namespace {
+
+constexpr uint8_t fbTwoDownloads = 0x01;
+constexpr uint8_t fbMetric = 0x02;
+
+// The inputs live in memory files, as fuzz_decode keeps its own.
+struct MEMFILE {
+    int fd;
+    std::string strPath;
+};
+MEMFILE s_mfA, s_mfB;
+
+void OpenMemFile(MEMFILE* pmf, const char* szName)
+{
+    pmf->fd = memfd_create(szName, 0);
+    if (pmf->fd < 0)
+        abort();
+    pmf->strPath = "/proc/self/fd/" + std::to_string(pmf->fd);
+}
+
+void FillMemFile(MEMFILE const* pmf, const uint8_t* pb, size_t cb)
+{
+    if (ftruncate(pmf->fd, 0) != 0 || (cb > 0 && pwrite(pmf->fd, pb, cb, 0) != (ssize_t)cb))
+        abort();
+}
+
+void DrawPage(uint8_t bMode, const uint8_t* pb, size_t cb)
+{
+    const char* rgpsz[2] = {s_mfA.strPath.c_str(), s_mfB.strPath.c_str()};
+    int cpath = 1;
+    if (bMode & fbTwoDownloads) {
+        // The first three quarters of the log and its last three quarters.
+        size_t cbQuarter = cb / 4;
+        FillMemFile(&s_mfA, pb, cb - cbQuarter);
+        FillMemFile(&s_mfB, pb + cbQuarter, cb - cbQuarter);
+        cpath = 2;
+    } else {
+        FillMemFile(&s_mfA, pb, cb);
+    }
+    HISTORY hist;
+    std::string strErr;
+    if (!FReadHistory(rgpsz, cpath, &hist, &strErr))
+        return;
+    std::string strPage;
+    WriteCarPage(&hist, (bMode & fbMetric) != 0, &strPage);
+    if (strPage.rfind("</html>\n") != strPage.size() - 8)
+        abort();
+}
+
+}   // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // The decoding steps print their report to standard output, as in the program, where it is
+    // silenced too.
+    if (!freopen("/dev/null", "w", stdout))
+        abort();
+    InitOutput();
+    OpenMemFile(&s_mfA, "qf-plot-a");
+    OpenMemFile(&s_mfB, "qf-plot-b");
+    if (!FSetZones("America/Los_Angeles"))
+        abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    try {
+        DrawPage(data[0], data + 1, size - 1);
+    } catch (FuzzExit const&) {
+    }
+    return 0;
+}
