@@ -57,8 +57,9 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
     LOGLAYOUT const* playout = &prun->layout;
     int const fPermanent = decode.fPermanent;
     int const grfDisplay = decode.grfDisplay;
+    SECT const sect = fPermanent ? sectLongTerm : sectTransient;
     VLR vlr;
-    ClearVlr(&vlr, fPermanent ? sectLongTerm : sectTransient);
+    ClearVlr(&vlr, sect);
 
     int grfDisp = grfDisplay;
     if (!(grfDisplay & fdispAggregate))
@@ -80,6 +81,10 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
     if (grfDisp & fdispList)
         PrintListingHeading(grfDisp);
     int cchIndent = (grfDisp & fdispOffset) ? cchIndentOffset : 0;
+    PFNWANTS const pfnWants = prun->scan.pfnWants;
+    void* const pvWants = prun->scan.pvAggregate;
+    bool const fAskCollector =
+        (grfDisp & fdispAggregate) && !(grfDisp & (fdispList | fdispOffset)) && pfnWants && prun->scan.pfnAggregate;
 
     PARTWALK walk;
     BeginPartWalk(playout, fPermanent, &walk);
@@ -92,8 +97,12 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
         if (!FPassesFilter(decode, timestamp, rh.rt))
             continue;
         FPrintNotes(prun, timestampPrev, timestamp, cchIndent);
-        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, grfDisp, &vlr);
         timestampPrev = timestamp;
+        // A record that nobody lists and the collector would drop is not decoded at all; the
+        // vehicle-info records still are, as later records decode by the vehicle.
+        if (fAskCollector && rh.rt != rtVINF && !pfnWants(pvWants, sect, rh.rt))
+            continue;
+        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, grfDisp, &vlr);
     }
 
     if (grfDisp & fdispList) {
@@ -113,6 +122,11 @@ void DecodeVmsFile(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
     BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decode.grfDisplay, decode.fVerbose && decode.fSummary,
                    &prun->layout);
+    DecodeLaidOutFile(prun, pstream, decode);
+}
+
+void DecodeLaidOutFile(RUN* prun, STREAM* pstream, DECODE const& decode)
+{
     // The statistics count the walk's records only, not the VINF records of the section scan.
     prun->scan.tags.ctage = 0;
     if (decode.fSummary || decode.fChargeDetail) {

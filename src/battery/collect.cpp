@@ -132,6 +132,22 @@ static int FKeepInTransient(STUDY const* pstudy, int rt)
     return rt >= 0 && rt < 32 && ((pstudy->grfRtTransientKept >> rt) & 1);
 }
 
+// GrfpendPrepare returns 0 for every record of this part and type from here on (the -k mark,
+// once cleared, stays cleared for the part).
+static int FWantsRecord(STUDY const* pstudy, SECT sect, int rt)
+{
+    if (rt == rtVINF)
+        return 1;
+    if (sect == sectLongTerm)
+        return rt == rtDAY || pstudy->timestampFirstValid != 0;
+    return FKeepInTransient(pstudy, rt);
+}
+
+int FStudyWantsRecord(void* pvStudy, SECT sect, int rt)
+{
+    return FWantsRecord((STUDY const*)pvStudy, sect, rt);
+}
+
 // What the ordered half of the collector does with a prepared sample.
 constexpr int fpendVin = 1;    // compare the VIN with the study's
 constexpr int fpendKeep = 2;   // append the sample to its array
@@ -271,6 +287,11 @@ void BufferVlr(void* pvBuf, VLR* pvlr)
     PENDINGDP* ppend = &pbuf->rgpend[pbuf->cpend++];
     ppend->dp = dp;
     ppend->grfpend = grfpend;
+}
+
+int FBufferWantsRecord(void* pvBuf, SECT sect, int rt)
+{
+    return FWantsRecord(&((SAMPLEBUF const*)pvBuf)->study, sect, rt);
 }
 
 void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin)

@@ -52,6 +52,8 @@ void BeginAggregrateSection(STUDY* pstudy, SECT sect, unsigned int timestampFirs
                             unsigned int timestampLastValid);
 // The collector (a PFNAGGREGATE with the study as its context).
 void AggregateVlr(void* pvStudy, VLR* pvlr);
+// Whether the collector could take a record of this part and type now (a PFNWANTS).
+int FStudyWantsRecord(void* pvStudy, SECT sect, int rt);
 
 // Samples that a worker prepared from one log, in the order the collector met them, waiting to be
 // taken into the study in command-line order (the VIN lines, the order against the previous log's
@@ -81,6 +83,7 @@ void FreeSampleBuf(SAMPLEBUF* pbuf);
 // The worker's collector (a PFNAGGREGATE with the buffer as its context); the buffer's study takes
 // BeginAggregrateSection as the study itself would.
 void BufferVlr(void* pvBuf, VLR* pvlr);
+int FBufferWantsRecord(void* pvBuf, SECT sect, int rt);
 // Takes the prepared samples [ipendFirst, ipendLim) into the study, printing what AggregateVlr
 // would have printed for them; *pivin counts the VINs used so far (start at 0).
 void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin);

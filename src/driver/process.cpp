@@ -120,15 +120,26 @@ void StudyInput(RUN* prun, STREAM* pstream, STUDY* pstudy, unsigned int timestam
                 PARTMARKS* pmarks)
 {
     decode.grfDisplay = fdispAggregate | (pmarks ? fdispDeferMessages : 0);
+    if (pmarks)
+        pmarks->rgcpendBefore[0] = ((SAMPLEBUF*)prun->scan.pvAggregate)->cpend;
+    // Both parts read one layout: a second section scan would find the same table and leave the
+    // vehicle of the log's last VINF record again, so that is what the second part starts from.
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decode.grfDisplay, 0, &prun->layout);
+    VEHICLE const vehicleScanned = prun->scan.vehicle;
     for (int ipart = 0; ipart < 2; ipart++) {
         decode.fPermanent = ipart == 0;
         BeginAggregrateSection(pstudy, ipart == 0 ? sectLongTerm : sectTransient, timestampSkipUntil,
                                prun->timestampLastValid);
-        if (pmarks)
-            pmarks->rgcpendBefore[ipart] = ((SAMPLEBUF*)prun->scan.pvAggregate)->cpend;
-        DecodeVmsFile(prun, pstream, decode);
+        if (ipart == 1) {
+            if (pmarks)
+                pmarks->rgcpendBefore[1] = ((SAMPLEBUF*)prun->scan.pvAggregate)->cpend;
+            else if (prun->layout.fTableFull)
+                fputs(szTooManySections, stdout);
+            prun->scan.vehicle = vehicleScanned;
+        }
         if (pmarks)
             pmarks->rgfTableFull[ipart] = prun->layout.fTableFull;
+        DecodeLaidOutFile(prun, pstream, decode);
     }
 }
 
@@ -174,6 +185,7 @@ void InitProgram(PROGRAM* pprog)
     pprog->run.pvNotes = &pprog->notes;
     pprog->run.scan.pfnAggregate = AggregateVlr;
     pprog->run.scan.pvAggregate = &pprog->study;
+    pprog->run.scan.pfnWants = FStudyWantsRecord;
 }
 
 namespace {
@@ -255,6 +267,7 @@ void StudyJob(void* pv, int ijob)
     InitSampleBuf(&pjob->buf);
     prun->scan.pfnAggregate = BufferVlr;
     prun->scan.pvAggregate = &pjob->buf;
+    prun->scan.pfnWants = FBufferWantsRecord;
     prun->scan.vehicle.rver = rverNone;
     prun->timestampLastValid = (unsigned int)time(nullptr);
 

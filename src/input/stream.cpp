@@ -244,10 +244,8 @@ bool STREAM::FChanged() const
     return iLiveMap >= 0 && s_busguard.rglivemap[iLiveMap].fChanged.load() != 0;
 }
 
-long STREAM::CbSize()
+long STREAM::CbSizeUnmapped()
 {
-    if (pbMap)
-        return cbMap;
     if (!pfile)
         return 0;
     off_t posSaved = ftello(pfile);
@@ -269,12 +267,8 @@ long STREAM::PosCur()
 
 // A mapped stream keeps any position, even a negative one or one past the end; the reads are what
 // check it, so a caller can park the position anywhere and probe.
-bool STREAM::FSetPos(long pos)
+bool STREAM::FSetPosUnmapped(long pos)
 {
-    if (pbMap) {
-        posMap = pos;
-        return true;
-    }
     if (pfile)
         return fseeko(pfile, (off_t)pos, SEEK_SET) == 0;
     return false;

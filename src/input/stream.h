@@ -30,9 +30,16 @@ public:
     // (and nothing open) when cb is 0.
     bool FOpenMemory(unsigned char const* pb, unsigned long cb);
 
-    long CbSize();
+    // The mapped case inline: the walks ask for every record.
+    long CbSize() { return pbMap ? cbMap : CbSizeUnmapped(); }
     long PosCur();
-    bool FSetPos(long pos);
+    bool FSetPos(long pos)
+    {
+        if (!pbMap)
+            return FSetPosUnmapped(pos);
+        posMap = pos;
+        return true;
+    }
     bool FReadByte(unsigned char* pb);
     // Reads exactly cb bytes at the current position; a read past the end fails and moves nothing.
     bool FReadBytes(int cb, void* pv);
@@ -49,6 +56,8 @@ public:
 
 private:
     void KeepMapping(void* pv, unsigned long cb);
+    long CbSizeUnmapped();
+    bool FSetPosUnmapped(long pos);
 
 
     FILE* pfile;

@@ -279,10 +279,21 @@ void InitScanState(SCANSTATE* pscan)
     pscan->tags.ctage = 0;
     pscan->pfnAggregate = nullptr;
     pscan->pvAggregate = nullptr;
+    pscan->pfnWants = nullptr;
 }
 
 void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
 {
+    // A record wholly inside the mapping is taken where it lies: ScanRecord itself pads a short
+    // record with zeros, and nothing reads past a longer one.
+    unsigned char const* pbMap = pstream->PbMap();
+    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {
+        pstream->FSetPos(pos + (long)cb);
+        if (grfDisplay & fdispOffset)
+            PrintRecordOffset(pos, grfDisplay);
+        ScanRecord(pscan, pbMap + pos, (int)cb, grfDisplay, pvlr);
+        return;
+    }
     unsigned char rec[cbRecordBuffer];
     if (cb > (unsigned long)cbRecordBuffer)
         cb = cbRecordBuffer;

@@ -9,6 +9,9 @@
 
 // The battery study's collector, called for every decoded record while fdispAggregate is set.
 typedef void (*PFNAGGREGATE)(void* pvContext, VLR* pvlr);
+// Whether the collector (same context) could do anything with a record of type rt in part sect
+// at this point; 0 lets a walk that only collects pass the record by undecoded.
+typedef int (*PFNWANTS)(void* pvContext, SECT sect, int rt);
 
 // What taking records keeps from one record to the next: one per decoding run, owned by the run.
 struct SCANSTATE {
@@ -16,6 +19,7 @@ struct SCANSTATE {
     TAGSTATS tags;                // the tally of the records taken since it was last emptied
     PFNAGGREGATE pfnAggregate;    // null: nothing collects
     void* pvAggregate;            // the collector's context
+    PFNWANTS pfnWants;            // null: the collector wants every record
 };
 // A state with no vehicle known, an empty tally and no collector.
 void InitScanState(SCANSTATE* pscan);
