@@ -75,12 +75,13 @@ test-clang: deps
 	cmake --build --preset clang -j $(JOBS)
 	ctest --preset clang -j $(JOBS)
 
-# Installs Debian's chromium when it is missing, then lays out the battery study page of the sample
-# download in it headless, checks that every chart drew its bars, and keeps the screenshot as the
-# README's picture, docs/battery-study.png.
+# Installs Debian's chromium when it is missing, then lays out the battery study page and the car's
+# page of the sample download in it headless, checks that every chart drew, and keeps the screenshots
+# as the README's pictures, docs/battery-study.png and docs/car-page.png.
 check-browser: build
 	$(call apt_install,chromium)
-	QF_SCREENSHOT=$(CURDIR)/docs/battery-study.png ./build/release/tests/test_plot --gtest_filter='Browser.*'
+	QF_SCREENSHOT=$(CURDIR)/docs/battery-study.png QF_CAR_SCREENSHOT=$(CURDIR)/docs/car-page.png \
+	  ./build/release/tests/test_plot --gtest_filter='Browser.*'
 
 # The benchmark scripts read peak memory through /usr/bin/time.
 bench: deps

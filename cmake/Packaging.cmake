@@ -37,6 +37,8 @@ install(FILES ${qf_doc_out}/man/quenfell.1.gz ${qf_doc_out}/man/quenfell-plot.1.
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/quenfell.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quenfell)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/quenfell.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quenfell-plot)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright ${qf_doc_out}/doc/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

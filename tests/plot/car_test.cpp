@@ -154,6 +154,9 @@ TEST_F(CarPage, SessionsAreTheDefaultReports)
         ASSERT_EQ(resReport.status, 0) << resReport.err;
         ASSERT_GT(CountOf(resReport.out, ") Drive "), 5) << tc.szWhat;
         ExpectSameSessions(res.out, resReport.out, tc.szWhat);
+        size_t ibVin = resReport.out.find(" VIN ");
+        ASSERT_NE(ibVin, std::string::npos);
+        EXPECT_EQ(res.out.find(resReport.out.substr(ibVin + 5, 17)), std::string::npos) << "the VIN on the page";
         ExpectSelfContained(res.out);
         bool const fMetric = tc.argsPlot[0] == "-m";
         EXPECT_NE(res.out.find(fMetric ? "<th>Distance (km)</th>" : "<th>Distance (mi)</th>"), std::string::npos);

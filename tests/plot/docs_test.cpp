@@ -133,7 +133,7 @@ TEST(Docs, ManualPageCoversTheHelpScreen)
 std::vector<std::string> Complete(const std::vector<std::string>& rgstrWord, const std::string& dir)
 {
     std::vector<std::string> argv{"/bin/bash", "-c",
-                                  "source \"$0\" && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)); _quenfell; "
+                                  "source \"$0\" && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)); f=_${1//-/_}; $f; "
                                   "for s in \"${COMPREPLY[@]}\"; do printf '%s\\n' \"$s\"; done",
                                   s_pathCompletion};
     argv.insert(argv.end(), rgstrWord.begin(), rgstrWord.end());
@@ -173,6 +173,10 @@ TEST(Docs, BashCompletion)
         {{"quenfell", "-b", "sub/"}, {"sub/c.Tar", "sub/vms_log"}},
         {{"quenfell", "-n", ""}, {".tar", "B.TAR", "a.tar", "notes.txt", "sub", "vms_log", "x.tar.gz"}},
         {{"quenfell", "-dj", "no"}, {"notes.txt"}},
+        {{"quenfell-plot", "-"}, {"--help", "-h", "-m", "-o", "-z"}},
+        {{"quenfell-plot", ""}, {"B.TAR", "a.tar", "notes.txt", "sub", "vms_log"}},
+        {{"quenfell-plot", "-m", "sub/"}, {"sub/c.Tar", "sub/vms_log"}},
+        {{"quenfell-plot", "-o", ""}, {".tar", "B.TAR", "a.tar", "notes.txt", "sub", "vms_log", "x.tar.gz"}},
     };
     for (auto const& tc : rgcase) {
         std::string strWords;
@@ -185,6 +189,7 @@ TEST(Docs, BashCompletion)
     if (stat("/usr/share/zoneinfo/Europe/London", &st) == 0) {
         EXPECT_EQ(Complete({"quenfell", "-z", "Europe/Lond"}, dir), V{"Europe/London "});
         EXPECT_EQ(Complete({"quenfell", "-z", "Euro"}, dir), V{"Europe/"});
+        EXPECT_EQ(Complete({"quenfell-plot", "-z", "Europe/Lond"}, dir), V{"Europe/London "});
     }
 }
 

@@ -238,6 +238,17 @@ void DropSamplesTo(HISTORY* phist, uint32_t timestampEnd)
              rg.end());
 }
 
+// The SOC is read seldom (every ten minutes while driving); the session's own SOC from and to,
+// which the report found around its ends, anchor the curve.
+void AddSOCEnds(int pctSOCStart, int pctSOCEnd, uint32_t secDuration, std::vector<PT>* prgpt)
+{
+    if (pctSOCStart >= 0 && pctSOCStart <= pctSOCMax && (prgpt->empty() || prgpt->front().sec > 0))
+        prgpt->insert(prgpt->begin(), PT{0, (float)pctSOCStart});
+    if (pctSOCEnd >= 0 && pctSOCEnd <= pctSOCMax && secDuration > 0 &&
+        (prgpt->empty() || prgpt->back().sec < (float)secDuration))
+        prgpt->push_back(PT{(float)secDuration, (float)pctSOCEnd});
+}
+
 void TakeDrive(void* pv, DRIVESESSION const* pds)
 {
     HISTORY* phist = ((READER*)pv)->phist;
@@ -247,6 +258,7 @@ void TakeDrive(void* pv, DRIVESESSION const* pds)
     TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, 0, &prow->rgptSpeed);
     TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, 1, &prow->rgptPower);
     TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, -1, &prow->rgptSOC);
+    AddSOCEnds(pds->pctSOCStart, pds->pctSOCEnd, pds->secDuration, &prow->rgptSOC);
     DropSamplesTo(phist, pds->timestampEnd);
 }
 
@@ -261,6 +273,7 @@ void TakeCharge(void* pv, CHARGESESSION const* pcs)
     TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 2, &prow->rgptAmpsAvailable);
     TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 3, &prow->rgptTemp);
     TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, -1, &prow->rgptSOC);
+    AddSOCEnds(pcs->pctSOCStart, pcs->pctSOCEnd, pcs->secDuration, &prow->rgptSOC);
     DropSamplesTo(phist, pcs->timestampEnd);
 }
 
