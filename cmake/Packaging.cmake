@@ -53,7 +53,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "electric car keeps of its life (drives, charging, idle and daily battery\n"
     "status, tyres, errors) and turns it into plain-text reports: drives and\n"
     "charges, record listings for a spreadsheet, a battery study over years of\n"
-    "downloads, and joined logs. quenfell-plot draws the battery study as one\n"
+    "downloads, and joined logs. quenfell-plot draws the car's logs (drives,\n"
+    "charges, efficiency, battery, events), or the battery study, as one\n"
     "self-contained HTML page of charts.")
 string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
