@@ -30,7 +30,7 @@ void BeginPartWalk(LOGLAYOUT const* playout, int fLongTerm, PARTWALK* pwalk)
 {
     pwalk->fLongTerm = fLongTerm;
     if (fLongTerm)
-        BeginLinearWalk(0, IbEndLongTerm(playout), &pwalk->linear);
+        BeginLogLinearWalk(playout, 0, IbEndLongTerm(playout), &pwalk->linear);
     else
         BeginLogRingWalk(playout, &pwalk->ring);
 }
