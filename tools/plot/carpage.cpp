@@ -23,6 +23,7 @@ constexpr int cTickTarget = 6;
 constexpr int cDateTickMax = 8;
 constexpr int cptPageBudget = 400000;   // profile points on the whole page: about 5 MB of SVG
 constexpr int cDriveAverage = 9;        // drives in the efficiency's moving average
+constexpr int cIntervalLine = 1000;     // a line over years (tyres, capacity) keeps 2 points per interval
 constexpr double milesWhMin = 1.0;      // shorter drives get no Wh per mile, as in the report
 constexpr int64_t secNoDate = INT64_MIN;
 
@@ -238,7 +239,10 @@ void AppendSeries(std::string* pstr, SERIESDRAW const& series, AXIS const& axisX
         if (series.rgxy.size() > 1) {
             Append(pstr, "<polyline class=\"series\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.5\" points=\"",
                    series.szColour);
-            for (XY const& xy : series.rgxy)
+            std::vector<XY> rgxyThin;
+            ThinMinMaxBy(series.rgxy.data(), (int)series.rgxy.size(), cIntervalLine, [](XY const& xy) { return xy.y; },
+                         &rgxyThin);
+            for (XY const& xy : rgxyThin)
                 Append(pstr, "%.1f,%.1f ", XOf(axisX, xy.x), YOf(axisY, xy.y, yT, yB));
             pstr->append("\"><title>");
             AppendText(pstr, series.szName);

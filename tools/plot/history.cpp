@@ -359,28 +359,7 @@ struct INPUTS {
 
 void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut)
 {
-    prgptOut->clear();
-    if (cInterval < 1)
-        cInterval = 1;
-    if (cpt <= 2 * cInterval) {
-        prgptOut->assign(rgpt, rgpt + (cpt > 0 ? cpt : 0));
-        return;
-    }
-    prgptOut->reserve((size_t)cInterval * 2);
-    for (int i = 0; i < cInterval; i++) {
-        int iFirst = (int)((long long)cpt * i / cInterval);
-        int iLim = (int)((long long)cpt * (i + 1) / cInterval);
-        int iMin = iFirst, iMax = iFirst;
-        for (int j = iFirst + 1; j < iLim; j++) {
-            if (rgpt[j].v < rgpt[iMin].v)
-                iMin = j;
-            if (rgpt[j].v > rgpt[iMax].v)
-                iMax = j;
-        }
-        prgptOut->push_back(rgpt[iMin < iMax ? iMin : iMax]);
-        if (iMin != iMax)
-            prgptOut->push_back(rgpt[iMin < iMax ? iMax : iMin]);
-    }
+    ThinMinMaxBy(rgpt, cpt, cInterval, [](PT const& pt) { return pt.v; }, prgptOut);
 }
 
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr)

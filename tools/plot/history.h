@@ -87,5 +87,34 @@ struct HISTORY {
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr);
 
 // Thins cpt points to at most 2 * cInterval: the span is cut into cInterval runs of points, and
-// each run gives its lowest and its highest point in their own order, so peaks survive.
+// each run gives its lowest and its highest point (by the value vOf gives) in their own order, so
+// peaks survive.
+template <class POINT, class VOF>
+void ThinMinMaxBy(POINT const* rgpt, int cpt, int cInterval, VOF vOf, std::vector<POINT>* prgptOut)
+{
+    prgptOut->clear();
+    if (cInterval < 1)
+        cInterval = 1;
+    if (cpt <= 2 * cInterval) {
+        prgptOut->assign(rgpt, rgpt + (cpt > 0 ? cpt : 0));
+        return;
+    }
+    prgptOut->reserve((size_t)cInterval * 2);
+    for (int i = 0; i < cInterval; i++) {
+        int iFirst = (int)((long long)cpt * i / cInterval);
+        int iLim = (int)((long long)cpt * (i + 1) / cInterval);
+        int iMin = iFirst, iMax = iFirst;
+        for (int j = iFirst + 1; j < iLim; j++) {
+            if (vOf(rgpt[j]) < vOf(rgpt[iMin]))
+                iMin = j;
+            if (vOf(rgpt[j]) > vOf(rgpt[iMax]))
+                iMax = j;
+        }
+        prgptOut->push_back(rgpt[iMin < iMax ? iMin : iMax]);
+        if (iMin != iMax)
+            prgptOut->push_back(rgpt[iMin < iMax ? iMax : iMin]);
+    }
+}
+
+// The same for a profile's points.
 void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut);
