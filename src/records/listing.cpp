@@ -212,7 +212,10 @@ void PrintVlrTab(LINE& line, VLR const* pvlr, int fMetric)
 void PrintVlrText(LINE& line, VLR const* pvlr, int fMetric)
 {
     uint32_t grf = pvlr->grf;
-    auto labelled = [&](uint32_t bit, const char* szLabel, double value, int prec, const char* szUnit) {
+    // Inlined at each of its calls, the labels' lengths are known when compiling; GCC stops doing so
+    // by itself once the unit helpers are inline too.
+    auto labelled = [&](uint32_t bit, const char* szLabel, double value, int prec,
+                        const char* szUnit) __attribute__((always_inline)) {
         if (!(grf & bit))
             return;
         line.Sz(szLabel);
