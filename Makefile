@@ -19,7 +19,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan test-fuzz install check-browser bench build-fuzz fuzz coverage clean
+.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan test-tsan test-fuzz install check-browser bench build-fuzz fuzz coverage clean
 
 all: build
 
@@ -44,6 +44,14 @@ test-asan: deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The tests of the code that runs on several threads (the battery study and the join over several
+# downloads, the worker threads, the streams' bus-error table), with ThreadSanitizer; the program
+# the end-to-end tests run is the ThreadSanitizer build too.
+test-tsan: deps
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
 
 # The programs, manual pages, bash completion, copyright and changelog, as CMake's install rules
 # lay them out (cmake/Packaging.cmake).
