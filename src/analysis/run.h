@@ -36,8 +36,22 @@ struct DECODE {
     SESSIONHOOK const* phook = nullptr;  // the summary's records and sessions also go here
 };
 
-// 1 when a record with this header timestamp and type passes the request's filters.
-int FPassesFilter(DECODE const& decode, unsigned int timestamp, int rt);
+// 1 when a record with this header timestamp and type passes the request's filters. Inline: the
+// walks ask it of every record.
+inline int FPassesFilter(DECODE const& decode, unsigned int timestamp, int rt)
+{
+    constexpr unsigned int timestampNone = 0xFFFFFFFFu;
+    // Erased-flash times would pass an open end bound, but a time window never means them.
+    if ((decode.timestampStart || decode.timestampEnd) && timestamp == timestampNone)
+        return 0;
+    if (timestamp < decode.timestampStart)
+        return 0;
+    if (decode.timestampEnd && timestamp > decode.timestampEnd)
+        return 0;
+    if (decode.grfRt && !(decode.grfRt & (1u << ((unsigned int)rt % 32))))
+        return 0;
+    return 1;
+}
 
 // Prints the notes in (timestampPrev, timestampCur]; 1 if any was printed, 0 without notes.
 int FPrintNotes(RUN const* prun, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent);
