@@ -126,6 +126,35 @@ TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
     EXPECT_EQ(res.out, szUsage);
 }
 
+// One file is drawn by what it holds, whatever its name: a report (even with a damaged VIN printed
+// into it) gives the battery page, a log (even one that starts with erased flash) the car's page.
+TEST_F(PlotProgram, AReportOrALogByContent)
+{
+    std::string strOddVin = HandReport();
+    size_t ibVin = strOddVin.find("VIN: ") + 5;
+    strOddVin.replace(ibVin, 6, "\xC3\x01\xFF\x7F\x1B\x80");
+    LogBuilder lb;
+    lb.Add(VinfRec(ts0101, false, "SFZRE8B19A3000123")).Add(IdleRec(ts0101 + 3600, 80));
+    LogBuilder lbErased;
+    lbErased.Garbage(5000, 0xFF).Add(VinfRec(ts0101, false, "SFZRE8B19A3000123")).Add(IdleRec(ts0101 + 3600, 80));
+    struct {
+        const char* szName;
+        Bytes bytes;
+        const char* szTitle;
+    } const rgcase[] = {
+        {"report.txt", Bytes(strOddVin.begin(), strOddVin.end()), "<title>Battery study</title>"},
+        {"report.log", Bytes(strOddVin.begin(), strOddVin.end()), "<title>Battery study</title>"},
+        {"output.txt", lb.Data(), "<title>The car</title>"},
+        {"vms_log", lbErased.Data(), "<title>The car</title>"},
+    };
+    for (auto const& tc : rgcase) {
+        WriteBytes(dir + "/" + tc.szName, tc.bytes);
+        RunResult res = RunPlot({dir + "/" + tc.szName});
+        EXPECT_EQ(res.status, 0) << tc.szName << ": " << res.err;
+        EXPECT_NE(res.out.find(tc.szTitle), std::string::npos) << tc.szName;
+    }
+}
+
 // A download through the real program: two daily samples, one vehicle-info record each in the
 // long-term and the transient part, and two minutes of charging at 32 A on 240 V.
 TEST_F(PlotProgram, PageFromARealBatteryStudyRun)

@@ -45,18 +45,22 @@ int FailWith(std::string const& strWhy)
     return 1;
 }
 
-// A report is text; a log starts with a record's binary header. An empty file is read as a report
-// and says why it is none.
+// A report is text: never a NUL byte (it is printed with %s), and other bytes outside printable
+// text only where a damaged log's VIN or member name was printed into it. A log's binary fields are
+// full of zeros, and erased flash reads as 0xFF. An empty file is read as a report and says why it
+// is none.
 bool FLooksLikeReport(std::string const& str)
 {
-    for (size_t ib = 0; ib < str.size() && ib < cbSniff; ib++) {
+    size_t const cb = str.size() < cbSniff ? str.size() : cbSniff;
+    size_t cbOdd = 0;
+    for (size_t ib = 0; ib < cb; ib++) {
         unsigned char ch = (unsigned char)str[ib];
-        if (ch < 0x20 && ch != '\n' && ch != '\r' && ch != '\t')
+        if (ch == 0)
             return false;
-        if (ch >= 0x7f)
-            return false;
+        if ((ch < 0x20 && ch != '\n' && ch != '\r' && ch != '\t') || ch >= 0x7f)
+            cbOdd++;
     }
-    return true;
+    return cbOdd * 8 <= cb;
 }
 
 // A file that opens and starts as text; a file that does not open is left for the log reader to
