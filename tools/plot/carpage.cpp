@@ -50,6 +50,7 @@ struct AXIS {
     double vMin, vMax;
     bool fDate;           // values are civil seconds
     const char* szTitle;
+    bool fLabelsUnsigned = false;   // values below zero are a second quantity drawn downwards
 };
 
 struct MARK {
@@ -131,7 +132,7 @@ void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, do
         double v = axis.vMin + i * step;
         double y = yB - (v - axis.vMin) / (axis.vMax - axis.vMin) * (yB - yT);
         char ach[32];
-        FormatCompact(std::fabs(v) < step / 1e6 ? 0 : v, ach, sizeof ach);
+        FormatCompact(std::fabs(v) < step / 1e6 ? 0 : axis.fLabelsUnsigned ? std::fabs(v) : v, ach, sizeof ach);
         Append(pstr, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>", xLeft, y, xRight, y);
         Append(pstr, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n", xLeft - 5, y + 4, ach);
     }
@@ -509,7 +510,7 @@ void AppendCalendar(PAGE const* ppage)
     // Distance up, energy charged down: one mark per day of the period, each day of it present.
     std::vector<SERIESDRAW> rgseries(2);
     char szDist[40];
-    snprintf(szDist, sizeof szDist, "distance (%s)", SzDist(ppage));
+    snprintf(szDist, sizeof szDist, "kWh | %s", SzDist(ppage));
     rgseries[0] = SERIESDRAW{"distance driven", "#2471a3", kindBars, {}};
     rgseries[1] = SERIESDRAW{"energy charged (kWh, below)", "#27ae60", kindBars, {}};
     double vMax = 1, vMinNeg = -1;
@@ -525,7 +526,7 @@ void AppendCalendar(PAGE const* ppage)
         vMinNeg = std::fmin(vMinNeg, -kwh);
     }
     AXIS axisX{(double)(dayFirst * secDay), (double)((dayLast + 1) * secDay), true, "day"};
-    AXIS axisY{vMinNeg, vMax, false, szDist};
+    AXIS axisY{vMinNeg, vMax, false, szDist, true};
     double const cxDay = (xRight - xLeft) / (double)(dayLast - dayFirst + 1);
     AppendChart(ppage, "chart-calendar", "Calendar", "Each day of the period: distance driven above the line, "
                 "energy charged from the wall (kWh) below it.", axisX, axisY, rgseries, {},

@@ -4,8 +4,10 @@
 // standard output or to the file named with -o.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <strings.h>
 #include <string>
 #include <unistd.h>
@@ -155,10 +157,19 @@ int PlotLogs(std::vector<const char*> const& rgpszInput, int fMetric, const char
     return WritePageOut(strPage, pszOutput);
 }
 
+// Years of history fill memory in proportion to the inputs; an address space too small for them
+// ends with the program's own kind of message.
+void OutOfMemory()
+{
+    std::fputs("quenfell-plot: out of memory\n", stderr);
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    std::set_new_handler(OutOfMemory);
     std::vector<const char*> rgpszInput;
     const char* pszOutput = nullptr;
     const char* pszZone = nullptr;
