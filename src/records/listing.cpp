@@ -4,6 +4,7 @@
 #include "records/listing.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -64,6 +65,8 @@ public:
     void Fixed(double value, int prec)
     {
         Reserve(cchNumberMax);
+        if (FFixedExact(value, prec))
+            return;
         std::to_chars_result res{};
         if (value == value && value - value == 0)
             res = std::to_chars(rgch + cch, rgch + sizeof rgch, value, std::chars_format::fixed, prec);
@@ -77,6 +80,75 @@ public:
         int cchOut = snprintf(rgch + cch, sizeof rgch - cch, "%.*f", prec, value);
         if (cchOut > 0)
             cch += (size_t)cchOut < sizeof rgch - cch ? (size_t)cchOut : sizeof rgch - cch - 1;
+    }
+
+    // printf "%.*f" for the values a log holds (below 2^63, precision up to 9), from the exact
+    // binary value: m * 2^e scaled by 10^prec in 128-bit integers and rounded half to even, as
+    // printf rounds. False for anything else, which to_chars takes.
+    bool FFixedExact(double value, int prec)
+    {
+        static const uint64_t s_rgPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                             1000000000};
+        if (prec < 0 || prec > 9)
+            return false;
+        uint64_t bits;
+        memcpy(&bits, &value, sizeof bits);
+        int exp = (int)((bits >> 52) & 0x7FF);
+        if (exp == 0x7FF)
+            return false;
+        uint64_t m = bits & ((1ull << 52) - 1);
+        int e = -1074;
+        if (exp != 0) {
+            m |= 1ull << 52;
+            e = exp - 1075;
+        }
+        if (e > 10)
+            return false;
+        uint64_t pow10 = s_rgPow10[prec];
+        unsigned __int128 q;
+        if (e >= 0) {
+            q = (unsigned __int128)(m << e) * pow10;
+        } else {
+            int s = -e;
+            unsigned __int128 n = (unsigned __int128)m * pow10;   // below 2^83
+            if (s >= 84) {
+                q = 0;   // below one half: rounds to zero, never a tie
+            } else {
+                q = n >> s;
+                unsigned __int128 r = n & ((((unsigned __int128)1) << s) - 1);
+                unsigned __int128 half = ((unsigned __int128)1) << (s - 1);
+                if (r > half || (r == half && (q & 1)))
+                    q++;
+            }
+        }
+        uint64_t intpart, fracpart;
+        if (q >> 64 == 0) {
+            // Constant divisors become multiplications.
+            switch (prec) {
+            case 0: intpart = (uint64_t)q; fracpart = 0; break;
+            case 1: intpart = (uint64_t)q / 10; fracpart = (uint64_t)q % 10; break;
+            case 2: intpart = (uint64_t)q / 100; fracpart = (uint64_t)q % 100; break;
+            case 3: intpart = (uint64_t)q / 1000; fracpart = (uint64_t)q % 1000; break;
+            default: intpart = (uint64_t)q / pow10; fracpart = (uint64_t)q % pow10; break;
+            }
+        } else {
+            intpart = (uint64_t)(q / pow10);
+            fracpart = (uint64_t)(q % pow10);
+        }
+        char* pch = rgch + cch;
+        if (bits >> 63)
+            *pch++ = '-';
+        pch = std::to_chars(pch, rgch + sizeof rgch, intpart).ptr;
+        if (prec > 0) {
+            *pch++ = '.';
+            for (int i = prec - 1; i >= 0; i--) {
+                pch[i] = (char)('0' + fracpart % 10);
+                fracpart /= 10;
+            }
+            pch += prec;
+        }
+        cch = (size_t)(pch - rgch);
+        return true;
     }
 
     // printf "%d" / "%ld".

@@ -308,7 +308,8 @@ TEST(ListingNumbers, MatchPrintfOnManyValues)
     static double const s_rgvalueEdge[] = {
         0.0, -0.0, 0.5, 1.5, 2.5, -2.5, 0.125, 0.375, -0.125, 0.0625, 1.005, 2.675, 0.045, 1e-10, -0.0001,
         -0.004, -0.005, -0.0049999, 0.049999999, 9.9999999995, 99.95, 999999.5, 123456789.987654321,
-        4294967295.5, 9007199254740993.0, 1e15, 1e16, 1e17, 1e21, 1e22, 1e23, 1e100, -1e100, 1e300, DBL_MAX,
+        4294967295.5, 9007199254740993.0, 9223372036854774784.0, 9223372036854775808.0, 18446744073709549568.0,
+        0.0500000000000000027756, 1099511627775.5, 8.5, 9.5, 1e15, 1e16, 1e17, 1e21, 1e22, 1e23, 1e100, -1e100, 1e300, DBL_MAX,
         -DBL_MAX, DBL_MIN, DBL_TRUE_MIN, -DBL_TRUE_MIN, 3.2808399, 1.609, 4.5e-9, 0.1, 1.0 / 3.0, 2.0 / 3.0,
         INFINITY, -INFINITY, NAN, -NAN,
     };
@@ -325,6 +326,8 @@ TEST(ListingNumbers, MatchPrintfOnManyValues)
         case 4: return -0.0;
         case 5: return wide(rng) * 1e10;
         case 6: return wide(rng) / 1e9;
+        // Every binary exponent a fixed-point figure can meet, up to and past 2^63.
+        case 7: return std::ldexp(wide(rng) / 1e7, (int)(rng() % 140) - 75);
         default: return wide(rng);
         }
     };
