@@ -124,25 +124,6 @@ double RoundAxis(AXIS* paxis)
     return step;
 }
 
-void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, double yB)
-{
-    pstr->append("<g class=\"y-axis\">\n");
-    int cTick = (int)std::floor((axis.vMax - axis.vMin) / step + 0.5);
-    for (int i = 0; i <= cTick && i <= 100; i++) {
-        double v = axis.vMin + i * step;
-        double y = yB - (v - axis.vMin) / (axis.vMax - axis.vMin) * (yB - yT);
-        char ach[32];
-        FormatCompact(std::fabs(v) < step / 1e6 ? 0 : axis.fLabelsUnsigned ? std::fabs(v) : v, ach, sizeof ach);
-        Append(pstr, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>", xLeft, y, xRight, y);
-        Append(pstr, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n", xLeft - 5, y + 4, ach);
-    }
-    pstr->append("</g>\n");
-    Append(pstr, "<text class=\"axis-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
-           (yT + yB) / 2);
-    AppendText(pstr, axis.szTitle);
-    pstr->append("</text>\n");
-}
-
 double XOf(AXIS const& axis, double v)
 {
     return xLeft + (v - axis.vMin) / (axis.vMax - axis.vMin) * (xRight - xLeft);
@@ -151,6 +132,30 @@ double XOf(AXIS const& axis, double v)
 double YOf(AXIS const& axis, double v, double yT, double yB)
 {
     return yB - (v - axis.vMin) / (axis.vMax - axis.vMin) * (yB - yT);
+}
+
+// The grid as one path and the labels in one group: a page of a thousand profiles carries a
+// thousand of these.
+void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, double yB)
+{
+    int cTick = (int)std::floor((axis.vMax - axis.vMin) / step + 0.5);
+    if (cTick > 100)
+        cTick = 100;
+    pstr->append("<path class=\"grid\" d=\"");
+    for (int i = 0; i <= cTick; i++)
+        Append(pstr, "M%.0f %.1fH%.0f", xLeft, YOf(axis, axis.vMin + i * step, yT, yB), xRight);
+    pstr->append("\"/>\n<g class=\"y-axis\" text-anchor=\"end\">");
+    for (int i = 0; i <= cTick; i++) {
+        double v = axis.vMin + i * step;
+        char ach[32];
+        FormatCompact(std::fabs(v) < step / 1e6 ? 0 : axis.fLabelsUnsigned ? std::fabs(v) : v, ach, sizeof ach);
+        Append(pstr, "<text x=\"%.0f\" y=\"%.1f\">%s</text>", xLeft - 5, YOf(axis, v, yT, yB) + 4, ach);
+    }
+    pstr->append("</g>\n");
+    Append(pstr, "<text class=\"axis-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
+           (yT + yB) / 2);
+    AppendText(pstr, axis.szTitle);
+    pstr->append("</text>\n");
 }
 
 // Ticks at whole days, months or years: at most cDateTickMax labels.
@@ -217,15 +222,18 @@ void AppendDateTicks(std::string* pstr, AXIS const& axis, double yT, double yB)
 
 void AppendNumberTicks(std::string* pstr, AXIS const& axis, double step, double yT, double yB)
 {
-    pstr->append("<g class=\"x-axis\">\n");
     int cTick = (int)std::floor((axis.vMax - axis.vMin) / step + 0.5);
-    for (int i = 0; i <= cTick && i <= 100; i++) {
+    if (cTick > 100)
+        cTick = 100;
+    pstr->append("<path class=\"grid\" d=\"");
+    for (int i = 0; i <= cTick; i++)
+        Append(pstr, "M%.1f %.0fV%.0f", XOf(axis, axis.vMin + i * step), yT, yB);
+    pstr->append("\"/>\n<g class=\"x-axis\" text-anchor=\"middle\">");
+    for (int i = 0; i <= cTick; i++) {
         double v = axis.vMin + i * step;
-        double x = XOf(axis, v);
         char ach[32];
         FormatCompact(std::fabs(v) < step / 1e6 ? 0 : v, ach, sizeof ach);
-        Append(pstr, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>", x, yT, x, yB);
-        Append(pstr, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", x, yB + 16, ach);
+        Append(pstr, "<text x=\"%.1f\" y=\"%.0f\">%s</text>", XOf(axis, v), yB + 16, ach);
     }
     pstr->append("</g>\n");
 }
