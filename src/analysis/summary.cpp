@@ -458,7 +458,8 @@ void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
     pcs->ahIn = pvlr->ahIn - pc->ahInChargeStart;
     pcs->ahOut = pvlr->ahOut - pc->ahOutChargeStart;
     // Wall-to-wheel only when this charge refilled what the drives since the last one used.
-    pcs->fWallToWheel = pc->kwhCharge != 0 && pc->milesSinceCharge > 1.0 && abs(pctSOCEnd - pc->pctSOCChargeEndLast) <= 1;
+    pcs->fWallToWheel =
+        pc->kwhCharge != 0 && pc->milesSinceCharge > 1.0 && abs(pctSOCEnd - pc->pctSOCChargeEndLast) <= 1;
     pcs->milesSinceCharge = pc->milesSinceCharge;
 }
 

@@ -41,7 +41,8 @@ std::vector<ROW> PageRows(const std::string& strPage, const std::string& strClas
         size_t ibEnd = strPage.find("</tr>", ib);
         std::string strRow = strPage.substr(ib + strOpen.size(), ibEnd - ib - strOpen.size());
         ROW row;
-        for (size_t ibCell = strRow.find("<td>"); ibCell != std::string::npos; ibCell = strRow.find("<td>", ibCell + 1)) {
+        for (size_t ibCell = strRow.find("<td>"); ibCell != std::string::npos;
+             ibCell = strRow.find("<td>", ibCell + 1)) {
             size_t ibCellEnd = strRow.find("</td>", ibCell);
             row.push_back(strRow.substr(ibCell + 4, ibCellEnd - ibCell - 4));
         }

@@ -394,7 +394,8 @@ void AppendProfile(PAGE const* ppage, const char* szId, const char* szCaption, s
 {
     std::string* pstr = ppage->pstr;
     double const cyAll = yProfileTop + (double)rgpanel.size() * (cyPanel + cyPanelGap) + 24;
-    Append(pstr, "<figure class=\"chart profile\" id=\"%s\">\n<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"",
+    Append(pstr,
+           "<figure class=\"chart profile\" id=\"%s\">\n<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"",
            szId, cxChart, cyAll);
     AppendText(pstr, szCaption);
     pstr->append("\">\n");
@@ -425,7 +426,8 @@ void AppendProfile(PAGE const* ppage, const char* szId, const char* szCaption, s
         yT = yB + cyPanelGap;
     }
     AppendNumberTicks(pstr, axisX, stepX, yProfileTop, yT - cyPanelGap);
-    Append(pstr, "<text class=\"axis-title\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">minutes from the start</text>\n",
+    Append(pstr,
+           "<text class=\"axis-title\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">minutes from the start</text>\n",
            (xLeft + xRight) / 2, cyAll - 4);
     pstr->append("</svg>\n</figure>\n");
 }
@@ -572,7 +574,8 @@ void AppendDrives(PAGE const* ppage, int cptProfile)
         pstr->append("<p>No drive in the log.</p>\n</section>\n");
         return;
     }
-    Append(pstr, "<table class=\"sessions\" id=\"table-drives\">\n<thead><tr><th>Start</th><th>End</th><th>Duration</th>"
+    Append(pstr, "<table class=\"sessions\" id=\"table-drives\">\n"
+                 "<thead><tr><th>Start</th><th>End</th><th>Duration</th>"
                  "<th>SOC from</th><th>SOC to</th><th>Distance (%s)</th><th>Average speed (%s)</th>"
                  "<th>Top speed (%s)</th><th>Energy (kWh)</th><th>Wh/%s</th><th>Notes</th></tr></thead>\n",
            SzDist(ppage), SzSpeed(ppage), SzSpeed(ppage), SzDist(ppage));
@@ -596,11 +599,13 @@ void AppendDrives(PAGE const* ppage, int cptProfile)
         std::vector<PANEL> rgpanel(3);
         char szSpeed[32];
         snprintf(szSpeed, sizeof szSpeed, "speed (%s)", SzSpeed(ppage));
+        double const scaleSpeed = ppage->fMetric ? kmPerMile : 1;
         rgpanel[0] = PANEL{szSpeed, {SERIESDRAW{"speed", "#2471a3", kindLine,
-                                                XYOfProfile(row.rgptSpeed, cptProfile, ppage->fMetric ? kmPerMile : 1)}}};
-        rgpanel[1] = PANEL{"battery power (kW)",
-                           {SERIESDRAW{"battery power", "#c0392b", kindLine, XYOfProfile(row.rgptPower, cptProfile, 1)}}};
-        rgpanel[2] = PANEL{"SOC (%)", {SERIESDRAW{"SOC", "#27ae60", kindLine, XYOfProfile(row.rgptSOC, cptProfile, 1)}}};
+                                                XYOfProfile(row.rgptSpeed, cptProfile, scaleSpeed)}}};
+        rgpanel[1] = PANEL{"battery power (kW)", {SERIESDRAW{"battery power", "#c0392b", kindLine,
+                                                             XYOfProfile(row.rgptPower, cptProfile, 1)}}};
+        rgpanel[2] = PANEL{"SOC (%)",
+                           {SERIESDRAW{"SOC", "#27ae60", kindLine, XYOfProfile(row.rgptSOC, cptProfile, 1)}}};
         char szId[32];
         snprintf(szId, sizeof szId, "drive-%d", ++idrive);
         AppendProfile(ppage, szId, "drive profile", rgpanel, ds.secDuration);
@@ -618,7 +623,8 @@ void AppendCharges(PAGE const* ppage, int cptProfile)
         pstr->append("<p>No charge in the log.</p>\n</section>\n");
         return;
     }
-    Append(pstr, "<table class=\"sessions\" id=\"table-charges\">\n<thead><tr><th>Start</th><th>End</th><th>Duration</th>"
+    Append(pstr, "<table class=\"sessions\" id=\"table-charges\">\n"
+                 "<thead><tr><th>Start</th><th>End</th><th>Duration</th>"
                  "<th>SOC from</th><th>SOC to</th><th>Line volts</th><th>Amps</th><th>Amps available</th>"
                  "<th>Energy (kWh)</th><th>Charge in (Ah)</th><th>Charge out (Ah)</th><th>Wall to wheel (Wh/%s)</th>"
                  "<th>Notes</th></tr></thead>\n",
@@ -651,7 +657,8 @@ void AppendCharges(PAGE const* ppage, int cptProfile)
         pstr->append("</td><td>");
         if (PszDSTNote(cs.timestampStart, cs.timestampEnd, szNote, cchNote))
             AppendText(pstr, szNote);
-        pstr->append("</td></tr>\n<tr class=\"profile\"><td colspan=\"13\"><details><summary>Charging curve</summary>\n");
+        pstr->append("</td></tr>\n<tr class=\"profile\"><td colspan=\"13\">"
+                     "<details><summary>Charging curve</summary>\n");
         std::vector<PANEL> rgpanel(4);
         rgpanel[0] = PANEL{"power (kW)", {SERIESDRAW{"line power", "#c0392b", kindLine,
                                                      XYOfProfile(row.rgptPower, cptProfile, 1)}}};
@@ -661,7 +668,8 @@ void AppendCharges(PAGE const* ppage, int cptProfile)
                                        XYOfProfile(row.rgptAmpsAvailable, cptProfile, 1)}}};
         rgpanel[2] = PANEL{"battery temp (C)", {SERIESDRAW{"battery temperature", "#d68910", kindLine,
                                                             XYOfProfile(row.rgptTemp, cptProfile, 1)}}};
-        rgpanel[3] = PANEL{"SOC (%)", {SERIESDRAW{"SOC", "#27ae60", kindLine, XYOfProfile(row.rgptSOC, cptProfile, 1)}}};
+        rgpanel[3] = PANEL{"SOC (%)",
+                           {SERIESDRAW{"SOC", "#27ae60", kindLine, XYOfProfile(row.rgptSOC, cptProfile, 1)}}};
         char szId[32];
         snprintf(szId, sizeof szId, "charge-%d", ++icharge);
         AppendProfile(ppage, szId, "charging curve", rgpanel, cs.secDuration);
@@ -782,7 +790,8 @@ void AppendEvents(PAGE const* ppage)
     if (phist->rgerr.empty()) {
         pstr->append("<p>No error record.</p>\n");
     } else {
-        pstr->append("<table id=\"table-errors\">\n<thead><tr><th>Time</th><th>Code</th><th>Description</th></tr></thead>\n<tbody>\n");
+        pstr->append("<table id=\"table-errors\">\n"
+                     "<thead><tr><th>Time</th><th>Code</th><th>Description</th></tr></thead>\n<tbody>\n");
         for (ERRROW const& err : phist->rgerr) {
             pstr->append("<tr><td>");
             AppendDate(pstr, err.timestamp);

@@ -302,12 +302,14 @@ void AppendMerged(void* pv, unsigned char const* pb, int cb)
 void SortEvents(HISTORY* phist)
 {
     auto& rgday = phist->rgday;
-    std::stable_sort(rgday.begin(), rgday.end(), [](DAYROW const& a, DAYROW const& b) { return a.timestamp < b.timestamp; });
+    std::stable_sort(rgday.begin(), rgday.end(),
+                     [](DAYROW const& a, DAYROW const& b) { return a.timestamp < b.timestamp; });
     rgday.erase(std::unique(rgday.begin(), rgday.end(),
                             [](DAYROW const& a, DAYROW const& b) { return a.timestamp == b.timestamp; }),
                 rgday.end());
     auto& rgerr = phist->rgerr;
-    std::stable_sort(rgerr.begin(), rgerr.end(), [](ERRROW const& a, ERRROW const& b) { return a.timestamp < b.timestamp; });
+    std::stable_sort(rgerr.begin(), rgerr.end(),
+                     [](ERRROW const& a, ERRROW const& b) { return a.timestamp < b.timestamp; });
     rgerr.erase(std::unique(rgerr.begin(), rgerr.end(),
                             [](ERRROW const& a, ERRROW const& b) {
                                 return a.timestamp == b.timestamp && a.codeError == b.codeError;
@@ -320,7 +322,8 @@ void SortEvents(HISTORY* phist)
                              [](TPMSROW const& a, TPMSROW const& b) { return a.timestamp == b.timestamp; }),
                  rgtpms.end());
     auto& rgfw = phist->rgfw;
-    std::stable_sort(rgfw.begin(), rgfw.end(), [](FWCHANGE const& a, FWCHANGE const& b) { return a.timestamp < b.timestamp; });
+    std::stable_sort(rgfw.begin(), rgfw.end(),
+                     [](FWCHANGE const& a, FWCHANGE const& b) { return a.timestamp < b.timestamp; });
     std::vector<FWCHANGE> rgfwChange;
     for (FWCHANGE const& fw : rgfw)
         if (rgfwChange.empty() || rgfwChange.back().versFirmware != fw.versFirmware)
