@@ -350,9 +350,10 @@ void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, in
         pjob->fDownloadTime = FTarballName(pjob->pszArg) && FDownloadTime(pjob->pszArg, &pjob->timestampDownload);
     }
     STUDYBATCH batch{pprog->opt, rgjob.get()};
-    // One download mapped per worker, and at most one finished result waiting per worker.
+    // At most one download per worker is mapped or waits with its samples to be taken, so the
+    // study holds its samples and a download per worker.
     ORDEREDJOBS jobs;
-    StartJobs(&jobs, carg, cworker, 2 * cworker, StudyJob, &batch);
+    StartJobs(&jobs, carg, cworker, cworker, StudyJob, &batch);
     bool fStopped = false;
     for (int iarg = 0; iarg < carg; iarg++) {
         STUDYJOB* pjob = &rgjob[iarg];
