@@ -161,6 +161,11 @@ TEST_F(CarPage, SessionsAreTheDefaultReports)
         ExpectSelfContained(res.out);
         bool const fMetric = tc.argsPlot[0] == "-m";
         EXPECT_NE(res.out.find(fMetric ? "<th>Distance (km)</th>" : "<th>Distance (mi)</th>"), std::string::npos);
+        // The overview counts them as the report does.
+        int const cDrive = CountOf(resReport.out, ") Drive "), cCharge = CountOf(resReport.out, ") Charge ");
+        EXPECT_NE(res.out.find("<tr><th>Drives</th><td>" + std::to_string(cDrive) + "</td></tr>"), std::string::npos);
+        EXPECT_NE(res.out.find("<tr><th>Charges</th><td>" + std::to_string(cCharge) + "</td></tr>"),
+                  std::string::npos);
         // Every drive and charge opens to its profile.
         EXPECT_EQ(CountOf(res.out, "<details><summary>"),
                   CountOf(resReport.out, ") Drive ") + CountOf(resReport.out, ") Charge "));
