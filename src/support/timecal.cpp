@@ -172,8 +172,12 @@ ZINFO ZiAt(ZONE zone, long long sec)
         try {
             date::sys_seconds sys{std::chrono::seconds{sec}};
             date::sys_info info = zone.ptzdb ? zone.ptzdb->get_info(sys) : zone.pposix->get_info(sys);
+            // A POSIX rule without daylight saving ("JST-9") gives one stretch over all time whose
+            // save field the library leaves unset: such a stretch is never daylight saving time.
+            bool fAllTime = info.begin <= date::sys_days{date::year::min() / date::January / 1};
+            bool fDST = !(zone.pposix && fAllTime) && info.save.count() != 0;
             return {info.begin.time_since_epoch().count(), info.end.time_since_epoch().count(),
-                    (int)info.offset.count(), info.save.count() != 0};
+                    (int)info.offset.count(), fDST};
         } catch (...) {
         }
     }
