@@ -30,7 +30,7 @@ void BeginPartWalk(LOGLAYOUT const* playout, int fLongTerm, PARTWALK* pwalk)
 {
     pwalk->fLongTerm = fLongTerm;
     if (fLongTerm)
-        BeginLogLinearWalk(playout, 0, IbEndLongTerm(playout), &pwalk->linear);
+        BeginLinearWalk(0, IbEndLongTerm(playout), &pwalk->linear);
     else
         BeginLogRingWalk(playout, &pwalk->ring);
 }

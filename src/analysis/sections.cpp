@@ -3,7 +3,6 @@
 // the walks that visit the records in the log's own time order are built on that table.
 #include "analysis/sections.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -80,57 +79,6 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint3
     }
 }
 
-void IndexRecord(RECINDEX* pindex, long pos, int cb, bool fAfterGap)
-{
-    long irec = (long)pindex->rgL.size();
-    if (fAfterGap || irec == 0)
-        pindex->rgrun.push_back(RECRUN{pos, irec});
-    if (irec % cirecCheck == 0)
-        pindex->rgibCheck.push_back(pos);
-    pindex->rgL.push_back((uint8_t)(cb - 2));
-}
-
-void StepCursor(RECINDEX const* pindex, RECCURSOR* pcur)
-{
-    long posNext = pcur->pos + pindex->rgL[(size_t)pcur->irec] + 2;
-    pcur->irec++;
-    if (pcur->irun + 1 < (long)pindex->rgrun.size() && pcur->irec == pindex->rgrun[(size_t)pcur->irun + 1].irecFirst) {
-        pcur->irun++;
-        posNext = pindex->rgrun[(size_t)pcur->irun].ibStart;
-    }
-    pcur->pos = posNext;
-}
-
-// The cursor at which a search starting at ib finds its record: true when ib is offset 0, a
-// record's start or a record's end (where the scan searched from); false for any other offset,
-// whose search the index cannot answer.
-bool FCursorAt(RECINDEX const* pindex, long ib, RECCURSOR* pcur)
-{
-    if (!pindex->fComplete)
-        return false;
-    long crec = (long)pindex->rgL.size();
-    RECCURSOR cur{0, crec > 0 ? pindex->rgrun[0].ibStart : 0, 0};
-    long ibSearch = 0;   // where the scan's search for cur's record started, when known
-    std::vector<long> const& rgibCheck = pindex->rgibCheck;
-    size_t icheck = (size_t)(std::upper_bound(rgibCheck.begin(), rgibCheck.end(), ib) - rgibCheck.begin());
-    if (icheck > 0) {
-        cur.irec = (long)(icheck - 1) * cirecCheck;
-        cur.pos = rgibCheck[icheck - 1];
-        auto itrun = std::upper_bound(pindex->rgrun.begin(), pindex->rgrun.end(), cur.irec,
-                                      [](long irec, RECRUN const& run) { return irec < run.irecFirst; });
-        cur.irun = (long)(itrun - pindex->rgrun.begin()) - 1;
-        ibSearch = -1;
-    }
-    while (cur.irec < crec && cur.pos < ib) {
-        ibSearch = cur.pos + pindex->rgL[(size_t)cur.irec] + 2;
-        StepCursor(pindex, &cur);
-    }
-    if (!(cur.irec < crec && cur.pos == ib) && ibSearch != ib)
-        return false;
-    *pcur = cur;
-    return true;
-}
-
 // Step 1: one pass over the file, reading only record headers (and decoding VINF records).
 // The current entry is always the last one appended.
 void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, LOGLAYOUT* playout)
@@ -151,7 +99,6 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
             if (pos == cbFile)
                 return;
         }
-        IndexRecord(&playout->index, pos, cb, pos != posExpected);
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         uint32_t timestamp = TimestampFromRh(&rh);
@@ -297,13 +244,8 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
     playout->timestampMaxLongTerm = playout->timestampMaxTransient = 0;
     playout->isecOldest = playout->isecFirstTransient = -1;
     playout->fTableFull = 0;
-    RECINDEX* pindex = &playout->index;
-    pindex->rgL.clear();
-    pindex->rgrun.clear();
-    pindex->rgibCheck.clear();
 
     ScanSections(pscan, timestampLastValid, pstream, playout);
-    pindex->fComplete = !playout->fTableFull;
     // Nothing else is printed during the scan, so the message comes out where the scan stopped.
     if (playout->fTableFull && !(grfDisplay & fdispDeferMessages))
         fputs(szTooManySections, stdout);
@@ -317,7 +259,6 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
 
 void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* pwalk)
 {
-    pwalk->pindex = nullptr;
     pwalk->pos = ibOldest;
     pwalk->ibOldest = ibOldest;
     pwalk->ibWrap = ibWrap;
@@ -336,42 +277,10 @@ void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)
     }
     BeginRingWalk((long)playout->rgsec[playout->isecOldest].ibStart,
                   (long)playout->rgsec[playout->isecFirstTransient].ibStart, playout->cbFile, 1, pwalk);
-    if (FCursorAt(&playout->index, pwalk->ibOldest, &pwalk->cur) &&
-        FCursorAt(&playout->index, pwalk->ibWrap, &pwalk->curWrap))
-        pwalk->pindex = &playout->index;
 }
-
-namespace {
-
-int FNextIndexedRingRecord(RINGWALK* pwalk, long* ppos, int* pcb)
-{
-    RECINDEX const* pindex = pwalk->pindex;
-    long crec = (long)pindex->rgL.size();
-    while (!pwalk->fDone) {
-        RECCURSOR* pcur = &pwalk->cur;
-        if (pcur->irec < crec) {
-            if (pwalk->fWrapped && pcur->pos >= pwalk->ibOldest)
-                break;
-            *ppos = pcur->pos;
-            *pcb = pindex->rgL[(size_t)pcur->irec] + 2;
-            StepCursor(pindex, pcur);
-            return 1;
-        }
-        if (pwalk->fWrapped || !pwalk->fWrap)
-            break;
-        pwalk->fWrapped = 1;
-        pwalk->cur = pwalk->curWrap;
-    }
-    pwalk->fDone = 1;
-    return 0;
-}
-
-}   // namespace
 
 int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
 {
-    if (pwalk->pindex)
-        return FNextIndexedRingRecord(pwalk, ppos, pcb);
     while (!pwalk->fDone) {
         long pos = pwalk->pos;
         int cb = 0;
@@ -402,34 +311,15 @@ long IbEndLongTerm(LOGLAYOUT const* playout)
 
 void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk)
 {
-    pwalk->pindex = nullptr;
     pwalk->pos = ibStart;
     pwalk->ibEnd = ibEnd;
     pwalk->fDone = ibStart >= ibEnd;
-}
-
-void BeginLogLinearWalk(LOGLAYOUT const* playout, long ibStart, long ibEnd, LINEARWALK* pwalk)
-{
-    BeginLinearWalk(ibStart, ibEnd, pwalk);
-    if (!pwalk->fDone && FCursorAt(&playout->index, ibStart, &pwalk->cur))
-        pwalk->pindex = &playout->index;
 }
 
 int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
 {
     if (pwalk->fDone)
         return 0;
-    if (pwalk->pindex) {
-        RECCURSOR* pcur = &pwalk->cur;
-        if (pcur->irec >= (long)pwalk->pindex->rgL.size() || pcur->pos >= pwalk->ibEnd) {
-            pwalk->fDone = 1;
-            return 0;
-        }
-        *ppos = pcur->pos;
-        *pcb = pwalk->pindex->rgL[(size_t)pcur->irec] + 2;
-        StepCursor(pwalk->pindex, pcur);
-        return 1;
-    }
     long pos = pwalk->pos;
     int cb = 0;
     if (!FScanToRecord(pstream, &pos, pstream->CbSize(), &cb) || pos >= pwalk->ibEnd) {

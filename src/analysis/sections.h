@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "input/stream.h"
 #include "records/record.h"
@@ -20,28 +19,6 @@ struct SEC {
     int32_t crec;             // 0 marks an unused-bytes entry
 };
 
-// Every record the section scan found, in file order, so that the walks need not search for them
-// again: a search that starts where the scan started one (offset 0, a found record, the end of
-// one) finds what the scan found next. Each record's count byte, the runs of records that follow
-// one another without a gap, and every cirecCheck-th record's offset.
-struct RECRUN {
-    long ibStart;
-    long irecFirst;
-};
-constexpr long cirecCheck = 1024;
-struct RECINDEX {
-    std::vector<uint8_t> rgL;
-    std::vector<RECRUN> rgrun;
-    std::vector<long> rgibCheck;
-    bool fComplete = false;   // false when the scan stopped before the end (the table filled)
-};
-// A place in the index: record irec, at offset pos, in run irun (irec == rgL.size(): the end).
-struct RECCURSOR {
-    long irec;
-    long pos;
-    long irun;
-};
-
 // What the section scan learns about a log; held by the run for the log being decoded.
 struct LOGLAYOUT {
     SEC rgsec[csecMax];
@@ -52,7 +29,6 @@ struct LOGLAYOUT {
     int isecOldest;           // -1: no qualifying transient entry
     int isecFirstTransient;   // -1: no qualifying transient entry
     int fTableFull;           // the scan stopped at csecMax entries
-    RECINDEX index;           // the records the scan found
 };
 
 // What BuildLogLayout prints when the table fills (kept as users have seen it).
@@ -78,9 +54,6 @@ int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh);
 // from ibWrap, stopping before the first record at or beyond ibOldest. Every record of the ring is
 // thus visited once. Records are those that start before ibEnd.
 struct RINGWALK {
-    RECINDEX const* pindex;   // the log's records, or null: the walk searches the stream
-    RECCURSOR cur;            // with the index: the next record, and where the wrapped walk starts
-    RECCURSOR curWrap;
     long pos;        // where the next search starts
     long ibOldest;
     long ibWrap;
@@ -109,15 +82,10 @@ long IbEndLongTerm(LOGLAYOUT const* playout);
 // beyond ibEnd (the scan itself runs to the end of the stream, as records may straddle ibEnd). The
 // long-term part is BeginLinearWalk(0, IbEndLongTerm(playout), ...).
 struct LINEARWALK {
-    RECINDEX const* pindex;   // the log's records, or null: the walk searches the stream
-    RECCURSOR cur;
     long pos;
     long ibEnd;
     int fDone;
 };
 void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk);
-// The same over the log whose layout this is (the stream it was built from), taking the records
-// from the layout's index when it can.
-void BeginLogLinearWalk(LOGLAYOUT const* playout, long ibStart, long ibEnd, LINEARWALK* pwalk);
 // The next record: 1 with its offset and length, 0 at the end (and on every later call).
 int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb);

@@ -263,8 +263,8 @@ TEST_F(SectionTable, TooManySectionsStopsTheScanOnce)
 // Offsets above 4 GiB print all their digits, and runs of unused bytes above 2 GiB count right.
 TEST_F(SectionTable, ContentsPrintLargeOffsetsAndCounts)
 {
-    // Static storage starts zeroed.
     static LOGLAYOUT big;
+    memset(&big, 0, sizeof big);
     big.csec = 4;
     big.rgsec[0] = {0, 0x10, T0, 0x04010205, 1, 1};
     big.rgsec[1] = {0x10, 3000000000ll, 0xFFFFFFFF, 0, 1, 0};
