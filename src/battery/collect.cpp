@@ -249,6 +249,18 @@ void InitSampleBuf(SAMPLEBUF* pbuf)
     pbuf->fOutOfMemory = false;
 }
 
+void MoveSampleBufMemory(SAMPLEBUF* pbufTo, SAMPLEBUF* pbufFrom)
+{
+    FreeSampleBuf(pbufTo);
+    pbufTo->rgpend = pbufFrom->rgpend;
+    pbufTo->cpendAlloc = pbufFrom->cpendAlloc;
+    pbufTo->rgchVIN = pbufFrom->rgchVIN;
+    pbufTo->cchVINAlloc = pbufFrom->cchVINAlloc;
+    pbufFrom->rgpend = nullptr;
+    pbufFrom->rgchVIN = nullptr;
+    FreeSampleBuf(pbufFrom);
+}
+
 // Doubles an array of cbElem-byte elements; false (and the array untouched) without memory.
 static bool FGrow(void** ppv, int* pcAlloc, size_t cbElem, int cFirst)
 {

@@ -80,6 +80,9 @@ struct SAMPLEBUF {
 void InitSampleBuf(SAMPLEBUF* pbuf);
 // Gives back the buffer's memory; it is empty afterwards.
 void FreeSampleBuf(SAMPLEBUF* pbuf);
+// Hands pbufFrom's arrays (not its samples) to pbufTo, whose own are freed: memory already
+// faulted in is used again by the next download.
+void MoveSampleBufMemory(SAMPLEBUF* pbufTo, SAMPLEBUF* pbufFrom);
 // The worker's collector (a PFNAGGREGATE with the buffer as its context); the buffer's study takes
 // BeginAggregrateSection as the study itself would.
 void BufferVlr(void* pvBuf, VLR* pvlr);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -255,6 +257,10 @@ struct STUDYJOB {
 struct STUDYBATCH {
     OPTIONS opt;
     STUDYJOB* rgjob;
+    // Sample arrays of downloads already taken, for the next ones (a fresh array would be faulted
+    // in page by page again).
+    std::mutex mtxSpare;
+    std::vector<std::unique_ptr<SAMPLEBUF>> rgpbufSpare;
 };
 
 void StudyJob(void* pv, int ijob)
@@ -264,6 +270,13 @@ void StudyJob(void* pv, int ijob)
     STUDYJOB* pjob = &pbatch->rgjob[ijob];
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
+    {
+        std::lock_guard<std::mutex> lock(pbatch->mtxSpare);
+        if (!pbatch->rgpbufSpare.empty()) {
+            MoveSampleBufMemory(&pjob->buf, pbatch->rgpbufSpare.back().get());
+            pbatch->rgpbufSpare.pop_back();
+        }
+    }
     InitSampleBuf(&pjob->buf);
     prun->scan.pfnAggregate = BufferVlr;
     prun->scan.pvAggregate = &pjob->buf;
@@ -302,12 +315,15 @@ void StudyJob(void* pv, int ijob)
         pjob->fRedo = true;
 }
 
-void ReleaseJob(STUDYJOB* pjob)
+void ReleaseJob(STUDYBATCH* pbatch, STUDYJOB* pjob)
 {
     free(pjob->pchEcho);
     pjob->pchEcho = nullptr;
     pjob->cchEcho = 0;
-    FreeSampleBuf(&pjob->buf);
+    std::unique_ptr<SAMPLEBUF> pbufSpare = std::make_unique<SAMPLEBUF>();
+    MoveSampleBufMemory(pbufSpare.get(), &pjob->buf);
+    std::lock_guard<std::mutex> lock(pbatch->mtxSpare);
+    pbatch->rgpbufSpare.push_back(std::move(pbufSpare));
 }
 
 // Gives the study what the worker prepared, with its messages where the sequential run printed
@@ -349,7 +365,9 @@ void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, in
         // The zone tables are the calling thread's.
         pjob->fDownloadTime = FTarballName(pjob->pszArg) && FDownloadTime(pjob->pszArg, &pjob->timestampDownload);
     }
-    STUDYBATCH batch{pprog->opt, rgjob.get()};
+    STUDYBATCH batch;
+    batch.opt = pprog->opt;
+    batch.rgjob = rgjob.get();
     // At most one download per worker is mapped or waits with its samples to be taken, so the
     // study holds its samples and a download per worker.
     ORDEREDJOBS jobs;
@@ -372,7 +390,7 @@ void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, in
         } else {
             TakeStudyJob(pprog, &jobs, pjob);
         }
-        ReleaseJob(pjob);
+        ReleaseJob(&batch, pjob);
         if (!fStopped)
             TakeJob(&jobs, iarg);
     }
