@@ -214,13 +214,9 @@ void PrintLogContents(LOGLAYOUT const* playout)
     PrintCoverLine(crecRunning, playout->timestampMinTransient, playout->timestampMaxTransient);
 }
 
-int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
+int FReadRecordHeaderSlow(STREAM* pstream, long pos, int cb, RH* prh)
 {
     unsigned char const* pbMap = pstream->PbMap();
-    if (pbMap && cb >= (int)sizeof *prh && pos >= 0 && pos <= pstream->CbSize() - (long)sizeof *prh) {
-        memcpy(prh, pbMap + pos, sizeof *prh);
-        return 1;
-    }
     memset(prh, 0, sizeof *prh);
     int cbRead = cb < cbRecordHeader ? cb : cbRecordHeader;
     if (cbRead <= 0 || pos < 0)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "input/stream.h"
 #include "records/record.h"
@@ -48,7 +49,17 @@ void PrintLogContents(LOGLAYOUT const* playout);
 
 // Reads the header of the record of cb bytes at pos into *prh; bytes past the record (or past the
 // end of the stream) read as zero. 0 when nothing could be read.
-int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh);
+int FReadRecordHeaderSlow(STREAM* pstream, long pos, int cb, RH* prh);
+// Inline for a whole header inside the mapping: the walks read one for every record.
+inline int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
+{
+    unsigned char const* pbMap = pstream->PbMap();
+    if (pbMap && cb >= (int)sizeof *prh && pos >= 0 && pos <= pstream->CbSize() - (long)sizeof *prh) {
+        memcpy(prh, pbMap + pos, sizeof *prh);
+        return 1;
+    }
+    return FReadRecordHeaderSlow(pstream, pos, cb, prh);
+}
 
 // Walk over a ring of records in time order: from ibOldest to ibEnd, then (when it wraps) once more
 // from ibWrap, stopping before the first record at or beyond ibOldest. Every record of the ring is

@@ -181,6 +181,15 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         return 0;
     long lim = posLimit < cb ? posLimit : cb;   // no byte at lim or beyond is looked at for a marker
     long qMax = lim - 2;                       // a 0x02 at q needs its count byte at q + 1 < lim
+    // A walk's next record usually starts right at the search's start: the first candidate of the
+    // search below, taken without setting the search up. A failed one is tried there again.
+    if (p0 + 1 <= qMax && pb[p0] == bMarker0 && pb[p0 + 1] == bMarker1) {
+        unsigned L = pb[p0 + 2];
+        if (FCountByteCanStart(L) && p0 + 2 + (long)L <= cb && (SumRange(pb, cb, p0 + 2, L) & 0xFF) == 0) {
+            *pcbRec = (int)L + 2;
+            return 1;
+        }
+    }
     PREFIXRING ring;
     ring.pb = pb;
     ring.cb = cb;

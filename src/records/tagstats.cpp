@@ -19,12 +19,25 @@ void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int
 {
     uint32_t tag;
     memcpy(&tag, rec + 2, sizeof tag);
+    // Tags are unique in the table, so the entry found last, when it matches, is the one a search
+    // from the start would find.
+    int itageLast = ptags->itageLast;
+    if ((unsigned)itageLast < (unsigned)ptags->ctage) {
+        uint32_t tagLast;
+        memcpy(&tagLast, ptags->rgtage[itageLast].tag, sizeof tagLast);
+        if (tagLast == tag) {
+            ptags->rgtage[itageLast].crec++;
+            ptags->rgtage[itageLast].cbTotal += (uint32_t)cb;
+            return;
+        }
+    }
     for (int itage = 0; itage < ptags->ctage; itage++) {
         uint32_t tagCur;
         memcpy(&tagCur, ptags->rgtage[itage].tag, sizeof tagCur);
         if (tagCur == tag) {
             ptags->rgtage[itage].crec++;
             ptags->rgtage[itage].cbTotal += (uint32_t)cb;
+            ptags->itageLast = itage;
             return;
         }
     }

@@ -16,6 +16,7 @@ constexpr int ctageMax = 1000;
 struct TAGSTATS {
     TAGE rgtage[ctageMax];
     int ctage;
+    int itageLast = 0;   // the entry found last: a log's records come in runs of one kind
 };
 
 // Tallies one record (its header bytes 2 to 5 and its length); a new tag remembers versFirmware.
