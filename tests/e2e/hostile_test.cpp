@@ -187,13 +187,13 @@ TEST_F(Hostile, EveryTruncationOfATarball)
     std::string path = dir + "/cut.tar";
 
     // Every length through the log's last byte; past it only padding and end blocks are cut, so
-    // one length per block boundary stands for the rest. Sanitized builds keep every 16th length
+    // one length per block boundary stands for the rest. Sanitized builds keep every 64th length
     // and those next to a block boundary or to the log's end.
     const size_t ibLogEnd = ibLogData + log.size();
     auto fNear = [](size_t cb, size_t ib) { return cb + 2 >= ib && cb <= ib + 2; };
     std::vector<size_t> rgcb;
     for (size_t cb = 0; cb <= ibLogEnd; cb++) {
-        if (!fSanitized || cb % 16 == 0 || fNear(cb % 512, 0) || fNear(cb % 512, 512) || fNear(cb, ibLogEnd))
+        if (!fSanitized || cb % 64 == 0 || fNear(cb % 512, 0) || fNear(cb % 512, 512) || fNear(cb, ibLogEnd))
             rgcb.push_back(cb);
     }
     for (size_t cb = (ibLogEnd + 511) / 512 * 512; cb <= tar.size(); cb += 512)
