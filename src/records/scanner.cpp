@@ -331,8 +331,9 @@ void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int grfDispl
     unsigned char const* pb = rec;
     unsigned char rgbPadded[cbFieldsMax];
     if (cb < cbFieldsMax) {
+        // A clear of a fixed size is a few stores; one of the record's length is a library call.
+        memset(rgbPadded, 0, sizeof rgbPadded);
         memcpy(rgbPadded, rec, (size_t)cb);
-        memset(rgbPadded + cb, 0, sizeof rgbPadded - (size_t)cb);
         pb = rgbPadded;
     }
 
