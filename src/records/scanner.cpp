@@ -269,15 +269,6 @@ int FScanToRecordBytewise(STREAM* pstream, long* ppos, long posLimit, int* pcb)
     return 0;
 }
 
-int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb)
-{
-    unsigned char const* pbMap = pstream->PbMap();
-    if (!pbMap)
-        return FScanToRecordBytewise(pstream, ppos, posLimit, pcb);
-    int fFound = FScanToRecordInBytes(pbMap, pstream->CbSize(), ppos, posLimit, pcb);
-    pstream->FSetPos(*ppos);
-    return fFound;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Reading and decoding one record.

@@ -26,11 +26,22 @@ void InitScanState(SCANSTATE* pscan);
 
 // Finds the next record whose marker and count byte start at or after *ppos and before posLimit.
 // Returns 1 and stores its offset and length (cb + 2), or 0 and leaves both untouched.
-int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb);
+inline int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb);
 // The same search over cb bytes in memory (a mapped stream), in time linear in the bytes scanned.
 int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec);
 // The same search one byte at a time through FReadByte: for streams without a mapping.
 int FScanToRecordBytewise(STREAM* pstream, long* ppos, long posLimit, int* pcb);
+
+// Inline: every step of every walk comes through here.
+inline int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb)
+{
+    unsigned char const* pbMap = pstream->PbMap();
+    if (!pbMap)
+        return FScanToRecordBytewise(pstream, ppos, posLimit, pcb);
+    int fFound = FScanToRecordInBytes(pbMap, pstream->CbSize(), ppos, posLimit, pcb);
+    pstream->FSetPos(*ppos);
+    return fFound;
+}
 
 // Reads the cb bytes at pos and takes them with ScanRecord (printing the offset first when asked).
 void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr);
