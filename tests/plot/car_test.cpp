@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -51,28 +50,142 @@ std::vector<ROW> PageRows(const std::string& strPage, const std::string& strClas
     return rgrow;
 }
 
+// A cursor over one report line: words are runs of anything but blanks and tabs.
+struct CURSOR {
+    const std::string& str;
+    size_t ich = 0;
+
+    void SkipBlanks()
+    {
+        while (ich < str.size() && str[ich] == ' ')
+            ich++;
+    }
+    std::string Word()
+    {
+        SkipBlanks();
+        size_t ichStart = ich;
+        while (ich < str.size() && str[ich] != ' ' && str[ich] != '\t')
+            ich++;
+        return str.substr(ichStart, ich - ichStart);
+    }
+    // The next word when pred accepts it (the cursor moves past it), else "" (the cursor stays).
+    template <class PRED> std::string WordIf(PRED pred)
+    {
+        size_t ichSaved = ich;
+        std::string word = Word();
+        if (pred(word))
+            return word;
+        ich = ichSaved;
+        return "";
+    }
+    bool FWord(const std::string& strExpected) { return Word() == strExpected; }
+    std::string Rest()
+    {
+        SkipBlanks();
+        if (ich < str.size() && str[ich] == '\t')
+            ich++;
+        return str.substr(ich);
+    }
+};
+
+bool FEndsWith(const std::string& str, const std::string& strEnd)
+{
+    return str.size() > strEnd.size() && str.compare(str.size() - strEnd.size(), strEnd.size(), strEnd) == 0;
+}
+
+std::string WithoutLast(const std::string& str)
+{
+    return str.empty() ? str : str.substr(0, str.size() - 1);
+}
+
+// A number followed by a unit word that starts with szUnit (the cursor moves past both), else "".
+std::string NumberWithUnit(CURSOR* pcur, const char* szUnit)
+{
+    size_t ichSaved = pcur->ich;
+    std::string strNumber = pcur->Word();
+    if (pcur->Word().rfind(szUnit, 0) == 0)
+        return strNumber;
+    pcur->ich = ichSaved;
+    return "";
+}
+
+// One session line of the default report's column layout read into its cells; false when the line
+// is no session of that kind.
+bool FReadSessionLine(const std::string& strLine, bool fDrive, ROW* prow)
+{
+    CURSOR cur{strLine};
+    std::string strStart = cur.Word();
+    strStart += ' ';
+    strStart += cur.Word();
+    if (!cur.FWord("-"))
+        return false;
+    std::string strEnd = cur.Word();
+    strEnd += ' ';
+    strEnd += cur.Word();
+    std::string strDuration = cur.Word();
+    if (strDuration.size() < 2 || strDuration.front() != '(' || strDuration.back() != ')')
+        return false;
+    if (!cur.FWord(fDrive ? "Drive" : "Charge"))
+        return false;
+    std::string strSOCFrom = cur.Word();
+    if (!cur.FWord("->"))
+        return false;
+    std::string strSOCTo = cur.Word();
+    *prow = {strStart, strEnd, strDuration.substr(1, strDuration.size() - 2), strSOCFrom, strSOCTo};
+    auto fDist = [](const std::string& w) { return w == "mi" || w == "km"; };
+    if (fDrive) {
+        // The distance, then the average and top speeds.
+        for (bool fSpeed : {false, true, true}) {
+            std::string strValue = cur.Word();
+            std::string strUnit = cur.Word();
+            if (fSpeed ? strUnit != "mph" && strUnit != "kph" : !fDist(strUnit))
+                return false;
+            prow->push_back(strValue);
+        }
+        // The odometer, "~" when estimated, is not on the page.
+        size_t ichSaved = cur.ich;
+        std::string strOdo = cur.Word();
+        if (strOdo == "~")
+            strOdo = cur.Word();
+        if (!fDist(cur.Word()))
+            cur.ich = ichSaved;
+        std::string strKwh = NumberWithUnit(&cur, "kWh");
+        if (strKwh.empty() || NumberWithUnit(&cur, "Ah").empty() || NumberWithUnit(&cur, "Ah").empty())
+            return false;
+        prow->push_back(strKwh);
+        prow->push_back(NumberWithUnit(&cur, "Wh/"));
+        prow->push_back(cur.Rest());
+        return true;
+    }
+    std::string strVolts = cur.WordIf([](const std::string& w) { return FEndsWith(w, "V"); });
+    std::string strAmps = cur.WordIf([](const std::string& w) { return FEndsWith(w, "A"); });
+    std::string strAvailable;
+    if (!strAmps.empty() && !cur.WordIf([](const std::string& w) { return w == "of"; }).empty())
+        strAvailable = WithoutLast(cur.Word());
+    std::string strKwh = NumberWithUnit(&cur, "kWh");
+    std::string strAhIn = NumberWithUnit(&cur, "Ah");
+    std::string strAhOut = NumberWithUnit(&cur, "Ah");
+    if (strAhIn.empty() || strAhOut.empty())
+        return false;
+    for (std::string const& str : {WithoutLast(strVolts), WithoutLast(strAmps), strAvailable, strKwh, strAhIn, strAhOut})
+        prow->push_back(str);
+    prow->push_back(NumberWithUnit(&cur, "Wh/"));
+    prow->push_back(cur.Rest());
+    return true;
+}
+
 // The same cells read from the default report's session lines (the column layout): start, end,
 // duration, SOC from and to, then for a drive distance, average and top speed, energy, Wh per
 // distance and notes; for a charge volts, amps, amps available, energy, Ah in and out, wall to
 // wheel and notes. The notes are the report's without the padding before them.
 std::vector<ROW> ReportRows(const std::string& strReport, bool fDrive)
 {
-    static const std::regex reDrive(
-        R"(^(\S+ \S+) - (\S+ \S+) \((\S+)\) Drive +(-?\d+%) -> +(-?\d+%) +(\S+) (?:mi|km) +(\S+) (?:mph|kph) +(\S+) )"
-        R"((?:mph|kph)(?: +~? *\S+ (?:mi|km))? +(\S+) kWh +\S+ Ah +\S+ Ah (?: +(\d+) Wh/(?:mi|km)| {10}) *(.*)$)");
-    static const std::regex reCharge(
-        R"(^(\S+ \S+) - (\S+ \S+) \((\S+)\) Charge +(-?\d+%) -> +(-?\d+%) +(?:(\d+)V)? +(?:(\d+)A(?: of +(\d+)A)?)? *)"
-        R"((?:(\S+) kWh)? +(\S+) Ah +(\S+) Ah(?: +(\d+) Wh/(?:mi|km))? *\t?(.*)$)");
     std::vector<ROW> rgrow;
     std::istringstream iss(strReport);
     for (std::string strLine; std::getline(iss, strLine);) {
-        std::smatch m;
-        if (!std::regex_match(strLine, m, fDrive ? reDrive : reCharge))
-            continue;
         ROW row;
-        for (size_t i = 1; i < m.size(); i++)
-            row.push_back(m[i].str());
-        rgrow.push_back(row);
+        if (FReadSessionLine(strLine, fDrive, &row))
+            rgrow.push_back(row);
     }
     return rgrow;
 }
