@@ -24,12 +24,6 @@ namespace {
 
 constexpr int cchDate = 20;
 
-bool FTarballName(const char* pszArg)
-{
-    size_t cch = strlen(pszArg);
-    return cch >= 5 && strcasecmp(pszArg + cch - 4, ".tar") == 0;
-}
-
 // The tar reader opens with standard I/O, which would wait forever on a FIFO without a writer, so
 // anything but a regular file is turned away before it gets there.
 bool FRegularFile(const char* path)
@@ -60,22 +54,6 @@ bool FOpenTarballLog(STREAM* pstream, const char* pszArg, bool fList, FILE* pfil
     if (scan.tarfLog.ibData != 0 && scan.tarfLog.cb > 0)
         pstream->FOpenFileSegment(pszArg, (unsigned long)scan.tarfLog.ibData, (unsigned long)scan.tarfLog.cb);
     return pstream->CbSize() > 0;
-}
-
-// A download named like 200906051330.tar (given with a directory) tells when it was taken: no
-// record of it can be newer. False when the name tells nothing (an unknown date gives 0).
-bool FDownloadTime(const char* pszArg, unsigned int* ptimestamp)
-{
-    const char* pszSlash = strrchr(pszArg, '/');
-    if (!pszSlash)
-        return false;
-    int year, month, day, hour, minute;
-    if (sscanf(pszSlash + 1, "%4d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute) != 5)
-        return false;
-    char szDate[cchDate];
-    snprintf(szDate, sizeof szDate, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour, minute, 0);
-    *ptimestamp = TimestampFromDate(szDate);
-    return true;
 }
 
 void TakeDownloadTime(RUN* prun, const char* pszArg)
@@ -170,6 +148,27 @@ void DecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, bool fSumm
 }
 
 }   // namespace
+
+bool FTarballName(const char* pszArg)
+{
+    size_t cch = strlen(pszArg);
+    return cch >= 5 && strcasecmp(pszArg + cch - 4, ".tar") == 0;
+}
+
+bool FDownloadTime(const char* pszArg, unsigned int* ptimestamp)
+{
+    const char* pszSlash = strrchr(pszArg, '/');
+    if (!pszSlash)
+        return false;
+    int year, month, day, hour, minute;
+    if (sscanf(pszSlash + 1, "%4d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute) != 5)
+        return false;
+    char szDate[cchDate];
+    snprintf(szDate, sizeof szDate, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour, minute, 0);
+    *ptimestamp = TimestampFromDate(szDate);
+    return true;
+}
+
 
 JOINTABLE::~JOINTABLE()
 {

@@ -57,6 +57,12 @@ void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft);
 // status. A battery study of several downloads decodes them on every core (CWorkers).
 void ProcessInputs(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft);
 
+// A name that ends in ".tar" (any case): a download to look into for its vms_log member.
+bool FTarballName(const char* pszArg);
+// A download named like 200906051330.tar (given with a directory) tells when it was taken: no
+// record of it can be newer. False when the name tells nothing (an unknown date gives 0).
+bool FDownloadTime(const char* pszArg, unsigned int* ptimestamp);
+
 // After the last argument: the join of the collected inputs and the battery study's report.
 void FinishInputs(PROGRAM* pprog);
 

@@ -25,7 +25,6 @@ namespace {
 // standing records between sessions, is let go.
 constexpr size_t csampleMax = 1u << 21;
 constexpr int pctSOCMax = 100;
-constexpr int cchDate = 20;
 
 enum {
     fsampleV0 = 1,
@@ -33,27 +32,6 @@ enum {
     fsampleV2 = 4,
     fsampleV3 = 8,
 };
-
-bool FTarballName(const char* psz)
-{
-    size_t cch = strlen(psz);
-    return cch >= 5 && strcasecmp(psz + cch - 4, ".tar") == 0;
-}
-
-// A download named like 200906051330.tar (given with a directory) holds nothing newer than that
-// time: quenfell reads it so, and the page must show the same sessions.
-unsigned int TimestampOfDownload(const char* pszPath, unsigned int timestampNow)
-{
-    const char* pszSlash = strrchr(pszPath, '/');
-    if (!pszSlash)
-        return timestampNow;
-    int year, month, day, hour, minute;
-    if (sscanf(pszSlash + 1, "%4d%2d%2d%2d%2d", &year, &month, &day, &hour, &minute) != 5)
-        return timestampNow;
-    char szDate[cchDate];
-    snprintf(szDate, sizeof szDate, "%02d/%02d/%04d %02d:%02d:%02d", month, day, year, hour, minute, 0);
-    return TimestampFromDate(szDate);
-}
 
 bool FOpenInput(const char* pszPath, STREAM* pstream, unsigned int* ptimestampLastValid, std::string* pstrErr)
 {
@@ -80,7 +58,9 @@ bool FOpenInput(const char* pszPath, STREAM* pstream, unsigned int* ptimestampLa
             *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
             return false;
         }
-        *ptimestampLastValid = TimestampOfDownload(pszPath, timestampNow);
+        // The download's name bounds its times, as quenfell reads it, so the page shows the same sessions.
+        unsigned int timestampDownload;
+        *ptimestampLastValid = FDownloadTime(pszPath, &timestampDownload) ? timestampDownload : timestampNow;
         return true;
     }
     errno = 0;
