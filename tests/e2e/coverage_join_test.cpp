@@ -12,16 +12,6 @@ namespace {
 
 constexpr uint32_t t0 = 1243857600;   // 06/01/2009 12:00:00 UTC
 
-Bytes Concat(const std::vector<Rec>& recs)
-{
-    Bytes all;
-    for (auto const& rec : recs) {
-        Bytes b = rec.Get();
-        all.insert(all.end(), b.begin(), b.end());
-    }
-    return all;
-}
-
 }   // namespace
 
 TEST(JoinManyInputs, InterleavedDownloadsComeOutInOneTimeOrder)

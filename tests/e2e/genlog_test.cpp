@@ -31,12 +31,6 @@ RunResult RunGenlog(std::vector<std::string> args)
     return RunProgram(args);
 }
 
-Bytes ReadBytes(const std::string& path)
-{
-    std::string s = ReadText(path);
-    return Bytes(s.begin(), s.end());
-}
-
 // Generates into a fresh file and returns its bytes.
 Bytes Generate(std::vector<std::string> args)
 {

@@ -19,27 +19,7 @@ constexpr uint32_t tLongTerm = t0 - 86400;
 // A long-term part (81 bytes: VINF 40 + DAY 41) followed by the given transient records.
 LogBuilder Download(const std::vector<Rec>& transient)
 {
-    LogBuilder log;
-    log.Add(VinfRec(t0 - 3 * 86400, true)).Add(DayRec(tLongTerm, 1000.0, 2700, 80));
-    for (auto const& rec : transient)
-        log.Add(rec);
-    return log;
-}
-
-Bytes Concat(const std::vector<Rec>& recs)
-{
-    Bytes all;
-    for (auto const& rec : recs) {
-        Bytes b = rec.Get();
-        all.insert(all.end(), b.begin(), b.end());
-    }
-    return all;
-}
-
-Bytes ReadBytes(const std::string& path)
-{
-    std::string s = ReadText(path);
-    return Bytes(s.begin(), s.end());
+    return DownloadBefore(t0, transient);
 }
 
 struct JoinTest : ::testing::Test {

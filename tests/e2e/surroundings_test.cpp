@@ -39,12 +39,6 @@ namespace {
 constexpr uint32_t t0 = 1243857600;   // 06/01/2009 12:00:00 UTC
 constexpr auto durWaitMax = std::chrono::seconds(30);
 
-Bytes ReadBytes(const std::string& path)
-{
-    std::string s = ReadText(path);
-    return Bytes(s.begin(), s.end());
-}
-
 bool FContains(const std::string& s, const std::string& part)
 {
     return s.find(part) != std::string::npos;
@@ -214,24 +208,10 @@ bool FTempLeft(const std::string& dir)
     return false;
 }
 
-// A long-term part, then the given transient records.
+// A long-term part (81 bytes: VINF 40 + DAY 41) followed by the given transient records.
 LogBuilder Download(const std::vector<Rec>& transient)
 {
-    LogBuilder log;
-    log.Add(VinfRec(t0 - 3 * 86400, true)).Add(DayRec(t0 - 86400, 1000.0, 2700, 80));
-    for (auto const& rec : transient)
-        log.Add(rec);
-    return log;
-}
-
-Bytes Concat(const std::vector<Rec>& recs)
-{
-    Bytes all;
-    for (auto const& rec : recs) {
-        Bytes b = rec.Get();
-        all.insert(all.end(), b.begin(), b.end());
-    }
-    return all;
+    return DownloadBefore(t0, transient);
 }
 
 struct Surroundings : ::testing::Test {

@@ -207,3 +207,28 @@ Bytes MakeTar(const std::vector<std::pair<std::string, Bytes>>& members)
     tar.insert(tar.end(), 1024, 0);
     return tar;
 }
+
+Bytes ReadBytes(const std::string& path)
+{
+    std::string s = ReadText(path);
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes Concat(const std::vector<Rec>& recs)
+{
+    Bytes all;
+    for (auto const& rec : recs) {
+        Bytes b = rec.Get();
+        all.insert(all.end(), b.begin(), b.end());
+    }
+    return all;
+}
+
+LogBuilder DownloadBefore(uint32_t timestampNow, const std::vector<Rec>& transient)
+{
+    LogBuilder log;
+    log.Add(VinfRec(timestampNow - 3 * 86400, true)).Add(DayRec(timestampNow - 86400, 1000.0, 2700, 80));
+    for (auto const& rec : transient)
+        log.Add(rec);
+    return log;
+}

@@ -60,6 +60,13 @@ std::string TempDir();
 void WriteBytes(const std::string& path, const Bytes& bytes);
 void WriteText(const std::string& path, const std::string& text);
 std::string ReadText(const std::string& path);
+Bytes ReadBytes(const std::string& path);
+
+// The records' bytes one after another.
+Bytes Concat(const std::vector<Rec>& recs);
+// A download as a join meets it: a long-term part (81 bytes: a long-term VINF three days before
+// timestampNow, a DAY record the day before) followed by the given transient records.
+LogBuilder DownloadBefore(uint32_t timestampNow, const std::vector<Rec>& transient);
 
 // A ustar archive of the given members (name, data), written by hand.
 Bytes MakeTar(const std::vector<std::pair<std::string, Bytes>>& members);

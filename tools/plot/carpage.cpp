@@ -20,7 +20,6 @@ constexpr int64_t secDay = 86400;
 constexpr int cchDate = 20;
 constexpr int cchNote = 256;
 constexpr int cTickTarget = 6;
-constexpr int cDateTickMax = 8;
 constexpr int cptPageBudget = 400000;   // profile points on the whole page: about 5 MB of SVG
 constexpr int cDriveAverage = 9;        // drives in the efficiency's moving average
 constexpr int cIntervalLine = 1000;     // a line over years (tyres, capacity) keeps 2 points per interval
@@ -158,64 +157,17 @@ void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, do
     pstr->append("</text>\n");
 }
 
-// Ticks at whole days, months or years: at most cDateTickMax labels.
+// Ticks at whole days, months or years, as on the battery page.
 void AppendDateTicks(std::string* pstr, AXIS const& axis, double yT, double yB)
 {
-    static constexpr struct {
-        int kind;   // 0 days, 1 months, 2 years
-        int n;
-        int64_t secApprox;
-    } rgstep[] = {
-        {0, 1, secDay}, {0, 2, 2 * secDay}, {0, 7, 7 * secDay}, {0, 14, 14 * secDay},
-        {1, 1, 30 * secDay}, {1, 2, 61 * secDay}, {1, 3, 91 * secDay}, {1, 6, 182 * secDay},
-        {2, 1, 365 * secDay}, {2, 2, 730 * secDay}, {2, 5, 1826 * secDay}, {2, 10, 3652 * secDay},
-    };
-    double span = axis.vMax - axis.vMin;
-    auto const* pstep = &rgstep[sizeof rgstep / sizeof rgstep[0] - 1];
-    for (auto const& step : rgstep) {
-        if (span / (double)step.secApprox <= cDateTickMax) {
-            pstep = &step;
-            break;
-        }
-    }
-    int64_t const secMin = (int64_t)std::ceil(axis.vMin);
-    int year, month, day;
-    CivilFromSec(secMin, &year, &month, &day);
-    int64_t secTick;
-    if (pstep->kind == 0)
-        secTick = SecFromCivil(year, month, day, 0, 0, 0);
-    else if (pstep->kind == 1)
-        secTick = SecFromCivil(year, month, 1, 0, 0, 0);
-    else
-        secTick = SecFromCivil(year - year % pstep->n, 1, 1, 0, 0, 0);
+    DATETICK rgtick[ctickDateMax];
+    int ctick = CDateTicks((int64_t)std::ceil(axis.vMin), (int64_t)std::floor(axis.vMax), rgtick);
     pstr->append("<g class=\"x-axis\">\n");
-    for (int c = 0; (double)secTick <= axis.vMax && c < 400; c++) {
-        int y, m, d;
-        CivilFromSec(secTick, &y, &m, &d);
-        bool fShow = (double)secTick >= axis.vMin && (pstep->kind != 1 || (m - 1) % pstep->n == 0);
-        if (fShow) {
-            double x = XOf(axis, (double)secTick);
-            char ach[16];
-            if (pstep->kind == 0)
-                snprintf(ach, sizeof ach, "%02d/%02d/%04d", m, d, y);
-            else if (pstep->kind == 1)
-                snprintf(ach, sizeof ach, "%02d/%04d", m, y);
-            else
-                snprintf(ach, sizeof ach, "%04d", y);
-            Append(pstr, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>", x, yT, x, yB);
-            Append(pstr, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", x, yB + 16, ach);
-        }
-        if (pstep->kind == 0) {
-            secTick += pstep->n * secDay;
-        } else if (pstep->kind == 1) {
-            if (++m > 12) {
-                m = 1;
-                y++;
-            }
-            secTick = SecFromCivil(y, m, 1, 0, 0, 0);
-        } else {
-            secTick = SecFromCivil(y + pstep->n, 1, 1, 0, 0, 0);
-        }
+    for (int itick = 0; itick < ctick; itick++) {
+        double x = XOf(axis, (double)rgtick[itick].sec);
+        Append(pstr, "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>", x, yT, x, yB);
+        Append(pstr, "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", x, yB + 16,
+               rgtick[itick].szLabel);
     }
     pstr->append("</g>\n");
 }

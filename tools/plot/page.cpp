@@ -23,7 +23,6 @@ constexpr double xCapLeft = 62, xCapRight = 962, yCapTop = 62, yCapBottom = 288;
 
 constexpr double cxFwLabelHalf = 40;   // half the width of a long firmware label such as "10.12.13 145"
 constexpr int cTickTarget = 6;         // about this many ticks per axis
-constexpr int cDateTickMax = 8;        // date labels are wide: never more than this many
 constexpr int64_t secDay = 86400;
 
 constexpr const char* s_rgszBarColour[cHistReport] = {"#c0392b", "#2471a3", "#d68910", "#7d3c98", "#17a589"};
@@ -141,74 +140,18 @@ void AppendHistogram(std::string* pstr, HIST const* phist, int ihist)
     Append(pstr, "<p class=\"note\">%s</p>\n</figure>\n", s_rghistlabel[ihist].szNote);
 }
 
-// Date axis ticks: whole days, months or years, whichever gives at most cDateTickMax labels.
-struct TICKSTEP {
-    int kind;   // 0 days, 1 months, 2 years
-    int n;
-    int64_t secApprox;
-};
-
-constexpr TICKSTEP s_rgtickstep[] = {
-    {0, 1, secDay}, {0, 2, 2 * secDay}, {0, 7, 7 * secDay}, {0, 14, 14 * secDay},
-    {1, 1, 30 * secDay}, {1, 2, 61 * secDay}, {1, 3, 91 * secDay}, {1, 6, 182 * secDay},
-    {2, 1, 365 * secDay}, {2, 2, 730 * secDay}, {2, 5, 1826 * secDay}, {2, 10, 3652 * secDay},
-    {2, 20, 7305 * secDay}, {2, 50, 18262 * secDay}, {2, 100, 36525 * secDay},
-};
-
 void AppendDateAxis(std::string* pstr, int64_t secMin, int64_t secMax)
 {
     double span = static_cast<double>(secMax - secMin);
-    TICKSTEP const* pstep = &s_rgtickstep[sizeof(s_rgtickstep) / sizeof(s_rgtickstep[0]) - 1];
-    for (TICKSTEP const& step : s_rgtickstep) {
-        if (span / static_cast<double>(step.secApprox) <= cDateTickMax) {
-            pstep = &step;
-            break;
-        }
-    }
-    int year, month, day;
-    CivilFromSec(secMin, &year, &month, &day);
-    int64_t secTick;
-    if (pstep->kind == 0) {
-        int64_t dayFirst = (secMin + secDay - 1) / secDay;
-        if (secMin < 0)
-            dayFirst = -((-secMin) / secDay);
-        secTick = dayFirst * secDay;
-    } else if (pstep->kind == 1) {
-        secTick = SecFromCivil(year, month, 1, 0, 0, 0);
-    } else {
-        secTick = SecFromCivil(year - year % pstep->n, 1, 1, 0, 0, 0);
-    }
-
+    DATETICK rgtick[ctickDateMax];
+    int ctick = CDateTicks(secMin, secMax, rgtick);
     pstr->append("<g class=\"x-axis\">\n");
-    for (int cTick = 0; secTick <= secMax && cTick < 200; cTick++) {
-        int y, m, d;
-        CivilFromSec(secTick, &y, &m, &d);
-        bool fShow = secTick >= secMin && (pstep->kind != 1 || (m - 1) % pstep->n == 0);
-        if (fShow) {
-            double x = xCapLeft + static_cast<double>(secTick - secMin) / span * (xCapRight - xCapLeft);
-            char ach[16];
-            if (pstep->kind == 0)
-                std::snprintf(ach, sizeof(ach), "%02d/%02d/%04d", m, d, y);
-            else if (pstep->kind == 1)
-                std::snprintf(ach, sizeof(ach), "%02d/%04d", m, y);
-            else
-                std::snprintf(ach, sizeof(ach), "%04d", y);
-            Append(pstr, "<line class=\"grid\" x1=\"%.2f\" y1=\"%.1f\" x2=\"%.2f\" y2=\"%.1f\"/>", x, yCapTop, x,
-                   yCapBottom);
-            Append(pstr, "<text x=\"%.2f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", x, yCapBottom + 18, ach);
-        }
-        if (pstep->kind == 0) {
-            secTick += pstep->n * secDay;
-        } else if (pstep->kind == 1) {
-            m++;
-            if (m > 12) {
-                m = 1;
-                y++;
-            }
-            secTick = SecFromCivil(y, m, 1, 0, 0, 0);
-        } else {
-            secTick = SecFromCivil(y + pstep->n, 1, 1, 0, 0, 0);
-        }
+    for (int itick = 0; itick < ctick; itick++) {
+        double x = xCapLeft + static_cast<double>(rgtick[itick].sec - secMin) / span * (xCapRight - xCapLeft);
+        Append(pstr, "<line class=\"grid\" x1=\"%.2f\" y1=\"%.1f\" x2=\"%.2f\" y2=\"%.1f\"/>", x, yCapTop, x,
+               yCapBottom);
+        Append(pstr, "<text x=\"%.2f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n", x, yCapBottom + 18,
+               rgtick[itick].szLabel);
     }
     pstr->append("</g>\n");
 }

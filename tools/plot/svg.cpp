@@ -1,9 +1,11 @@
-// Small writers shared by both pages.
+// Small writers shared by both pages, and their date axes' ticks.
 #include "svg.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+
+#include "report.h"
 
 void Append(std::string* pstr, const char* szFormat, ...)
 {
@@ -54,3 +56,78 @@ void FormatCompact(double v, char* pch, size_t cb)
         std::snprintf(pch, cb, "%g", v);
 }
 
+
+namespace {
+
+constexpr int cDateLabelMax = 8;
+constexpr int64_t secDayTick = 86400;
+
+// Date axis steps: whole days, months or years.
+struct TICKSTEP {
+    int kind;   // 0 days, 1 months, 2 years
+    int n;
+    int64_t secApprox;
+};
+
+constexpr TICKSTEP s_rgtickstep[] = {
+    {0, 1, secDayTick}, {0, 2, 2 * secDayTick}, {0, 7, 7 * secDayTick}, {0, 14, 14 * secDayTick},
+    {1, 1, 30 * secDayTick}, {1, 2, 61 * secDayTick}, {1, 3, 91 * secDayTick}, {1, 6, 182 * secDayTick},
+    {2, 1, 365 * secDayTick}, {2, 2, 730 * secDayTick}, {2, 5, 1826 * secDayTick}, {2, 10, 3652 * secDayTick},
+    {2, 20, 7305 * secDayTick}, {2, 50, 18262 * secDayTick}, {2, 100, 36525 * secDayTick},
+};
+
+}  // namespace
+
+int CDateTicks(int64_t secMin, int64_t secMax, DATETICK* rgtick)
+{
+    double span = static_cast<double>(secMax - secMin);
+    TICKSTEP const* pstep = &s_rgtickstep[sizeof(s_rgtickstep) / sizeof(s_rgtickstep[0]) - 1];
+    for (TICKSTEP const& step : s_rgtickstep) {
+        if (span / static_cast<double>(step.secApprox) <= cDateLabelMax) {
+            pstep = &step;
+            break;
+        }
+    }
+    int year, month, day;
+    CivilFromSec(secMin, &year, &month, &day);
+    int64_t secTick;
+    if (pstep->kind == 0) {
+        // The first midnight at or after secMin.
+        int64_t dayFirst = (secMin + secDayTick - 1) / secDayTick;
+        if (secMin < 0)
+            dayFirst = -((-secMin) / secDayTick);
+        secTick = dayFirst * secDayTick;
+    } else if (pstep->kind == 1) {
+        secTick = SecFromCivil(year, month, 1, 0, 0, 0);
+    } else {
+        secTick = SecFromCivil(year - year % pstep->n, 1, 1, 0, 0, 0);
+    }
+
+    int ctick = 0;
+    for (int cStep = 0; secTick <= secMax && cStep < ctickDateMax; cStep++) {
+        int y, m, d;
+        CivilFromSec(secTick, &y, &m, &d);
+        if (secTick >= secMin && (pstep->kind != 1 || (m - 1) % pstep->n == 0)) {
+            DATETICK* ptick = &rgtick[ctick++];
+            ptick->sec = secTick;
+            if (pstep->kind == 0)
+                std::snprintf(ptick->szLabel, sizeof(ptick->szLabel), "%02d/%02d/%04d", m, d, y);
+            else if (pstep->kind == 1)
+                std::snprintf(ptick->szLabel, sizeof(ptick->szLabel), "%02d/%04d", m, y);
+            else
+                std::snprintf(ptick->szLabel, sizeof(ptick->szLabel), "%04d", y);
+        }
+        if (pstep->kind == 0) {
+            secTick += pstep->n * secDayTick;
+        } else if (pstep->kind == 1) {
+            if (++m > 12) {
+                m = 1;
+                y++;
+            }
+            secTick = SecFromCivil(y, m, 1, 0, 0, 0);
+        } else {
+            secTick = SecFromCivil(y + pstep->n, 1, 1, 0, 0, 0);
+        }
+    }
+    return ctick;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Appends printf-formatted text; one call writes at most 511 bytes.
@@ -12,3 +13,13 @@ void AppendText(std::string* pstr, const char* sz);
 double NiceStep(double span, int cTick);
 // Axis labels stay short: 2500000 reads as 2.5M.
 void FormatCompact(double v, char* pch, size_t cb);
+
+// One tick of a date axis: its time (seconds of the civil calendar) and its label.
+struct DATETICK {
+    int64_t sec;
+    char szLabel[16];   // "mm/dd/yyyy", "mm/yyyy" or "yyyy"
+};
+constexpr int ctickDateMax = 200;
+// The ticks of a date axis over [secMin, secMax]: whole days, months or years, whichever gives at
+// most 8 labels (dates are wide). Fills rgtick (room for ctickDateMax) and returns the count.
+int CDateTicks(int64_t secMin, int64_t secMax, DATETICK* rgtick);
