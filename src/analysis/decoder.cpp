@@ -30,7 +30,7 @@ void BeginPartWalk(LOGLAYOUT const* playout, int fLongTerm, PARTWALK* pwalk)
 {
     pwalk->fLongTerm = fLongTerm;
     if (fLongTerm)
-        BeginLinearWalk(0, IbEndLongTerm(playout), &pwalk->linear);
+        BeginLinearWalk(0, IbEndLongTerm(playout), &pwalk->linear, playout);
     else
         BeginLogRingWalk(playout, &pwalk->ring);
 }

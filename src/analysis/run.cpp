@@ -9,8 +9,3 @@ void InitRun(RUN* prun)
     prun->pvNotes = nullptr;
     prun->layout.csec = 0;
 }
-
-int FPrintNotes(RUN const* prun, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
-{
-    return prun->pfnNotes ? prun->pfnNotes(prun->pvNotes, timestampPrev, timestampCur, cchIndent) : 0;
-}

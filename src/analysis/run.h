@@ -54,4 +54,7 @@ inline int FPassesFilter(DECODE const& decode, unsigned int timestamp, int rt)
 }
 
 // Prints the notes in (timestampPrev, timestampCur]; 1 if any was printed, 0 without notes.
-int FPrintNotes(RUN const* prun, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent);
+inline int FPrintNotes(RUN const* prun, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+{
+    return prun->pfnNotes ? prun->pfnNotes(prun->pvNotes, timestampPrev, timestampCur, cchIndent) : 0;
+}

@@ -79,6 +79,47 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint3
     }
 }
 
+// The records that follow the current entry's last one back to back, from pos on, up to the next
+// VINF record, short record or gap: counted into the entry and their times into the spans as
+// AccountForSpans would, without the general step's searching and copying. Returns where the
+// records taken end.
+long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_t timestampLastValid,
+                      LOGLAYOUT* playout)
+{
+    SEC* psec = &playout->rgsec[playout->csec - 1];
+    bool const fLongTerm = psec->fLongTerm;
+    bool const fTransientSpan = !fLongTerm && psec->timestampFirst > timestampBefore2001;
+    uint32_t* ptimestampMin = fLongTerm ? &playout->timestampMinLongTerm : &playout->timestampMinTransient;
+    uint32_t* ptimestampMax = fLongTerm ? &playout->timestampMaxLongTerm : &playout->timestampMaxTransient;
+    uint32_t timestampMin = *ptimestampMin;
+    uint32_t timestampMax = *ptimestampMax;
+    int32_t crec = psec->crec;
+    while (pos + cbRecordHeader <= cbFile) {
+        int cb = CbRecordAt(pbMap, cbFile, pos);
+        if (cb < cbRecordHeader)
+            break;
+        RH const* prh = (RH const*)(pbMap + pos);
+        int rt = prh->rt;
+        if (rt == rtVINF)
+            break;
+        if (rt != rtDR1S && rt != rtD10M) {
+            uint32_t timestamp = TimestampFromRh(prh);
+            if (fLongTerm ? timestamp >= timestampBefore2001 && timestamp <= timestampLastValid : fTransientSpan) {
+                if (timestamp < timestampMin)
+                    timestampMin = timestamp;
+                if (timestamp > timestampMax)
+                    timestampMax = timestamp;
+            }
+        }
+        crec++;
+        pos += cb;
+    }
+    psec->crec = crec;
+    *ptimestampMin = timestampMin;
+    *ptimestampMax = timestampMax;
+    return pos;
+}
+
 // Step 1: one pass over the file, reading only record headers (and decoding VINF records).
 // The current entry is always the last one appended.
 void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, LOGLAYOUT* playout)
@@ -122,6 +163,8 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
         // A found record is at least 3 bytes long; the guard only keeps a broken scanner from
         // looping forever.
         posExpected = posSearch = pos + (cb > 0 ? cb : 1);
+        if (pstream->PbMap() && playout->csec > 0)
+            posExpected = posSearch = ScanRunOfRecords(pstream->PbMap(), cbFile, posSearch, timestampLastValid, playout);
         if (posSearch >= cbFile)
             return;
     }
@@ -253,6 +296,31 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
         PrintLogContents(playout);
 }
 
+long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCap)
+{
+    if (!playout || !pstream->PbMap())
+        return 0;
+    int isecLo = 0;
+    int isecHi = playout->csec;
+    while (isecLo < isecHi) {
+        int isecMid = isecLo + (isecHi - isecLo) / 2;
+        if (playout->rgsec[isecMid].ibStart < pos)
+            isecLo = isecMid + 1;
+        else
+            isecHi = isecMid;
+    }
+    if (isecLo >= playout->csec)
+        return 0;
+    SEC const& sec = playout->rgsec[isecLo];
+    // The scan stopped inside the last entry of a full table: its end is not known.
+    if (sec.ibStart != pos || sec.crec == 0 || (playout->fTableFull && isecLo == playout->csec - 1))
+        return 0;
+    long ibEnd = (long)(sec.ibStart + sec.cb);
+    if (ibEnd > pstream->CbSize())
+        return 0;
+    return ibEnd < ibCap ? ibEnd : ibCap;
+}
+
 void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* pwalk)
 {
     pwalk->pos = ibOldest;
@@ -262,6 +330,8 @@ void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* 
     pwalk->fWrap = fWrap;
     pwalk->fWrapped = 0;
     pwalk->fDone = 0;
+    pwalk->playout = nullptr;
+    pwalk->ibTrusted = 0;
 }
 
 void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)
@@ -273,10 +343,12 @@ void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk)
     }
     BeginRingWalk((long)playout->rgsec[playout->isecOldest].ibStart,
                   (long)playout->rgsec[playout->isecFirstTransient].ibStart, playout->cbFile, 1, pwalk);
+    pwalk->playout = playout;
 }
 
-int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
+int FSearchRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
 {
+    pwalk->ibTrusted = 0;
     while (!pwalk->fDone) {
         long pos = pwalk->pos;
         int cb = 0;
@@ -285,6 +357,10 @@ int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
             if (pwalk->fWrapped && pos >= pwalk->ibOldest)
                 break;
             pwalk->pos = pos + (cb > 0 ? cb : 1);
+            // After the wrap the walk ends before the oldest record, so no trusted run reaches it.
+            pwalk->ibTrusted = IbTrustedRun(pwalk->playout, pstream, pos,
+                                            pwalk->fWrapped && pwalk->ibOldest < pwalk->ibEnd ? pwalk->ibOldest
+                                                                                               : pwalk->ibEnd);
             *ppos = pos;
             *pcb = cb;
             return 1;
@@ -305,15 +381,18 @@ long IbEndLongTerm(LOGLAYOUT const* playout)
     return (long)playout->rgsec[playout->isecFirstTransient].ibStart;
 }
 
-void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk)
+void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk, LOGLAYOUT const* playout)
 {
     pwalk->pos = ibStart;
     pwalk->ibEnd = ibEnd;
     pwalk->fDone = ibStart >= ibEnd;
+    pwalk->playout = playout;
+    pwalk->ibTrusted = 0;
 }
 
-int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
+int FSearchLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
 {
+    pwalk->ibTrusted = 0;
     if (pwalk->fDone)
         return 0;
     long pos = pwalk->pos;
@@ -323,6 +402,7 @@ int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
         return 0;
     }
     pwalk->pos = pos + (cb > 0 ? cb : 1);
+    pwalk->ibTrusted = IbTrustedRun(pwalk->playout, pstream, pos, pwalk->ibEnd);
     *ppos = pos;
     *pcb = cb;
     return 1;

@@ -61,6 +61,27 @@ inline int FReadRecordHeader(STREAM* pstream, long pos, int cb, RH* prh)
     return FReadRecordHeaderSlow(pstream, pos, cb, prh);
 }
 
+// Where a walk may take records without searching: from the walk's position up to ibTrusted the
+// records lie back to back exactly as the section scan found and checked them, so a search there
+// would find each one right at the position and it is taken by its count byte alone. The marker
+// is still looked at, so bytes that changed under the walk only send it back to searching.
+inline int FTrustedRecord(STREAM* pstream, long pos, long ibTrusted, int* pcb)
+{
+    if (pos + 3 > ibTrusted)
+        return 0;
+    unsigned char const* pb = pstream->PbMap() + pos;
+    int cb = pb[2] + 2;
+    if (pb[0] != 0x03 || pb[1] != 0x02 || cb < 4 || pos + cb > ibTrusted)
+        return 0;
+    *pcb = cb;
+    return 1;
+}
+
+// The end of the run of records that the section scan found back to back from pos, when an entry
+// of the table starts there (and was scanned to its end), capped at ibCap; otherwise 0. A stream
+// without a mapping has no trusted run.
+long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCap);
+
 // Walk over a ring of records in time order: from ibOldest to ibEnd, then (when it wraps) once more
 // from ibWrap, stopping before the first record at or beyond ibOldest. Every record of the ring is
 // thus visited once. Records are those that start before ibEnd.
@@ -72,18 +93,32 @@ struct RINGWALK {
     int fWrap;       // the ring goes on at ibWrap after ibEnd
     int fWrapped;    // the walk has gone past ibEnd and started again
     int fDone;
+    LOGLAYOUT const* playout;   // the section table of these bytes (null: every record is searched)
+    long ibTrusted;             // see FTrustedRecord
 };
 void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* pwalk);
 // The log's transient ring: from rgsec[isecOldest].ibStart to the end of the file, then from
 // rgsec[isecFirstTransient].ibStart. With no qualifying transient section (isecOldest -1) the walk
-// visits nothing.
+// visits nothing. Records inside the table's sections are not searched again.
 void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk);
 // The next record of the ring: 1 with its offset and length (as FScanToRecord gives them). 0 once
 // the ring has been walked: the record at which the wrapped walk stops is not reported, and every
 // later call returns 0 too. A caller that needs a step after the last record (the summary's end
 // step) makes it when this returns 0. The stream's position is not kept between calls, so the
 // caller may read and decode records in between.
-int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb);
+int FSearchRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb);
+inline int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
+{
+    long pos = pwalk->pos;
+    int cb;
+    if (FTrustedRecord(pstream, pos, pwalk->ibTrusted, &cb)) {
+        pwalk->pos = pos + cb;
+        *ppos = pos;
+        *pcb = cb;
+        return 1;
+    }
+    return FSearchRingRecord(pstream, pwalk, ppos, pcb);
+}
 
 // End (exclusive) of the long-term part: rgsec[isecFirstTransient].ibStart, or the file size when
 // no transient section qualifies.
@@ -91,12 +126,27 @@ long IbEndLongTerm(LOGLAYOUT const* playout);
 
 // Walk over the records from ibStart on, in file order, ending before the first record found at or
 // beyond ibEnd (the scan itself runs to the end of the stream, as records may straddle ibEnd). The
-// long-term part is BeginLinearWalk(0, IbEndLongTerm(playout), ...).
+// long-term part is BeginLinearWalk(0, IbEndLongTerm(playout), ...); with the table given, records
+// inside its sections are not searched again.
 struct LINEARWALK {
     long pos;
     long ibEnd;
     int fDone;
+    LOGLAYOUT const* playout;   // the section table of these bytes (null: every record is searched)
+    long ibTrusted;             // see FTrustedRecord
 };
-void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk);
+void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk, LOGLAYOUT const* playout = nullptr);
 // The next record: 1 with its offset and length, 0 at the end (and on every later call).
-int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb);
+int FSearchLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb);
+inline int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
+{
+    long pos = pwalk->pos;
+    int cb;
+    if (FTrustedRecord(pstream, pos, pwalk->ibTrusted, &cb)) {
+        pwalk->pos = pos + cb;
+        *ppos = pos;
+        *pcb = cb;
+        return 1;
+    }
+    return FSearchLinearRecord(pstream, pwalk, ppos, pcb);
+}

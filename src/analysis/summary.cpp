@@ -811,7 +811,7 @@ void PrintCapacity(SUMMARY* ps)
     VLR* pvlr = &ps->vlr;
     ClearVlr(pvlr, sectLongTerm);
     LINEARWALK walk;
-    BeginLinearWalk(pl->rgsec[0].ibStart, IbEndLongTerm(pl), &walk);
+    BeginLinearWalk(pl->rgsec[0].ibStart, IbEndLongTerm(pl), &walk, pl);
     int crec = 0;
     double ahCAC = 0;
     uint32_t timestampCAC = 0;

@@ -23,32 +23,7 @@ const CODEDESC s_mp_code_desc[] = {
     {1412, "Coolant System Failure"},
 };
 
-constexpr uint32_t timestampFirstCredible = 978307201u;   // just after 2001-01-01 00:00:00 UTC
-constexpr uint32_t secCredibleAhead = 2592000u;           // 30 days
-
 }  // namespace
-
-uint32_t TimestampFromRaw(uint32_t dateRaw)
-{
-    if (dateRaw >= dateRawCorrectFirst && dateRaw <= dateRawCorrectLast)
-        return dateRaw + secWeeks1024;
-    return dateRaw;
-}
-
-uint32_t TimestampFromRh(RH const* prh)
-{
-    uint32_t dateRaw = (uint32_t)prh->date[0] | (uint32_t)prh->date[1] << 8 | (uint32_t)prh->date[2] << 16 |
-                       (uint32_t)prh->date[3] << 24;
-    return TimestampFromRaw(dateRaw);
-}
-
-int FValidTimestamp(unsigned int timestamp, unsigned int timestampLastValid)
-{
-    if (timestamp < timestampFirstCredible || timestamp == 0xFFFFFFFFu)
-        return 0;
-    // The bound wraps on purpose: a last-valid time near the top of the range admits nothing.
-    return timestamp < (unsigned int)(timestampLastValid + secCredibleAhead);
-}
 
 void ClearVlr(VLR* pvlr, SECT sect)
 {

@@ -163,11 +163,30 @@ constexpr uint32_t dateRawCorrectFirst = 935193601u;
 constexpr uint32_t dateRawCorrectLast = 1199145599u;
 constexpr uint32_t secWeeks1024 = 619315200u;
 
-// The raw header date corrected by 1024 weeks where its window says so.
-uint32_t TimestampFromRaw(uint32_t dateRaw);
-uint32_t TimestampFromRh(RH const* prh);
+// The raw header date corrected by 1024 weeks where its window says so. Inline: every walk reads
+// one per record, and a call would read the header back through memory it has just been copied to.
+inline uint32_t TimestampFromRaw(uint32_t dateRaw)
+{
+    if (dateRaw >= dateRawCorrectFirst && dateRaw <= dateRawCorrectLast)
+        return dateRaw + secWeeks1024;
+    return dateRaw;
+}
+inline uint32_t TimestampFromRh(RH const* prh)
+{
+    uint32_t dateRaw = (uint32_t)prh->date[0] | (uint32_t)prh->date[1] << 8 | (uint32_t)prh->date[2] << 16 |
+                       (uint32_t)prh->date[3] << 24;
+    return TimestampFromRaw(dateRaw);
+}
 // 1 when 978307201 <= timestamp <= 0xFFFFFFFE and timestamp < timestampLastValid + 30 days (wrapping).
-int FValidTimestamp(unsigned int timestamp, unsigned int timestampLastValid);
+inline int FValidTimestamp(unsigned int timestamp, unsigned int timestampLastValid)
+{
+    constexpr uint32_t timestampFirstCredible = 978307201u;   // just after 2001-01-01 00:00:00 UTC
+    constexpr uint32_t secCredibleAhead = 2592000u;           // 30 days
+    if (timestamp < timestampFirstCredible || timestamp == 0xFFFFFFFFu)
+        return 0;
+    // The bound wraps on purpose: a last-valid time near the top of the range admits nothing.
+    return timestamp < (unsigned int)(timestampLastValid + secCredibleAhead);
+}
 void ClearVlr(VLR* pvlr, SECT sect);
 // The type's code, "UNK_TYPE" above 24, null for a type without a code.
 const char* SzFromRt(int rt);

@@ -28,56 +28,6 @@ constexpr unsigned char bMarker1 = 0x02;
 
 constexpr int cbBlock = 16;
 
-#if defined(__SSE2__)
-const unsigned char s_rgbMaskLow[2 * cbBlock] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-};
-
-inline unsigned SumOfSad(__m128i sad)
-{
-    return (unsigned)_mm_cvtsi128_si32(sad) + (unsigned)_mm_extract_epi16(sad, 4);
-}
-#endif
-
-// Sum of the first cch (0..15) bytes at ib; a 16-byte block there may run past cbData.
-inline unsigned SumBlockHead(unsigned char const* pbData, [[maybe_unused]] long cbData, long ib, int cch)
-{
-    if (cch == 0)
-        return 0;
-#if defined(__SSE2__)
-    if (ib + cbBlock <= cbData) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
-        __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(s_rgbMaskLow + cbBlock - cch));
-        return SumOfSad(_mm_sad_epu8(_mm_and_si128(v, mask), _mm_setzero_si128()));
-    }
-#endif
-    unsigned sum = 0;
-    for (int i = 0; i < cch; i++)
-        sum += pbData[ib + i];
-    return sum;
-}
-
-// Sum of the cch bytes at ib, all inside the data, adding each of them: for candidates whose
-// cost is bounded anyway (short ones, and the first of each search).
-inline unsigned SumRange(unsigned char const* pbData, long cbData, long ib, long cch)
-{
-    unsigned sum = 0;
-#if defined(__SSE2__)
-    __m128i acc = _mm_setzero_si128();
-    for (; cch >= cbBlock; ib += cbBlock, cch -= cbBlock) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
-        acc = _mm_add_epi64(acc, _mm_sad_epu8(v, _mm_setzero_si128()));
-    }
-    sum = SumOfSad(acc);
-#else
-    for (; cch >= cbBlock; ib += cbBlock, cch -= cbBlock) {
-        for (int i = 0; i < cbBlock; i++)
-            sum += pbData[ib + i];
-    }
-#endif
-    return sum + SumBlockHead(pbData, cbData, ib, (int)cch);
-}
-
 // Candidates up to this length are summed directly rather than through the ring.
 constexpr unsigned cbDirectMax = 32;
 
@@ -174,22 +124,13 @@ inline bool FCountByteCanStart(unsigned L) { return L >= 2; }
 // last point where the match was reset (the search start, or the byte after a rejected count
 // byte). The count byte itself never takes part in a marker.
 
-int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec)
+int FSearchRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec)
 {
     long p0 = *ppos;
     if (p0 >= posLimit || p0 < 0)
         return 0;
     long lim = posLimit < cb ? posLimit : cb;   // no byte at lim or beyond is looked at for a marker
     long qMax = lim - 2;                       // a 0x02 at q needs its count byte at q + 1 < lim
-    // A walk's next record usually starts right at the search's start: the first candidate of the
-    // search below, taken without setting the search up. A failed one is tried there again.
-    if (p0 + 1 <= qMax && pb[p0] == bMarker0 && pb[p0 + 1] == bMarker1) {
-        unsigned L = pb[p0 + 2];
-        if (FCountByteCanStart(L) && p0 + 2 + (long)L <= cb && (SumRange(pb, cb, p0 + 2, L) & 0xFF) == 0) {
-            *pcbRec = (int)L + 2;
-            return 1;
-        }
-    }
     PREFIXRING ring;
     ring.pb = pb;
     ring.cb = cb;
@@ -217,7 +158,7 @@ int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         long c = q + 1;
         unsigned L = pb[c];
         if (FCountByteCanStart(L) && c + (long)L <= cb) {
-            unsigned sum = (fFirst || L <= cbDirectMax) ? SumRange(pb, cb, c, L) : ring.SumCandidate(c, L);
+            unsigned sum = (fFirst || L <= cbDirectMax) ? SumBytes(pb, cb, c, L) : ring.SumCandidate(c, L);
             if ((sum & 0xFF) == 0) {
                 *ppos = c - 2;
                 *pcbRec = (int)L + 2;
@@ -282,15 +223,68 @@ void InitScanState(SCANSTATE* pscan)
     pscan->pfnWants = nullptr;
 }
 
+namespace {
+
+// Takes one record at pb: at least cbFieldsMax bytes readable there, zero past the record's cb.
+void TakeRecord(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr)
+{
+    VLR vlrOwn;
+    if (!pvlr && (grfDisplay & (fdispList | fdispAggregate))) {
+        ClearVlr(&vlrOwn, sectNil);
+        pvlr = &vlrOwn;
+    }
+
+    if (grfDisplay & fdispList) {
+        char szDate[20];
+        uint32_t timestamp = TimestampFromRh((RH const*)pb);
+        DateFromTimestamp(timestamp, szDate, sizeof szDate);
+        PrintRecordLineStart(pb, cb, timestamp, szDate, grfDisplay);
+    }
+
+    if (pb[3] == rtVINF)
+        NoteVehicleInfo(&pscan->vehicle, pb);
+    if (pvlr)
+        DecodeRecord(pb, pscan->vehicle.rver, pvlr);
+
+    TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
+
+    if (grfDisplay & fdispList) {
+        if (pvlr->grf != 0)
+            PrintVlr(grfDisplay, pvlr);
+        OutChar('\n');
+    }
+    if ((grfDisplay & fdispAggregate) && pscan->pfnAggregate)
+        pscan->pfnAggregate(pscan->pvAggregate, pvlr);
+}
+
+}  // namespace
+
 void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
 {
-    // A record wholly inside the mapping is taken where it lies: ScanRecord itself pads a short
-    // record with zeros, and nothing reads past a longer one.
+    // A record wholly inside the mapping is taken where it lies, or, when shorter than the fields
+    // the decoders read, from a copy cleared past its end; the copy is made of whole 16-byte blocks
+    // when the mapping goes on that far.
     unsigned char const* pbMap = pstream->PbMap();
-    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {
+    long cbMap = pstream->CbSize();
+    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= cbMap - pos) {
         pstream->FSetPos(pos + (long)cb);
         if (grfDisplay & fdispOffset)
             PrintRecordOffset(pos, grfDisplay);
+#if defined(__SSE2__)
+        static_assert(cbFieldsMax % 16 == 0, "the fields are copied in whole blocks");
+        if (cb < (unsigned long)cbFieldsMax && pos + cbFieldsMax <= cbMap) {
+            alignas(16) unsigned char rgbPadded[cbFieldsMax];
+            for (int ib = 0; ib < cbFieldsMax; ib += 16) {
+                long cbLeft = (long)cb - ib;
+                int cch = cbLeft <= 0 ? 0 : cbLeft >= 16 ? 16 : (int)cbLeft;
+                __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMap + pos + ib));
+                __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(s_rgbMaskLow + 16 - cch));
+                _mm_store_si128(reinterpret_cast<__m128i*>(rgbPadded + ib), _mm_and_si128(v, mask));
+            }
+            TakeRecord(pscan, rgbPadded, (int)cb, grfDisplay, pvlr);
+            return;
+        }
+#endif
         ScanRecord(pscan, pbMap + pos, (int)cb, grfDisplay, pvlr);
         return;
     }
@@ -319,40 +313,13 @@ void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int grfDispl
 {
     if (cb < 0)
         cb = 0;
-    unsigned char const* pb = rec;
+    if (cb >= cbFieldsMax) {
+        TakeRecord(pscan, rec, cb, grfDisplay, pvlr);
+        return;
+    }
+    // A clear of a fixed size is a few stores; one of the record's length is a library call.
     unsigned char rgbPadded[cbFieldsMax];
-    if (cb < cbFieldsMax) {
-        // A clear of a fixed size is a few stores; one of the record's length is a library call.
-        memset(rgbPadded, 0, sizeof rgbPadded);
-        memcpy(rgbPadded, rec, (size_t)cb);
-        pb = rgbPadded;
-    }
-
-    VLR vlrOwn;
-    if (!pvlr && (grfDisplay & (fdispList | fdispAggregate))) {
-        ClearVlr(&vlrOwn, sectNil);
-        pvlr = &vlrOwn;
-    }
-
-    if (grfDisplay & fdispList) {
-        char szDate[20];
-        uint32_t timestamp = TimestampFromRh((RH const*)pb);
-        DateFromTimestamp(timestamp, szDate, sizeof szDate);
-        PrintRecordLineStart(pb, cb, timestamp, szDate, grfDisplay);
-    }
-
-    if (pb[3] == rtVINF)
-        NoteVehicleInfo(&pscan->vehicle, pb);
-    if (pvlr)
-        DecodeRecord(pb, pscan->vehicle.rver, pvlr);
-
-    TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
-
-    if (grfDisplay & fdispList) {
-        if (pvlr->grf != 0)
-            PrintVlr(grfDisplay, pvlr);
-        OutChar('\n');
-    }
-    if ((grfDisplay & fdispAggregate) && pscan->pfnAggregate)
-        pscan->pfnAggregate(pscan->pvAggregate, pvlr);
+    memset(rgbPadded, 0, sizeof rgbPadded);
+    memcpy(rgbPadded, rec, (size_t)cb);
+    TakeRecord(pscan, rgbPadded, cb, grfDisplay, pvlr);
 }

@@ -2,6 +2,10 @@
 // it, note what it says of the vehicle, tally it, and hand it to the listing or the battery study.
 #pragma once
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "input/stream.h"
 #include "records/listing.h"
 #include "records/record.h"
@@ -28,7 +32,66 @@ void InitScanState(SCANSTATE* pscan);
 // Returns 1 and stores its offset and length (cb + 2), or 0 and leaves both untouched.
 inline int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb);
 // The same search over cb bytes in memory (a mapped stream), in time linear in the bytes scanned.
-int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec);
+inline int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec);
+// The search itself, for when no record starts right at *ppos.
+int FSearchRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec);
+
+#if defined(__SSE2__)
+// From 16 - n on, 16 bytes of which the first n are 0xFF: the mask of a block's first n bytes.
+inline constexpr unsigned char s_rgbMaskLow[32] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+};
+#endif
+
+// Sum of the cch bytes at ib, all of them inside the cbData bytes at pbData.
+inline unsigned SumBytes(unsigned char const* pbData, long cbData, long ib, long cch)
+{
+    unsigned sum = 0;
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    for (; cch >= 16; ib += 16, cch -= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(v, _mm_setzero_si128()));
+    }
+    if (cch > 0 && ib + 16 <= cbData) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
+        __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(s_rgbMaskLow + 16 - cch));
+        acc = _mm_add_epi64(acc, _mm_sad_epu8(_mm_and_si128(v, mask), _mm_setzero_si128()));
+        cch = 0;
+    }
+    sum = (unsigned)_mm_cvtsi128_si32(acc) + (unsigned)_mm_extract_epi16(acc, 4);
+#endif
+    for (; cch > 0; ib++, cch--)
+        sum += pbData[ib];
+    return sum;
+}
+
+// The length of the record whose marker starts right at pos (0 <= pos, pos + 3 <= cb) in the cb
+// bytes at pb, or 0 when none does.
+inline int CbRecordAt(unsigned char const* pb, long cb, long pos)
+{
+    if (pb[pos] != 0x03 || pb[pos + 1] != 0x02)
+        return 0;
+    unsigned L = pb[pos + 2];
+    if (L < 2 || pos + 2 + (long)L > cb || (SumBytes(pb, cb, pos + 2, L) & 0xFF) != 0)
+        return 0;
+    return (int)L + 2;
+}
+
+inline int FScanToRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posLimit, int* pcbRec)
+{
+    // A walk's next record usually starts right at the search's start: taken here without a call.
+    long p0 = *ppos;
+    long lim = posLimit < cb ? posLimit : cb;
+    if (p0 >= 0 && p0 + 3 <= lim) {
+        int cbRec = CbRecordAt(pb, cb, p0);
+        if (cbRec) {
+            *pcbRec = cbRec;
+            return 1;
+        }
+    }
+    return FSearchRecordInBytes(pb, cb, ppos, posLimit, pcbRec);
+}
 // The same search one byte at a time through FReadByte: for streams without a mapping.
 int FScanToRecordBytewise(STREAM* pstream, long* ppos, long posLimit, int* pcb);
 

@@ -118,7 +118,7 @@ void ReadLongTerm(HISTORY* phist, STREAM* pstream, unsigned int timestampLastVal
     VLR vlr;
     ClearVlr(&vlr, sectLongTerm);
     LINEARWALK walk;
-    BeginLinearWalk(playout->rgsec[0].ibStart, IbEndLongTerm(playout), &walk);
+    BeginLinearWalk(playout->rgsec[0].ibStart, IbEndLongTerm(playout), &walk, playout);
     long pos;
     int cb;
     while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
