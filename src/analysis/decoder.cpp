@@ -91,16 +91,17 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
     long pos;
     int cb;
     while (FNextPartRecord(pstream, &walk, &pos, &cb)) {
-        RH rh;
-        FReadRecordHeader(pstream, pos, cb, &rh);
-        unsigned int timestamp = TimestampFromRh(&rh);
-        if (!FPassesFilter(decode, timestamp, rh.rt))
+        RH rhSpare;
+        RH const* prh = PrhRecordHeader(pstream, pos, cb, &rhSpare);
+        unsigned int timestamp = TimestampFromRh(prh);
+        int const rt = prh->rt;
+        if (!FPassesFilter(decode, timestamp, rt))
             continue;
         FPrintNotes(prun, timestampPrev, timestamp, cchIndent);
         timestampPrev = timestamp;
         // A record that nobody lists and the collector would drop is not decoded at all; the
         // vehicle-info records still are, as later records decode by the vehicle.
-        if (fAskCollector && rh.rt != rtVINF && !pfnWants(pvWants, sect, rh.rt))
+        if (fAskCollector && rt != rtVINF && !pfnWants(pvWants, sect, rt))
             continue;
         ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, grfDisp, &vlr);
     }

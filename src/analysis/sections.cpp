@@ -140,8 +140,8 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
             if (pos == cbFile)
                 return;
         }
-        RH rh;
-        FReadRecordHeader(pstream, pos, cb, &rh);
+        RH rhSpare;
+        RH const& rh = *PrhRecordHeader(pstream, pos, cb, &rhSpare);
         uint32_t timestamp = TimestampFromRh(&rh);
         AccountForSpans(playout, rh, timestamp, timestampLastValid);
 

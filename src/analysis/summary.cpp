@@ -778,10 +778,10 @@ void WalkRing(SUMMARY* ps)
     long pos;
     int cb;
     while (FNextRingRecord(ps->pstream, &walk, &pos, &cb)) {
-        RH rh;
-        FReadRecordHeader(ps->pstream, pos, cb, &rh);
-        STEP step = {pos, cb, TimestampFromRh(&rh), 0, rh.rt == rtNil};
-        if (ps->fFiltered && FPassesFilter(*ps->pdecode, step.timestamp, rh.rt))
+        RH rhSpare;
+        RH const* prh = PrhRecordHeader(ps->pstream, pos, cb, &rhSpare);
+        STEP step = {pos, cb, TimestampFromRh(prh), 0, prh->rt == rtNil};
+        if (ps->fFiltered && FPassesFilter(*ps->pdecode, step.timestamp, prh->rt))
             step.grfDisplay = grfdispListed;
         TakeStep(ps, &step);
         // A record of type 0 ends the walk as the end step would.

@@ -149,8 +149,12 @@ void DecodeDr1s(unsigned char const* pb, [[maybe_unused]] int rver, VLR* pvlr)
     pvlr->voltsESS = I16(pb, 10) * 0.5;
     pvlr->ampsESS = I16(pb, 12) * -0.03125;
     pvlr->mphSpeed = I16(pb, 14) * 0.1;
-    pvlr->ampsMotor = U16(pb, 16) * sign / 65.536;
-    pvlr->lbftTorque = U16(pb, 20) * sign / 163.84 * 0.737562;
+    // Multiplying by these reciprocals gives, for every 16-bit count and either sign, exactly the
+    // double that dividing by 65.536 and 163.84 gives (a test checks them all), without a division.
+    constexpr double rMotorAmps = 1 / 65.536;
+    constexpr double rTorque = 1 / 163.84;
+    pvlr->ampsMotor = U16(pb, 16) * sign * rMotorAmps;
+    pvlr->lbftTorque = U16(pb, 20) * sign * rTorque * 0.737562;
     pvlr->bPedal = pb[22];
     pvlr->fBrake = (bFlags >> 2) & 1;
     pvlr->fRegen = (bFlags >> 3) & 1;

@@ -223,10 +223,7 @@ void InitScanState(SCANSTATE* pscan)
     pscan->pfnWants = nullptr;
 }
 
-namespace {
-
-// Takes one record at pb: at least cbFieldsMax bytes readable there, zero past the record's cb.
-void TakeRecord(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr)
+void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr)
 {
     VLR vlrOwn;
     if (!pvlr && (grfDisplay & (fdispList | fdispAggregate))) {
@@ -257,34 +254,15 @@ void TakeRecord(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDispla
         pscan->pfnAggregate(pscan->pvAggregate, pvlr);
 }
 
-}  // namespace
-
-void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
+void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
 {
-    // A record wholly inside the mapping is taken where it lies, or, when shorter than the fields
-    // the decoders read, from a copy cleared past its end; the copy is made of whole 16-byte blocks
-    // when the mapping goes on that far.
+    // A record wholly inside the mapping is taken where it lies: ScanRecord itself pads a short
+    // record with zeros, and nothing reads past a longer one.
     unsigned char const* pbMap = pstream->PbMap();
-    long cbMap = pstream->CbSize();
-    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= cbMap - pos) {
+    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {
         pstream->FSetPos(pos + (long)cb);
         if (grfDisplay & fdispOffset)
             PrintRecordOffset(pos, grfDisplay);
-#if defined(__SSE2__)
-        static_assert(cbFieldsMax % 16 == 0, "the fields are copied in whole blocks");
-        if (cb < (unsigned long)cbFieldsMax && pos + cbFieldsMax <= cbMap) {
-            alignas(16) unsigned char rgbPadded[cbFieldsMax];
-            for (int ib = 0; ib < cbFieldsMax; ib += 16) {
-                long cbLeft = (long)cb - ib;
-                int cch = cbLeft <= 0 ? 0 : cbLeft >= 16 ? 16 : (int)cbLeft;
-                __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMap + pos + ib));
-                __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(s_rgbMaskLow + 16 - cch));
-                _mm_store_si128(reinterpret_cast<__m128i*>(rgbPadded + ib), _mm_and_si128(v, mask));
-            }
-            TakeRecord(pscan, rgbPadded, (int)cb, grfDisplay, pvlr);
-            return;
-        }
-#endif
         ScanRecord(pscan, pbMap + pos, (int)cb, grfDisplay, pvlr);
         return;
     }
@@ -314,12 +292,12 @@ void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int grfDispl
     if (cb < 0)
         cb = 0;
     if (cb >= cbFieldsMax) {
-        TakeRecord(pscan, rec, cb, grfDisplay, pvlr);
+        ScanFieldsOfRecord(pscan, rec, cb, grfDisplay, pvlr);
         return;
     }
     // A clear of a fixed size is a few stores; one of the record's length is a library call.
     unsigned char rgbPadded[cbFieldsMax];
     memset(rgbPadded, 0, sizeof rgbPadded);
     memcpy(rgbPadded, rec, (size_t)cb);
-    TakeRecord(pscan, rgbPadded, cb, grfDisplay, pvlr);
+    ScanFieldsOfRecord(pscan, rgbPadded, cb, grfDisplay, pvlr);
 }

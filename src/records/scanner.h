@@ -43,6 +43,15 @@ inline constexpr unsigned char s_rgbMaskLow[32] = {
 };
 #endif
 
+// From cbFieldsMax - n on, cbFieldsMax bytes of which the first n are 0xFF: the mask that keeps the
+// n bytes of a record and clears the rest of its fields.
+inline constexpr unsigned char s_rgbMaskFields[2 * cbFieldsMax] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+};
+static_assert(cbFieldsMax == 48, "the mask above holds cbFieldsMax bytes of 0xFF");
+
 // Sum of the cch bytes at ib, all of them inside the cbData bytes at pbData.
 inline unsigned SumBytes(unsigned char const* pbData, long cbData, long ib, long cch)
 {
@@ -106,8 +115,44 @@ inline int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb)
     return fFound;
 }
 
+// Takes one record at pb whose cbFieldsMax bytes are readable, zero past the record's cb bytes.
+void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr);
+// Inline for a walk's usual record: decoded into the caller's VLR and tallied, nothing more.
+inline void ScanFieldsOfRecord(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr)
+{
+    if (pvlr && !(grfDisplay & (fdispList | fdispAggregate)) && pb[3] != rtVINF) {
+        DecodeRecord(pb, pscan->vehicle.rver, pvlr);
+        TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
+        return;
+    }
+    ScanFieldsOfRecordSlow(pscan, pb, cb, grfDisplay, pvlr);
+}
+void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr);
+
 // Reads the cb bytes at pos and takes them with ScanRecord (printing the offset first when asked).
-void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr);
+// Inline for the common record of a walk: shorter than the fields the decoders read, inside a
+// mapping that goes on past them, so it is copied in whole blocks and cleared past its end.
+inline void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
+{
+#if defined(__SSE2__)
+    static_assert(cbFieldsMax % 16 == 0, "the fields are copied in whole blocks");
+    unsigned char const* pbMap = pstream->PbMap();
+    if (pbMap && !(grfDisplay & fdispOffset) && pos >= 0 && cb < (unsigned long)cbFieldsMax &&
+        pos <= pstream->CbSize() - cbFieldsMax) {
+        pstream->FSetPos(pos + (long)cb);
+        alignas(16) unsigned char rgbPadded[cbFieldsMax];
+        unsigned char const* pbMask = s_rgbMaskFields + cbFieldsMax - cb;
+        for (int ib = 0; ib < cbFieldsMax; ib += 16) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMap + pos + ib));
+            __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMask + ib));
+            _mm_store_si128(reinterpret_cast<__m128i*>(rgbPadded + ib), _mm_and_si128(v, mask));
+        }
+        ScanFieldsOfRecord(pscan, rgbPadded, (int)cb, grfDisplay, pvlr);
+        return;
+    }
+#endif
+    ScanRecordFromFileSlow(pscan, pstream, pos, cb, grfDisplay, pvlr);
+}
 
 // Takes one record of cb bytes; bytes past cb read as zero. pvlr may be null: then the record is
 // decoded only when it is listed or collected.

@@ -15,22 +15,10 @@ constexpr int itagRt = 1;
 constexpr int itagT2 = 2;
 constexpr int itagT3 = 3;
 
-void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware)
+void TallyRecordSlow(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware)
 {
     uint32_t tag;
     memcpy(&tag, rec + 2, sizeof tag);
-    // Tags are unique in the table, so the entry found last, when it matches, is the one a search
-    // from the start would find.
-    int itageLast = ptags->itageLast;
-    if ((unsigned)itageLast < (unsigned)ptags->ctage) {
-        uint32_t tagLast;
-        memcpy(&tagLast, ptags->rgtage[itageLast].tag, sizeof tagLast);
-        if (tagLast == tag) {
-            ptags->rgtage[itageLast].crec++;
-            ptags->rgtage[itageLast].cbTotal += (uint32_t)cb;
-            return;
-        }
-    }
     for (int itage = 0; itage < ptags->ctage; itage++) {
         uint32_t tagCur;
         memcpy(&tagCur, ptags->rgtage[itage].tag, sizeof tagCur);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 struct TAGE {
     uint8_t tag[4];          // cb, rt, t2, t3
@@ -20,7 +21,26 @@ struct TAGSTATS {
 };
 
 // Tallies one record (its header bytes 2 to 5 and its length); a new tag remembers versFirmware.
-void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware);
+void TallyRecordSlow(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware);
+// Inline for the common case: a log's records come in runs of one kind, so the entry found last
+// usually matches. Tags are unique in the table, so that entry is the one a search would find.
+inline void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware)
+{
+    uint32_t tag;
+    memcpy(&tag, rec + 2, sizeof tag);
+    int itageLast = ptags->itageLast;
+    if ((unsigned)itageLast < (unsigned)ptags->ctage) {
+        TAGE* ptage = &ptags->rgtage[itageLast];
+        uint32_t tagLast;
+        memcpy(&tagLast, ptage->tag, sizeof tagLast);
+        if (tagLast == tag) {
+            ptage->crec++;
+            ptage->cbTotal += (uint32_t)cb;
+            return;
+        }
+    }
+    TallyRecordSlow(ptags, rec, cb, versFirmware);
+}
 // Sorts the table by type and prints it under `title`.
 void PrintTagStats(TAGSTATS* ptags, const char* title);
 int _CmpTags(unsigned int i, unsigned int j, void* ctx);

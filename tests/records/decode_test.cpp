@@ -207,6 +207,30 @@ TEST_F(Decode, Dr1sSignBitAndSums)
     EXPECT_DOUBLE_EQ(vlr.whDrive, 0.0);
 }
 
+// The motor current and torque come from a multiplication: it must give every count, either sign,
+// exactly the double the division by the scale gives, or listings would change in the last digit.
+TEST_F(Decode, Dr1sMotorAmpsAndTorqueExactForEveryCount)
+{
+    Rec rec = Rec(rtDR1S, 26, dateApr2019);
+    volatile double dMotorAmps = 65.536;
+    volatile double dTorque = 163.84;
+    int cMismatch = 0;
+    for (unsigned n = 0; n <= 0xFFFF; n++) {
+        for (int bFlags : {0x00, 0x01}) {
+            rec.U16(16, n).U16(20, n).U8(24, (uint8_t)bFlags);
+            ClearVlr(&vlr, sectTransient);
+            Scan(rec);
+            double sign = bFlags ? 1.0 : -1.0;
+            double ampsMotor = n * sign / dMotorAmps;
+            double lbftTorque = n * sign / dTorque * 0.737562;
+            if (memcmp(&vlr.ampsMotor, &ampsMotor, sizeof(double)) != 0 ||
+                memcmp(&vlr.lbftTorque, &lbftTorque, sizeof(double)) != 0)
+                cMismatch++;
+        }
+    }
+    EXPECT_EQ(cMismatch, 0);
+}
+
 TEST_F(Decode, Dr1mByVehicleType)
 {
     Rec dr1m = Rec(rtDR1M, 36, dateApr2019).U8(17, 100).I16(18, 0x1A40).U8(20, 140);
