@@ -198,6 +198,8 @@ void HandleInput(PROGRAM* pprog, const char* pszArg, int cargLeft)
     bool fSummary = !opt.fBattery && !opt.pszJoinOutput && opt.grfRt == 0 && !opt.fChargeDetail &&
                     !opt.fPermanent && opt.timestampStart == 0 && opt.timestampEnd == 0;
     pprog->run.timestampLastValid = (unsigned int)time(nullptr);
+    // Without notes the walks need not ask for them at every record.
+    pprog->run.pfnNotes = pprog->notes.cnote > 0 ? FPrintNotesForTimestamp : nullptr;
     std::unique_ptr<STREAM> pstream = std::make_unique<STREAM>();
 
     if (FTarballName(pszArg)) {
