@@ -11,6 +11,7 @@
 #include "records/record.h"
 #include "records/scanner.h"
 #include "records/tagstats.h"
+#include "support/line.h"
 #include "support/output.h"
 #include "support/timecal.h"
 #include "support/units.h"
@@ -463,6 +464,17 @@ void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
     pcs->milesSinceCharge = pc->milesSinceCharge;
 }
 
+// The charge's amp-hours in and out: "\t%.1f\t%.1f" or " %5.1f Ah  %5.1f Ah  ".
+void PutChargeAh(LINE* pline, bool fTab, CHARGESESSION const* pcs)
+{
+    pline->Ch(fTab ? '\t' : ' ');
+    pline->FixedRight(pcs->ahIn, fTab ? 0 : 5, 1);
+    pline->Sz(fTab ? "\t" : " Ah  ");
+    pline->FixedRight(pcs->ahOut, fTab ? 0 : 5, 1);
+    if (!fTab)
+        pline->Sz(" Ah  ");
+}
+
 void PrintChargeLine(SUMMARY const* ps, CHARGESESSION const* pcs)
 {
     char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
@@ -471,48 +483,91 @@ void PrintChargeLine(SUMMARY const* ps, CHARGESESSION const* pcs)
     char szDuration[cchDuration];
     FormatDuration(pcs->secDuration, szDuration);
     bool const fTab = ps->fTab;
+    LINE line;
 
-    if (fTab)
-        printf("%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t", szStart, szEnd, szDuration, pcs->pctSOCStart,
-               pcs->pctSOCEnd);
-    else
-        printf("%s - %s (%s) Charge %3d%% -> %3d%%%s", szStart, szEnd, szDuration, pcs->pctSOCStart,
-               pcs->pctSOCEnd, szBlankDriveColumns);
+    line.Sz(szStart);
+    if (fTab) {
+        // "%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t"
+        line.Ch('\t');
+        line.Sz(szEnd);
+        line.Ch('\t');
+        line.Sz(szDuration);
+        line.Sz("\tCharge\t");
+        line.Int(pcs->pctSOCStart);
+        line.Sz("%\t");
+        line.Int(pcs->pctSOCEnd);
+        line.Sz("%\t\t\t\t");
+    } else {
+        // "%s - %s (%s) Charge %3d%% -> %3d%%%s"
+        line.Sz(" - ");
+        line.Sz(szEnd);
+        line.Sz(" (");
+        line.Sz(szDuration);
+        line.Sz(") Charge ");
+        line.IntRight(pcs->pctSOCStart, 3);
+        line.Sz("% -> ");
+        line.IntRight(pcs->pctSOCEnd, 3);
+        line.Ch('%');
+        line.Sz(szBlankDriveColumns);
+    }
 
-    if (pcs->cVoltsLine > 0)
-        printf(fTab ? "\t%.0f" : " %4.0fV ", pcs->voltsLineAverage);
-    else
-        fputs(fTab ? "\t" : "      ", stdout);
+    if (pcs->cVoltsLine > 0) {
+        // "\t%.0f" or " %4.0fV "
+        line.Ch(fTab ? '\t' : ' ');
+        line.FixedRight(pcs->voltsLineAverage, fTab ? 0 : 4, 0);
+        if (!fTab)
+            line.Sz("V ");
+    } else {
+        line.Sz(fTab ? "\t" : "      ");
+    }
 
     if (pcs->ampsMax != 0) {
-        printf(fTab ? "\t%.0f" : " %2.0fA", pcs->ampsMax);
-        if (pcs->ampsAvailable != 0)
-            printf(fTab ? "\t%d" : " of %2dA", pcs->ampsAvailable);
-        else
-            fputs(fTab ? "\t" : "       ", stdout);
+        // "\t%.0f" or " %2.0fA"
+        line.Ch(fTab ? '\t' : ' ');
+        line.FixedRight(pcs->ampsMax, fTab ? 0 : 2, 0);
+        if (!fTab)
+            line.Ch('A');
+        if (pcs->ampsAvailable != 0) {
+            // "\t%d" or " of %2dA"
+            line.Sz(fTab ? "\t" : " of ");
+            line.IntRight(pcs->ampsAvailable, fTab ? 0 : 2);
+            if (!fTab)
+                line.Ch('A');
+        } else {
+            line.Sz(fTab ? "\t" : "       ");
+        }
     } else {
-        fputs(fTab ? "\t\t" : "           ", stdout);
+        line.Sz(fTab ? "\t\t" : "           ");
     }
 
     if (pcs->kwh != 0) {
-        printf(fTab ? "\t%.2f" : " %4.1f kWh", pcs->kwh);
-        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", pcs->ahIn, pcs->ahOut);
+        // "\t%.2f" or " %4.1f kWh"
+        line.Ch(fTab ? '\t' : ' ');
+        line.FixedRight(pcs->kwh, fTab ? 0 : 4, fTab ? 2 : 1);
+        if (!fTab)
+            line.Sz(" kWh");
+        PutChargeAh(&line, fTab, pcs);
         if (pcs->fWallToWheel) {
             double const wh = pcs->kwh * 1000 / DistOut(ps, pcs->milesSinceCharge);
-            if (fTab)
-                printf("\t\t%.0f", wh);
-            else
-                printf("           %4.0f Wh/%s", wh, SzUnitDist(ps));
+            // "\t\t%.0f" or "           %4.0f Wh/%s"
+            line.Sz(fTab ? "\t\t" : "           ");
+            line.FixedRight(wh, fTab ? 0 : 4, 0);
+            if (!fTab) {
+                line.Sz(" Wh/");
+                line.Sz(SzUnitDist(ps));
+            }
         } else {
-            fputs(fTab ? "\t\t" : "                       ", stdout);
+            line.Sz(fTab ? "\t\t" : "                       ");
         }
     } else {
-        printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah  %5.1f Ah  ", pcs->ahIn, pcs->ahOut);
+        PutChargeAh(&line, fTab, pcs);
     }
 
-    if (PszDSTNote(pcs->timestampStart, pcs->timestampEnd, szNote, cchNote))
-        printf("\t%s", szNote);
-    putchar('\n');
+    if (PszDSTNote(pcs->timestampStart, pcs->timestampEnd, szNote, cchNote)) {
+        line.Ch('\t');
+        line.Sz(szNote);
+    }
+    line.Ch('\n');
 }
 
 const char* SzTCOff(int cTCOff, int* pn)
@@ -581,44 +636,107 @@ void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
     double const dist = DistOut(ps, miles);
     double const speedAve = DistOut(ps, pds->mphAverage);
     double const speedMax = DistOut(ps, pds->mphMax);
+    LINE line;
 
-    if (fTab)
-        printf("%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t", szStart, szEnd, szDuration,
-               pds->pctSOCStart, pds->pctSOCEnd, dist, speedAve, speedMax);
-    else
-        printf("%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s", szStart, szEnd, szDuration,
-               pds->pctSOCStart, pds->pctSOCEnd, dist, szDist, speedAve, szSpeed, speedMax, szSpeed);
+    line.Sz(szStart);
+    if (fTab) {
+        // "%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t"
+        line.Ch('\t');
+        line.Sz(szEnd);
+        line.Ch('\t');
+        line.Sz(szDuration);
+        line.Sz("\tDrive\t");
+        line.Int(pds->pctSOCStart);
+        line.Sz("%\t");
+        line.Int(pds->pctSOCEnd);
+        line.Sz("%\t");
+        line.Fixed(dist, 1);
+        line.Ch('\t');
+        line.Fixed(speedAve, 1);
+        line.Ch('\t');
+        line.Fixed(speedMax, 1);
+        line.Ch('\t');
+    } else {
+        // "%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s"
+        line.Sz(" - ");
+        line.Sz(szEnd);
+        line.Sz(" (");
+        line.Sz(szDuration);
+        line.Sz(") Drive  ");
+        line.IntRight(pds->pctSOCStart, 3);
+        line.Sz("% -> ");
+        line.IntRight(pds->pctSOCEnd, 3);
+        line.Sz("% ");
+        line.FixedRight(dist, 5, 1);
+        line.Ch(' ');
+        line.Sz(szDist);
+        line.Ch(' ');
+        line.FixedRight(speedAve, 5, 1);
+        line.Ch(' ');
+        line.Sz(szSpeed);
+        line.Ch(' ');
+        line.FixedRight(speedMax, 5, 1);
+        line.Ch(' ');
+        line.Sz(szSpeed);
+    }
 
     if (pds->fOdometer) {
-        if (fTab)
-            printf("%.1f", DistOut(ps, pds->milesOdo));
-        else
-            printf(" %c%8.1f %s", pds->fOdoCurrent ? ' ' : '~', DistOut(ps, pds->milesOdo), szDist);
+        if (fTab) {
+            line.Fixed(DistOut(ps, pds->milesOdo), 1);
+        } else {
+            // " %c%8.1f %s"
+            line.Ch(' ');
+            line.Ch(pds->fOdoCurrent ? ' ' : '~');
+            line.FixedRight(DistOut(ps, pds->milesOdo), 8, 1);
+            line.Ch(' ');
+            line.Sz(szDist);
+        }
     } else if (!fTab) {
-        fputs("          ", stdout);
+        line.Sz("          ");
     }
 
     double const wh = pds->wh;
-    printf(fTab ? "\t\t\t\t%.1f" : "                  %4.1f kWh", wh / 1000);
-    printf(fTab ? "\t%.1f\t%.1f" : " %5.1f Ah   %4.1f Ah ", pds->ahIn, pds->ahOut);
+    // "\t\t\t\t%.1f" or "                  %4.1f kWh"
+    line.Sz(fTab ? "\t\t\t\t" : "                  ");
+    line.FixedRight(wh / 1000, fTab ? 0 : 4, 1);
+    if (!fTab)
+        line.Sz(" kWh");
+    // "\t%.1f\t%.1f" or " %5.1f Ah   %4.1f Ah "
+    line.Ch(fTab ? '\t' : ' ');
+    line.FixedRight(pds->ahIn, fTab ? 0 : 5, 1);
+    line.Sz(fTab ? "\t" : " Ah   ");
+    line.FixedRight(pds->ahOut, fTab ? 0 : 4, 1);
+    if (!fTab)
+        line.Sz(" Ah ");
     // Shorter drives give figures that say more about the rounding than about the car.
     if (miles >= 1.0) {
-        if (fTab)
-            printf("\t%4.0f", wh / DistOut(ps, miles));
-        else
-            printf(" %4.0f Wh/%s", wh / DistOut(ps, miles), szDist);
+        // "\t%4.0f" or " %4.0f Wh/%s"
+        line.Ch(fTab ? '\t' : ' ');
+        line.FixedRight(wh / DistOut(ps, miles), 4, 0);
+        if (!fTab) {
+            line.Sz(" Wh/");
+            line.Sz(szDist);
+        }
     } else {
-        fputs(fTab ? "\t" : "           ", stdout);
+        line.Sz(fTab ? "\t" : "           ");
     }
 
-    if (PszDSTNote(pds->timestampStart, pds->timestampEnd, szNote, cchNote))
-        printf("%s%s", szNote, pds->cTCOff > 0 ? " " : "");
+    if (PszDSTNote(pds->timestampStart, pds->timestampEnd, szNote, cchNote)) {
+        line.Sz(szNote);
+        if (pds->cTCOff > 0)
+            line.Ch(' ');
+    }
     if (pds->cTCOff > 0) {
         int n;
         const char* szUnit = SzTCOff(pds->cTCOff, &n);
-        printf("%sTC off for %d %s", fTab ? "\t\t" : "             ", n, szUnit);
+        // "%sTC off for %d %s"
+        line.Sz(fTab ? "\t\t" : "             ");
+        line.Sz("TC off for ");
+        line.Int(n);
+        line.Ch(' ');
+        line.Sz(szUnit);
     }
-    putchar('\n');
+    line.Ch('\n');
 }
 
 // ---- Closing sessions -----------------------------------------------------------------------
