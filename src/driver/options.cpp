@@ -4,9 +4,11 @@
 #include "driver/options.h"
 
 #include <cstdio>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <strings.h>
 
 #include "driver/process.h"
@@ -336,13 +338,31 @@ unsigned long RtFromSz(const char* text)
     return 0;
 }
 
+namespace {
+
+struct FREEPROGRAM {
+    void operator()(PROGRAM* pprog) const
+    {
+        pprog->~PROGRAM();
+        free(pprog);
+    }
+};
+
+}   // namespace
+
 int QuenfellMain(int argc, char** argv)
 {
     if (argc < 2)
         GiveHelpAndExit();
 
-    // About 150 KB: the section table, the tally and the notes.
-    std::unique_ptr<PROGRAM> pprog = std::make_unique<PROGRAM>();
+    // About 150 KB: the section table, the tally and the notes. Taken from malloc: in a small
+    // address space operator new, even its nothrow form, may find no room for the exception it
+    // raises inside and abort.
+    static_assert(alignof(PROGRAM) <= alignof(std::max_align_t), "malloc's alignment suffices");
+    void* pvProgram = malloc(sizeof(PROGRAM));
+    if (!pvProgram)
+        GiveUsageAndExit("out of memory");
+    std::unique_ptr<PROGRAM, FREEPROGRAM> pprog(new (pvProgram) PROGRAM());
     InitProgram(pprog.get());
     for (int iarg = 1; iarg < argc; iarg++) {
         const char* pszArg = argv[iarg];

@@ -4,6 +4,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <new>
+#include <system_error>
+
+#include "support/fatal.h"
 
 int CWorkers()
 {
@@ -20,20 +24,31 @@ int CWorkers()
 
 namespace {
 
+// rgfDone's mark for a job that ended with std::bad_alloc.
+constexpr char fdoneOutOfMemory = 2;
+
 struct LOOP {
     PFNJOB pfnJob;
     void* pv;
     int cjob;
     std::atomic<int> ijobNext;
+    std::atomic<bool> fOutOfMemory;
 };
 
+// A job's std::bad_alloc must not leave its thread (that would abort the program): the loop stops
+// taking jobs and RunJobs ends the run with the message main gives for it.
 void RunLoop(LOOP* ploop)
 {
     for (;;) {
         int ijob = ploop->ijobNext.fetch_add(1);
-        if (ijob >= ploop->cjob)
+        if (ijob >= ploop->cjob || ploop->fOutOfMemory.load())
             return;
-        ploop->pfnJob(ploop->pv, ijob);
+        try {
+            ploop->pfnJob(ploop->pv, ijob);
+        } catch (std::bad_alloc const&) {
+            ploop->fOutOfMemory.store(true);
+            return;
+        }
     }
 }
 
@@ -51,12 +66,32 @@ void RunOrdered(ORDEREDJOBS* pjobs)
                 return;
             ijob = pjobs->ijobNext++;
         }
-        pjobs->pfnJob(pjobs->pv, ijob);
+        char fDone = 1;
+        try {
+            pjobs->pfnJob(pjobs->pv, ijob);
+        } catch (std::bad_alloc const&) {
+            fDone = fdoneOutOfMemory;
+        }
         {
             std::lock_guard<std::mutex> lock(pjobs->mtx);
-            pjobs->rgfDone[(size_t)ijob] = 1;
+            pjobs->rgfDone[(size_t)ijob] = fDone;
         }
         pjobs->cv.notify_all();
+    }
+}
+
+// Starts a thread running fn; false when the system refuses one (too little memory or address
+// space for its stack, too many threads), and the caller goes on with the threads it has.
+template <class FN>
+bool FStartThread(std::vector<std::thread>* prgthread, FN fn)
+{
+    try {
+        prgthread->emplace_back(fn);
+        return true;
+    } catch (std::system_error const&) {
+        return false;
+    } catch (std::bad_alloc const&) {
+        return false;
     }
 }
 
@@ -66,18 +101,24 @@ void RunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv)
 {
     if (cworker > cjob)
         cworker = cjob;
-    LOOP loop{pfnJob, pv, cjob, {0}};
+    LOOP loop{pfnJob, pv, cjob, {0}, {false}};
     if (cworker <= 1) {
-        RunLoop(&loop);
+        // On the calling thread a std::bad_alloc reaches main's handler as anywhere else.
+        for (int ijob = 0; ijob < cjob; ijob++)
+            pfnJob(pv, ijob);
         return;
     }
-    // The calling thread is one of the workers.
+    // The calling thread is one of the workers, and runs every job alone if no thread can start.
     std::vector<std::thread> rgthread;
-    for (int i = 1; i < cworker; i++)
-        rgthread.emplace_back(RunLoop, &loop);
+    for (int i = 1; i < cworker; i++) {
+        if (!FStartThread(&rgthread, [&loop] { RunLoop(&loop); }))
+            break;
+    }
     RunLoop(&loop);
     for (std::thread& thread : rgthread)
         thread.join();
+    if (loop.fOutOfMemory.load())
+        GiveUsageAndExit("out of memory");
 }
 
 void StartJobs(ORDEREDJOBS* pjobs, int cjob, int cworker, int cAhead, PFNJOB pfnJob, void* pv)
@@ -89,14 +130,34 @@ void StartJobs(ORDEREDJOBS* pjobs, int cjob, int cworker, int cAhead, PFNJOB pfn
     pjobs->rgfDone.assign((size_t)cjob, 0);
     if (cworker > cjob)
         cworker = cjob;
-    for (int i = 0; i < cworker; i++)
-        pjobs->rgthread.emplace_back(RunOrdered, pjobs);
+    for (int i = 0; i < cworker; i++) {
+        if (!FStartThread(&pjobs->rgthread, [pjobs] { RunOrdered(pjobs); }))
+            break;
+    }
 }
 
 void WaitForJob(ORDEREDJOBS* pjobs, int ijob)
 {
-    std::unique_lock<std::mutex> lock(pjobs->mtx);
-    pjobs->cv.wait(lock, [pjobs, ijob] { return pjobs->rgfDone[(size_t)ijob] != 0; });
+    // No worker could start: the caller runs each job itself as it asks for it.
+    if (pjobs->rgthread.empty()) {
+        if (!pjobs->rgfDone[(size_t)ijob]) {
+            pjobs->pfnJob(pjobs->pv, ijob);
+            pjobs->rgfDone[(size_t)ijob] = 1;
+        }
+        return;
+    }
+    char fDone;
+    {
+        std::unique_lock<std::mutex> lock(pjobs->mtx);
+        pjobs->cv.wait(lock, [pjobs, ijob] { return pjobs->rgfDone[(size_t)ijob] != 0; });
+        fDone = pjobs->rgfDone[(size_t)ijob];
+    }
+    // The job ran out of memory on its worker: the run ends here, in order, as it would have
+    // ended on the calling thread.
+    if (fDone == fdoneOutOfMemory) {
+        StopJobs(pjobs);
+        GiveUsageAndExit("out of memory");
+    }
 }
 
 void TakeJob(ORDEREDJOBS* pjobs, int ijob)
