@@ -296,10 +296,11 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
         PrintLogContents(playout);
 }
 
-long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCap)
+namespace {
+
+// The entry that starts at pos, or -1.
+int IsecStartingAt(LOGLAYOUT const* playout, long pos)
 {
-    if (!playout || !pstream->PbMap())
-        return 0;
     int isecLo = 0;
     int isecHi = playout->csec;
     while (isecLo < isecHi) {
@@ -309,17 +310,59 @@ long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCa
         else
             isecHi = isecMid;
     }
-    if (isecLo >= playout->csec)
+    if (isecLo >= playout->csec || playout->rgsec[isecLo].ibStart != pos)
+        return -1;
+    return isecLo;
+}
+
+}   // namespace
+
+long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCap)
+{
+    if (!playout || !pstream->PbMap() || pstream->CbSize() != playout->cbFile)
         return 0;
-    SEC const& sec = playout->rgsec[isecLo];
+    int isec = IsecStartingAt(playout, pos);
+    if (isec < 0)
+        return 0;
+    SEC const& sec = playout->rgsec[isec];
     // The scan stopped inside the last entry of a full table: its end is not known.
-    if (sec.ibStart != pos || sec.crec == 0 || (playout->fTableFull && isecLo == playout->csec - 1))
+    if (sec.crec == 0 || (playout->fTableFull && isec == playout->csec - 1))
         return 0;
     long ibEnd = (long)(sec.ibStart + sec.cb);
     if (ibEnd > pstream->CbSize())
         return 0;
     return ibEnd < ibCap ? ibEnd : ibCap;
 }
+
+namespace {
+
+// What a search from pos up to posLimit finds when the section scan made that very search: pos
+// starts an unused-bytes entry (the scan searched from there, the end of a record or the start of
+// the file, with the file's end as its limit), and the scan found its next record where the
+// following entry starts, or none at all when the entry is the last. 1 with the record's offset and
+// length, 0 for no record, -1 when not known (and the walk searches).
+int KnownSearch(LOGLAYOUT const* playout, STREAM* pstream, long pos, long posLimit, long* pposFound, int* pcb)
+{
+    unsigned char const* pbMap = pstream->PbMap();
+    if (!playout || !pbMap || posLimit != playout->cbFile || pstream->CbSize() != playout->cbFile)
+        return -1;
+    int isec = IsecStartingAt(playout, pos);
+    if (isec < 0 || playout->rgsec[isec].crec != 0)
+        return -1;
+    if (isec == playout->csec - 1)
+        return playout->fTableFull ? -1 : 0;
+    long posFound = (long)playout->rgsec[isec + 1].ibStart;
+    if (posFound + 3 > playout->cbFile)
+        return -1;
+    int cb = CbRecordAt(pbMap, playout->cbFile, posFound);
+    if (cb == 0)
+        return -1;
+    *pposFound = posFound;
+    *pcb = cb;
+    return 1;
+}
+
+}   // namespace
 
 void BeginRingWalk(long ibOldest, long ibWrap, long ibEnd, int fWrap, RINGWALK* pwalk)
 {
@@ -352,7 +395,10 @@ int FSearchRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
     while (!pwalk->fDone) {
         long pos = pwalk->pos;
         int cb = 0;
-        if (FScanToRecord(pstream, &pos, pwalk->ibEnd, &cb)) {
+        int fFound = KnownSearch(pwalk->playout, pstream, pos, pwalk->ibEnd, &pos, &cb);
+        if (fFound < 0)
+            fFound = FScanToRecord(pstream, &pos, pwalk->ibEnd, &cb);
+        if (fFound) {
             // Back at (or, after damaged bytes, past) the oldest record: the ring has been read once.
             if (pwalk->fWrapped && pos >= pwalk->ibOldest)
                 break;
@@ -397,7 +443,10 @@ int FSearchLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb
         return 0;
     long pos = pwalk->pos;
     int cb = 0;
-    if (!FScanToRecord(pstream, &pos, pstream->CbSize(), &cb) || pos >= pwalk->ibEnd) {
+    int fFound = KnownSearch(pwalk->playout, pstream, pos, pstream->CbSize(), &pos, &cb);
+    if (fFound < 0)
+        fFound = FScanToRecord(pstream, &pos, pstream->CbSize(), &cb);
+    if (!fFound || pos >= pwalk->ibEnd) {
         pwalk->fDone = 1;
         return 0;
     }

@@ -89,6 +89,37 @@ std::vector<long> LogTest::LongTermOffsets(Bytes const& log)
     return rgpos;
 }
 
+void LogTest::ExpectTrustedWalksSearchAlike(Bytes const& log)
+{
+    STREAM stream;
+    OpenAndLayout(WriteLog(log), &stream, prun.get(), 0, 0);
+    typedef std::vector<std::pair<long, int>> VISITS;
+    long pos;
+    int cb;
+
+    RINGWALK walkTrusted, walkSearching;
+    BeginLogRingWalk(&layout, &walkTrusted);
+    walkSearching = walkTrusted;
+    walkSearching.playout = nullptr;
+    VISITS rgTrusted, rgSearching;
+    while (FNextRingRecord(&stream, &walkTrusted, &pos, &cb))
+        rgTrusted.push_back({pos, cb});
+    while (FNextRingRecord(&stream, &walkSearching, &pos, &cb))
+        rgSearching.push_back({pos, cb});
+    EXPECT_EQ(rgTrusted, rgSearching) << "ring walk";
+
+    LINEARWALK linearTrusted, linearSearching;
+    BeginLinearWalk(0, (long)log.size(), &linearTrusted, &layout);
+    BeginLinearWalk(0, (long)log.size(), &linearSearching);
+    rgTrusted.clear();
+    rgSearching.clear();
+    while (FNextLinearRecord(&stream, &linearTrusted, &pos, &cb))
+        rgTrusted.push_back({pos, cb});
+    while (FNextLinearRecord(&stream, &linearSearching, &pos, &cb))
+        rgSearching.push_back({pos, cb});
+    EXPECT_EQ(rgTrusted, rgSearching) << "linear walk";
+}
+
 Rec Xx04(uint32_t date) { return Rec(4, 11, date); }
 
 Bytes WrappedLog()

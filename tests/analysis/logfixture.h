@@ -26,6 +26,9 @@ protected:
     // Offsets that a walk visits.
     std::vector<long> RingOffsets(Bytes const& log);
     std::vector<long> LongTermOffsets(Bytes const& log);
+    // Checks that the ring walk and a linear walk over the whole log visit the same records
+    // (offset and length) whether they are given the section table or search for every record.
+    void ExpectTrustedWalksSearchAlike(Bytes const& log);
 
     // Every test has a run of its own (too large for the stack): no vehicle, notes or collector.
     std::unique_ptr<RUN> prun = NewRun();

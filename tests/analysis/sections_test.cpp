@@ -261,6 +261,51 @@ TEST_F(SectionTable, TooManySectionsStopsTheScanOnce)
 }
 
 // Offsets above 4 GiB print all their digits, and runs of unused bytes above 2 GiB count right.
+// Inside the runs of records the section scan found back to back, and from the unused bytes where
+// it searched, the walks take what the scan found instead of searching again: they must visit the
+// very records a searching walk visits, whatever the bytes.
+TEST_F(SectionTable, WalksGivenTheTableVisitWhatSearchingWalksVisit)
+{
+    std::vector<Bytes> rglog;
+    Bytes wrapped = WrappedLog();
+    rglog.push_back(wrapped);
+    // Every single byte of the wrapped log damaged in turn: records lost, runs split, false
+    // candidates, a count byte that runs past the end.
+    for (size_t ib = 0; ib < wrapped.size(); ib++) {
+        Bytes damaged = wrapped;
+        damaged[ib] ^= 0x5A;
+        rglog.push_back(damaged);
+        damaged[ib] = 0x03;
+        rglog.push_back(damaged);
+    }
+    // Garbage first and last, short records (a header cut by the record's end), a record cut
+    // short by the end of the file, runs of marker bytes.
+    LogBuilder edges;
+    edges.Garbage(7).Add(VinfRec(T0, true)).Add(Rec(4, 6, T0 + 1)).Add(Xx04(T0 + 2)).Add(Rec(4, 9, T0 + 3));
+    edges.Add(VinfRec(T0 + 60, false)).Add(Xx04(T0 + 61)).Garbage(4, 0x03).Add(Xx04(T0 + 62)).Garbage(2, 0x02);
+    Bytes cut = edges.Data();
+    Bytes rec = Xx04(T0 + 63).Get();
+    cut.insert(cut.end(), rec.begin(), rec.end() - 3);
+    rglog.push_back(edges.Data());
+    rglog.push_back(cut);
+    // Full tables: the scan stops inside its last entry, a run of records or unused bytes; a
+    // marker and count byte without their checksum stand between the records.
+    Bytes const falseRecord = {0x03, 0x02, 0x02, 0x07};
+    for (int fLeadingFalse : {0, 1}) {
+        LogBuilder full;
+        if (fLeadingFalse)
+            full.Add(falseRecord);
+        full.Add(VinfRec(T0, false));
+        for (int i = 0; i < 1005; i++)
+            full.Add(falseRecord).Add(Xx04(T0 + 1 + i)).Add(Xx04(T0 + 2 + i));
+        rglog.push_back(full.Data());
+    }
+    for (size_t ilog = 0; ilog < rglog.size(); ilog++) {
+        SCOPED_TRACE("log " + std::to_string(ilog));
+        ExpectTrustedWalksSearchAlike(rglog[ilog]);
+    }
+}
+
 TEST_F(SectionTable, ContentsPrintLargeOffsetsAndCounts)
 {
     static LOGLAYOUT big;
