@@ -864,7 +864,7 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
 
 // ---- The walk -------------------------------------------------------------------------------
 
-void TakeStep(SUMMARY* ps, STEP const* pstep)
+[[gnu::always_inline]] inline void TakeStep(SUMMARY* ps, STEP const* pstep)
 {
     VLR* pvlr = &ps->vlr;
     if (pstep->fUndecoded) {
