@@ -88,6 +88,19 @@ inline int FTrustedRecord(STREAM* pstream, long pos, long ibTrusted, int* pcb)
     return 1;
 }
 
+// A walk's step inside its trusted run: the record at *pposWalk, which the walk then passes.
+inline int FTakeTrustedRecord(STREAM* pstream, long* pposWalk, long ibTrusted, long* ppos, int* pcb)
+{
+    long pos = *pposWalk;
+    int cb;
+    if (!FTrustedRecord(pstream, pos, ibTrusted, &cb))
+        return 0;
+    *pposWalk = pos + cb;
+    *ppos = pos;
+    *pcb = cb;
+    return 1;
+}
+
 // The end of the run of records that the section scan found back to back from pos, when an entry
 // of the table starts there (and was scanned to its end), capped at ibCap; otherwise 0. A stream
 // without a mapping has no trusted run.
@@ -120,15 +133,8 @@ void BeginLogRingWalk(LOGLAYOUT const* playout, RINGWALK* pwalk);
 int FSearchRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb);
 inline int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
 {
-    long pos = pwalk->pos;
-    int cb;
-    if (FTrustedRecord(pstream, pos, pwalk->ibTrusted, &cb)) {
-        pwalk->pos = pos + cb;
-        *ppos = pos;
-        *pcb = cb;
-        return 1;
-    }
-    return FSearchRingRecord(pstream, pwalk, ppos, pcb);
+    return FTakeTrustedRecord(pstream, &pwalk->pos, pwalk->ibTrusted, ppos, pcb) ||
+           FSearchRingRecord(pstream, pwalk, ppos, pcb);
 }
 
 // End (exclusive) of the long-term part: rgsec[isecFirstTransient].ibStart, or the file size when
@@ -151,13 +157,6 @@ void BeginLinearWalk(long ibStart, long ibEnd, LINEARWALK* pwalk, LOGLAYOUT cons
 int FSearchLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb);
 inline int FNextLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb)
 {
-    long pos = pwalk->pos;
-    int cb;
-    if (FTrustedRecord(pstream, pos, pwalk->ibTrusted, &cb)) {
-        pwalk->pos = pos + cb;
-        *ppos = pos;
-        *pcb = cb;
-        return 1;
-    }
-    return FSearchLinearRecord(pstream, pwalk, ppos, pcb);
+    return FTakeTrustedRecord(pstream, &pwalk->pos, pwalk->ibTrusted, ppos, pcb) ||
+           FSearchLinearRecord(pstream, pwalk, ppos, pcb);
 }

@@ -464,6 +464,38 @@ void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
     pcs->milesSinceCharge = pc->milesSinceCharge;
 }
 
+// A session line's start: its times, what it was and its SOC, in either layout; a tab ends it in
+// the tab-delimited one.
+void PutSessionStart(LINE* pline, bool fTab, char const* szStart, char const* szEnd, char const* szDuration,
+                     char const* szAction, int pctSOCStart, int pctSOCEnd)
+{
+    pline->Sz(szStart);
+    if (fTab) {
+        pline->Ch('\t');
+        pline->Sz(szEnd);
+        pline->Ch('\t');
+        pline->Sz(szDuration);
+        pline->Ch('\t');
+        pline->Sz(szAction);
+        pline->Ch('\t');
+        pline->Int(pctSOCStart);
+        pline->Sz("%\t");
+        pline->Int(pctSOCEnd);
+        pline->Sz("%\t");
+    } else {
+        pline->Sz(" - ");
+        pline->Sz(szEnd);
+        pline->Sz(" (");
+        pline->Sz(szDuration);
+        pline->Sz(") ");
+        pline->SzLeft(szAction, 7);
+        pline->IntRight(pctSOCStart, 3);
+        pline->Sz("% -> ");
+        pline->IntRight(pctSOCEnd, 3);
+        pline->Ch('%');
+    }
+}
+
 // The charge's amp-hours in and out: "\t%.1f\t%.1f" or " %5.1f Ah  %5.1f Ah  ".
 void PutChargeAh(LINE* pline, bool fTab, CHARGESESSION const* pcs)
 {
@@ -485,31 +517,9 @@ void PrintChargeLine(SUMMARY const* ps, CHARGESESSION const* pcs)
     bool const fTab = ps->fTab;
     LINE line;
 
-    line.Sz(szStart);
-    if (fTab) {
-        // "%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t"
-        line.Ch('\t');
-        line.Sz(szEnd);
-        line.Ch('\t');
-        line.Sz(szDuration);
-        line.Sz("\tCharge\t");
-        line.Int(pcs->pctSOCStart);
-        line.Sz("%\t");
-        line.Int(pcs->pctSOCEnd);
-        line.Sz("%\t\t\t\t");
-    } else {
-        // "%s - %s (%s) Charge %3d%% -> %3d%%%s"
-        line.Sz(" - ");
-        line.Sz(szEnd);
-        line.Sz(" (");
-        line.Sz(szDuration);
-        line.Sz(") Charge ");
-        line.IntRight(pcs->pctSOCStart, 3);
-        line.Sz("% -> ");
-        line.IntRight(pcs->pctSOCEnd, 3);
-        line.Ch('%');
-        line.Sz(szBlankDriveColumns);
-    }
+    // "%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t" or "%s - %s (%s) Charge %3d%% -> %3d%%%s"
+    PutSessionStart(&line, fTab, szStart, szEnd, szDuration, "Charge", pcs->pctSOCStart, pcs->pctSOCEnd);
+    line.Sz(fTab ? "\t\t\t" : szBlankDriveColumns);
 
     if (pcs->cVoltsLine > 0) {
         // "\t%.0f" or " %4.0fV "
@@ -638,18 +648,10 @@ void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
     double const speedMax = DistOut(ps, pds->mphMax);
     LINE line;
 
-    line.Sz(szStart);
+    // "%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t" or
+    // "%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s"
+    PutSessionStart(&line, fTab, szStart, szEnd, szDuration, "Drive", pds->pctSOCStart, pds->pctSOCEnd);
     if (fTab) {
-        // "%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t"
-        line.Ch('\t');
-        line.Sz(szEnd);
-        line.Ch('\t');
-        line.Sz(szDuration);
-        line.Sz("\tDrive\t");
-        line.Int(pds->pctSOCStart);
-        line.Sz("%\t");
-        line.Int(pds->pctSOCEnd);
-        line.Sz("%\t");
         line.Fixed(dist, 1);
         line.Ch('\t');
         line.Fixed(speedAve, 1);
@@ -657,16 +659,7 @@ void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
         line.Fixed(speedMax, 1);
         line.Ch('\t');
     } else {
-        // "%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s"
-        line.Sz(" - ");
-        line.Sz(szEnd);
-        line.Sz(" (");
-        line.Sz(szDuration);
-        line.Sz(") Drive  ");
-        line.IntRight(pds->pctSOCStart, 3);
-        line.Sz("% -> ");
-        line.IntRight(pds->pctSOCEnd, 3);
-        line.Sz("% ");
+        line.Ch(' ');
         line.FixedRight(dist, 5, 1);
         line.Ch(' ');
         line.Sz(szDist);
