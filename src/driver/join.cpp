@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,12 +152,14 @@ void SkipAhead(SCANSTATE* pscan, JOININ* pin)
 // The times of the input's ring, walked from its oldest record (to the end of the file, then from
 // the start of the transient part up to the oldest record again), that are newer than every
 // plausible time before them, in rising order. Given the newest time taken from the inputs before,
-// the input adds those of them above it: each raises the newest time in turn.
-void FindRises(JOININ const* pin, std::vector<uint32_t>* prgts)
+// the input adds those of them above it: each raises the newest time in turn. That newest time is
+// known to be at least timestampFloor, so only the times above it are kept.
+void FindRises(JOININ const* pin, uint32_t timestampFloor, std::vector<uint32_t>* prgts)
 {
     LSTAT const* plstat = &pin->lstat;
     STREAM* pstream = pin->pstream;
     uint64_t bound = TimestampBound(plstat, secPreviewWindow);
+    bool fRisen = false;
     uint32_t timestampHigh = 0;
     RINGWALK walk;
     BeginRingWalk((long)plstat->ibOldest, (long)plstat->lspanTransient.ibStart, pstream->CbSize(), 1, &walk);
@@ -165,22 +169,25 @@ void FindRises(JOININ const* pin, std::vector<uint32_t>* prgts)
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         uint32_t ts = TimestampFromRh(&rh);
-        if ((prgts->empty() || ts > timestampHigh) && ts != timestampErased && ts < bound) {
+        if ((!fRisen || ts > timestampHigh) && ts != timestampErased && ts < bound) {
+            fRisen = true;
             timestampHigh = ts;
-            prgts->push_back(ts);
+            if (ts > timestampFloor)
+                prgts->push_back(ts);
         }
     }
 }
 
 struct PREVIEW {
     JOININ const* rgin;
+    uint32_t const* rgtimestampFloor;
     std::vector<uint32_t>* rgrgts;
 };
 
 void FindRisesJob(void* pv, int iin)
 {
     PREVIEW* ppreview = (PREVIEW*)pv;
-    FindRises(&ppreview->rgin[iin], &ppreview->rgrgts[iin]);
+    FindRises(&ppreview->rgin[iin], ppreview->rgtimestampFloor[iin], &ppreview->rgrgts[iin]);
 }
 
 void StatsJob(void* pv, int iin)
@@ -191,8 +198,17 @@ void StatsJob(void* pv, int iin)
 
 void PrintPreview(JOININ const* rgin, int cin)
 {
+    // The newest time taken before an input is at least the newest transient time of every input
+    // before it in the table: each such time is one of that input's plausible ring times.
+    std::vector<uint32_t> rgtimestampFloor((size_t)cin);
+    uint32_t timestampFloor = timestampEpoch2001;
+    for (int i = 0; i < cin; i++) {
+        rgtimestampFloor[(size_t)i] = timestampFloor;
+        if (rgin[i].lstat.lspanTransient.timestampMax > timestampFloor)
+            timestampFloor = rgin[i].lstat.lspanTransient.timestampMax;
+    }
     std::vector<std::vector<uint32_t>> rgrgts((size_t)cin);
-    PREVIEW preview{rgin, rgrgts.data()};
+    PREVIEW preview{rgin, rgtimestampFloor.data(), rgrgts.data()};
     RunJobs(cin, CWorkers(), FindRisesJob, &preview);
 
     uint32_t timestampHigh = timestampEpoch2001;
@@ -317,6 +333,19 @@ void FlushMergeOut(MERGEOUT* pmo)
     pmo->cbPending = 0;
 }
 
+// Takes cb bytes of the input's mapping at pb for the joined log, after the pending ones.
+void PutMappedBytes(MERGEOUT* pmo, JOININ const* pin, unsigned char const* pb, long cb)
+{
+    if (pmo->pinPending == pin && pmo->pbPending + pmo->cbPending == pb && pmo->cbPending + cb <= cbPendingMax) {
+        pmo->cbPending += cb;
+        return;
+    }
+    FlushMergeOut(pmo);
+    pmo->pinPending = pin;
+    pmo->pbPending = pb;
+    pmo->cbPending = cb;
+}
+
 // Takes the input's current record for the joined log. A copy in the input's own buffer changes
 // with its next record, so it goes out at once.
 void PutRecord(MERGEOUT* pmo, JOININ const* pin)
@@ -326,15 +355,116 @@ void PutRecord(MERGEOUT* pmo, JOININ const* pin)
         pmo->pfnOut(pmo->pvOut, pin->pbCur, pin->cbCur);
         return;
     }
-    if (pmo->pinPending == pin && pmo->pbPending + pmo->cbPending == pin->pbCur &&
-        pmo->cbPending + pin->cbCur <= cbPendingMax) {
-        pmo->cbPending += pin->cbCur;
-        return;
+    PutMappedBytes(pmo, pin, pin->pbCur, pin->cbCur);
+}
+
+// How many of the cb bytes at pbA and pbB are the same before the first that differs.
+long CbSameStart(unsigned char const* pbA, unsigned char const* pbB, long cb)
+{
+    if (memcmp(pbA, pbB, (size_t)cb) == 0)
+        return cb;
+    constexpr long cbBlock = 64;
+    long ib = 0;
+    while (ib + cbBlock <= cb && memcmp(pbA + ib, pbB + ib, cbBlock) == 0)
+        ib += cbBlock;
+    while (ib < cb && pbA[ib] == pbB[ib])
+        ib++;
+    return ib;
+}
+
+// The most records the group passes over at once starts small, doubles each time it is reached
+// and falls back to one when differing copies cut a pass short: the records looked at in vain are
+// never more than twice those passed, so the merge stays linear.
+constexpr int crecPassFirst = 16;
+constexpr int crecPassMax = 1 << 16;
+
+// Passes the group (in table order, writing) over the records that the merge would take one at a
+// time without a word: every input of the group holds them byte for byte inside its stretch of
+// trusted records, none of them would be skipped by any of the inputs, none is a vehicle-info
+// record, and each sorts before the heap's top. At most crecMax records are looked at. The
+// group's inputs then stand at the record after those passed, which the merge takes as usual: it,
+// too, is held by all of them alike and sorts before the heap's top. Returns the number of
+// records passed (written from the chosen input); *pfCut tells whether differing bytes ended the
+// pass early.
+int CrecPassTogether(JOININ* rgin, unsigned int const* rgiGroup, int cgroup, HEAP const* pheap, int crecMax,
+                     MERGEOUT* pmo, bool* pfCut)
+{
+    *pfCut = false;
+    JOININ* pchosen = &rgin[rgiGroup[0]];
+    if (pchosen->pbCur[3] == rtVINF)
+        return 0;
+    long cbAvail = LONG_MAX;
+    uint64_t boundMin = UINT64_MAX;
+    for (int k = 0; k < cgroup; k++) {
+        JOININ const* pin = &rgin[rgiGroup[k]];
+        if (pin->pbCur == pin->rgbRec || pin->walk.pos != pin->ibCur + pin->cbCur)
+            return 0;
+        long cb = pin->walk.ibTrusted - (long)pin->ibCur;
+        if (cb < cbAvail)
+            cbAvail = cb;
+        uint64_t bound = TimestampBound(&pin->lstat, secMergeWindow);
+        if (bound < boundMin)
+            boundMin = bound;
     }
-    FlushMergeOut(pmo);
-    pmo->pinPending = pin;
-    pmo->pbPending = pin->pbCur;
-    pmo->cbPending = pin->cbCur;
+    bool fTop = pheap->c > 0;
+    uint32_t timestampTop = fTop ? rgin[pheap->rgi[0]].timestampCur : 0;
+    int rtTop = fTop ? rgin[pheap->rgi[0]].pbCur[3] : 0;
+
+    // The records after the current one, in the chosen input's bytes: the last one taken (crec of
+    // them) is where the group will stand.
+    unsigned char const* pb = pchosen->pbCur;
+    long ib = pchosen->cbCur;
+    long ibLast = 0;
+    int cbLast = pchosen->cbCur;
+    int crec = 0;
+    while (crec < crecMax && ib + cbRecordHeader <= cbAvail) {
+        int cb = pb[ib + 2] + 2;
+        if (pb[ib] != 0x03 || pb[ib + 1] != 0x02 || cb < cbRecordHeader || ib + cb > cbAvail)
+            break;
+        uint32_t ts = TimestampFromRh((RH const*)(pb + ib));
+        int rt = pb[ib + 3];
+        if (!FValidJoinTimestamp(ts) || ts >= boundMin ||
+            (fTop && (ts > timestampTop || (ts == timestampTop && rt >= rtTop))))
+            break;
+        crec++;
+        ibLast = ib;
+        cbLast = cb;
+        ib += cb;
+        if (rt == rtVINF)
+            break;
+    }
+    if (crec == 0)
+        return 0;
+
+    // Every input of the group must hold the same bytes up to the end of the record it will stand
+    // at; a difference leaves it at the last record before the one that differs.
+    long cbSame = ibLast + cbLast;
+    for (int k = 1; k < cgroup; k++)
+        cbSame = CbSameStart(pb, rgin[rgiGroup[k]].pbCur, cbSame);
+    if (cbSame < ibLast + cbLast) {
+        *pfCut = true;
+        ib = pchosen->cbCur;
+        ibLast = 0;
+        cbLast = pchosen->cbCur;
+        crec = 0;
+        while (ib + pb[ib + 2] + 2 <= cbSame) {
+            crec++;
+            ibLast = ib;
+            cbLast = pb[ib + 2] + 2;
+            ib += cbLast;
+        }
+    }
+    if (crec == 0)
+        return 0;
+
+    PutMappedBytes(pmo, pchosen, pb, ibLast);
+    for (int k = 0; k < cgroup; k++) {
+        JOININ* pin = &rgin[rgiGroup[k]];
+        long pos = (long)pin->ibCur + ibLast;
+        pin->walk.pos = pos + cbLast;
+        FLoadRecord(pin, pos, cbLast);
+    }
+    return crec;
 }
 
 // Whether the inputs that just moved (in table order) would again be chosen together, and alone,
@@ -371,6 +501,7 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
     }
 
     MERGEOUT mo{pfnOut, pvOut, nullptr, nullptr, 0};
+    int crecPass = crecPassFirst;
     long cwritten = 0;
     bool fWriting = false;
     // The group: the inputs whose current records are chosen together, in table order; empty when
@@ -385,6 +516,15 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
                 rgiGroup[cgroup++] = HeapPop(&heap);
         }
         JOININ* pchosen = &rgin[rgiGroup[0]];
+        if (fWriting && pchosen->fStarted) {
+            bool fCut;
+            int crec = CrecPassTogether(rgin, rgiGroup.get(), cgroup, &heap, crecPass, &mo, &fCut);
+            cwritten += crec;
+            if (fCut)
+                crecPass = 1;
+            else if (crec == crecPass && crecPass < crecPassMax)
+                crecPass *= 2;
+        }
 
         bool fVinf = pchosen->pbCur[3] == rtVINF;
         if (fWriting || fVinf) {
