@@ -94,6 +94,8 @@ inline bool FNextInputRecord(STREAM* pstream, LSTAT const* plstat, RINGWALK* pwa
     return true;
 }
 
+constexpr int crecLrunMin = 8;   // a shorter stretch saves too little to take an entry
+
 // Keeps a stretch of crec back-to-back records from ibStart to ibEnd, when it is long enough and
 // the table has room.
 void NoteLrun(LSTAT* plstat, long ibStart, long ibEnd, int crec)

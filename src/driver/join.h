@@ -22,7 +22,6 @@ struct LRUN {
     int64_t ibEnd;
 };
 constexpr int clrunMax = 128;   // later stretches of a log with more are searched as before
-constexpr int crecLrunMin = 8;  // a shorter stretch saves too little to take an entry
 
 // What one input holds: found by one pass over its records, before anything is merged.
 struct LSTAT {
