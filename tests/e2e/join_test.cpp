@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <tuple>
 #include <set>
 #include <sstream>
@@ -130,6 +131,99 @@ TEST_F(JoinTest, SkipLinesOfInputsThatMovedTogetherComeInTableOrder)
     ASSERT_NE(ichA, std::string::npos) << r.out;
     ASSERT_NE(ichB, std::string::npos) << r.out;
     EXPECT_LT(ichA, ichB) << r.out;
+}
+
+// Idle records a minute apart from t0 + 60 * iFirst on, before iLim, with a state of charge of
+// their minute's last two digits plus dSOC.
+std::vector<Rec> Minutes(int iFirst, int iLim, int iStep = 1, int dSOC = 0)
+{
+    std::vector<Rec> recs;
+    for (int i = iFirst; i < iLim; i += iStep)
+        recs.push_back(IdleRec(t0 + 60 * (uint32_t)i, i % 100 + dSOC));
+    return recs;
+}
+
+// The records of the lists one after another.
+std::vector<Rec> Seq(std::initializer_list<std::vector<Rec>> rgrecs)
+{
+    std::vector<Rec> recs;
+    for (auto const& recsPart : rgrecs)
+        recs.insert(recs.end(), recsPart.begin(), recsPart.end());
+    return recs;
+}
+
+// Copies of one long run of records: the merge passes over what they share in one go, and must
+// stop exactly where the step-by-step merge would act: a copy that differs, another input's record
+// in between, a record that only one copy skips, a gap in one copy's bytes, a copy that ends.
+TEST_F(JoinTest, SharedRunsOfRecordsStopWhereTheMergeMustAct)
+{
+    std::vector<Rec> vinf{VinfRec(t0, false)};
+    std::vector<Rec> quarterDays;   // every six hours for 40 days: beyond a's 30-day bound
+    for (uint32_t i = 0; i < 160; i++)
+        quarterDays.push_back(IdleRec(t0 + 21600 * i, (int)i % 100));
+    Bytes cut = Download(Seq({vinf, Minutes(0, 300)})).Data();
+    cut.resize(cut.size() - 5);
+    LogBuilder gap = Download(Seq({vinf, Minutes(0, 100)}));
+    gap.Garbage(37);
+    for (auto const& rec : Minutes(100, 200))
+        gap.Add(rec);
+
+    struct CASE {
+        const char* szName;
+        std::vector<Bytes> rglog;          // a.log, b.log, ... in table order
+        std::vector<Rec> recsJoined;
+        int cnote;                         // NOTE blocks, each naming a.log and then the differing copy
+        std::vector<int> rgcskip;          // "Skip: " lines per input
+    } const rgcase[] = {
+        {"each copy differs once",
+         {Download(Seq({vinf, Minutes(0, 300)})).Data(),
+          Download(Seq({vinf, Minutes(0, 150), Minutes(150, 151, 1, 7), Minutes(151, 301)})).Data(),
+          Download(Seq({vinf, Minutes(0, 250), Minutes(250, 251, 1, 9), Minutes(251, 302)})).Data()},
+         Seq({vinf, Minutes(0, 302)}), 2, {0, 0, 0}},
+        {"another input's record between",
+         {Download(Seq({vinf, Minutes(0, 200, 2)})).Data(), Download(Seq({vinf, Minutes(0, 204, 2)})).Data(),
+          Download(Seq({vinf, Minutes(101, 102), Minutes(205, 206)})).Data()},
+         Seq({vinf, Minutes(0, 101, 2), Minutes(101, 102), Minutes(102, 204, 2), Minutes(205, 206)}), 0,
+         {0, 0, 0}},
+        {"a record only one copy skips",
+         {DownloadBefore(t0, Seq({vinf, quarterDays})).Data(),
+          DownloadBefore(t0 + 12 * 86400, Seq({vinf, quarterDays, {IdleRec(t0 + 21600 * 160)}})).Data()},
+         Seq({vinf, quarterDays, {IdleRec(t0 + 21600 * 160)}}), 0, {44, 0}},
+        {"a gap in one copy",
+         {gap.Data(), Download(Seq({vinf, Minutes(0, 201)})).Data()}, Seq({vinf, Minutes(0, 201)}), 0, {0, 0}},
+        {"a copy cut short",
+         {cut, Download(Seq({vinf, Minutes(0, 301)})).Data()}, Seq({vinf, Minutes(0, 301)}), 0, {0, 0}},
+    };
+    for (CASE const& c : rgcase) {
+        SCOPED_TRACE(c.szName);
+        std::string dirCase = TempDir();
+        std::vector<std::string> rgpath;
+        std::vector<std::string> args{"-j", dirCase + "/out.log"};
+        for (size_t i = 0; i < c.rglog.size(); i++) {
+            rgpath.push_back(dirCase + "/" + (char)('a' + i) + ".log");
+            WriteBytes(rgpath.back(), c.rglog[i]);
+            args.push_back(rgpath.back());
+        }
+        RunResult r = RunQuenfell(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(dirCase + "/out.log"), Concat(c.recsJoined));
+        EXPECT_NE(r.out.find(std::to_string(c.recsJoined.size()) + " records written to "), std::string::npos) << r.out;
+        size_t ich = 0;
+        for (int inote = 0; inote < c.cnote; inote++) {
+            ich = r.out.find("NOTE: non-matching records\n" + rgpath[0] + ": ", ich);
+            ASSERT_NE(ich, std::string::npos) << r.out;
+            ich = r.out.find("\n" + rgpath[(size_t)inote + 1] + ": ", ich);
+            ASSERT_NE(ich, std::string::npos) << r.out;
+        }
+        EXPECT_EQ(r.out.find("NOTE", ich + 1), std::string::npos) << r.out;
+        for (size_t i = 0; i < c.rglog.size(); i++) {
+            int cskip = 0;
+            for (size_t ichSkip = r.out.find("Skip: " + rgpath[i] + " "); ichSkip != std::string::npos;
+                 ichSkip = r.out.find("Skip: " + rgpath[i] + " ", ichSkip + 1))
+                cskip++;
+            EXPECT_EQ(cskip, c.rgcskip[i]) << rgpath[i];
+        }
+    }
 }
 
 TEST_F(JoinTest, AJoinedLogWithoutLongTermPartCanBeJoinedAgain)
