@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/bigtable.h"
 #include "support/fatal.h"
 #include "support/timecal.h"
 
@@ -17,10 +18,16 @@ constexpr double voltsHighLine = 180.0;
 // Room for this many more samples at first; then the arrays double. Growing a large block moves
 // its pages rather than copying them, so the peak stays near what the samples fill.
 constexpr int cdpGrowFirst = 4096;
+// A table that may hold more than this is reserved whole at its first sample (the transient one:
+// moving hundreds of MB as they double costs more than the samples themselves).
+constexpr size_t cbReserveFrom = (size_t)64 << 20;
 
 DPARRAY::~DPARRAY()
 {
-    free(rg);
+    if (fReserved)
+        ReleaseTable(rg, (size_t)cAlloc * sizeof(DataPoint));
+    else
+        free(rg);
 }
 
 // Makes room for one more sample; false when the array is at its capacity.
@@ -30,6 +37,15 @@ static bool FRoomForOne(DPARRAY* parr, int cMax)
         return true;
     if (parr->cAlloc >= cMax)
         return false;
+    if (parr->rg == nullptr && (size_t)cMax * sizeof(DataPoint) >= cbReserveFrom) {
+        void* pvReserved = PvReserveTable((size_t)cMax * sizeof(DataPoint));
+        if (pvReserved) {
+            parr->rg = (DataPoint*)pvReserved;
+            parr->cAlloc = cMax;
+            parr->fReserved = true;
+            return true;
+        }
+    }
     long long cNew = parr->cAlloc == 0 ? cdpGrowFirst : 2LL * parr->cAlloc;
     if (cNew > cMax)
         cNew = cMax;

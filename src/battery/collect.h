@@ -25,11 +25,13 @@ constexpr int cDP1Max = 7300;
 constexpr int cDP2Max = 10512000;
 
 // Samples in time order, in memory that grows as they come (up to a fixed capacity), so that a
-// study of a few logs costs only what its samples need.
+// study of a few logs costs only what its samples need: the whole capacity reserved at the first
+// sample (PvReserveTable), or malloc's memory doubled as it fills when no reservation is had.
 struct DPARRAY {
     DataPoint* rg = nullptr;
     int c = 0;
     int cAlloc = 0;
+    bool fReserved = false;   // rg is a reservation of cAlloc samples rather than malloc's
     DPARRAY() = default;
     DPARRAY(DPARRAY const&) = delete;
     DPARRAY& operator=(DPARRAY const&) = delete;
