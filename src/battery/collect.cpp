@@ -249,46 +249,66 @@ SAMPLEBUF::~SAMPLEBUF()
 
 void FreeSampleBuf(SAMPLEBUF* pbuf)
 {
-    free(pbuf->rgpend);
-    free(pbuf->rgchVIN);
-    pbuf->rgpend = nullptr;
-    pbuf->rgchVIN = nullptr;
-    pbuf->cpend = pbuf->cpendAlloc = 0;
-    pbuf->cvin = pbuf->cchVINAlloc = 0;
+    free(pbuf->rgbatch);
+    pbuf->rgbatch = nullptr;
+    pbuf->ibatch = 0;
 }
 
-void InitSampleBuf(SAMPLEBUF* pbuf)
+static void EmptyBatch(SAMPLEBATCH* pbatch)
+{
+    pbatch->cpend = 0;
+    pbatch->cvin = 0;
+    pbatch->fTableFullBefore = 0;
+}
+
+void InitSampleBuf(SAMPLEBUF* pbuf, PFNHANDOVER pfnHandOver, void* pv)
 {
     InitStudy(&pbuf->study);
-    pbuf->cpend = 0;
-    pbuf->cvin = 0;
+    pbuf->ibatch = 0;
+    pbuf->pfnHandOver = pfnHandOver;
+    pbuf->pvHandOver = pv;
+    pbuf->fStopped = false;
     pbuf->fOutOfMemory = false;
+    if (!pbuf->rgbatch)
+        pbuf->rgbatch = (SAMPLEBATCH*)malloc(cbatchSampleBuf * sizeof(SAMPLEBATCH));
+    if (!pbuf->rgbatch) {
+        pbuf->fOutOfMemory = true;
+        return;
+    }
+    EmptyBatch(PbatchFilling(pbuf));
 }
 
 void MoveSampleBufMemory(SAMPLEBUF* pbufTo, SAMPLEBUF* pbufFrom)
 {
     FreeSampleBuf(pbufTo);
-    pbufTo->rgpend = pbufFrom->rgpend;
-    pbufTo->cpendAlloc = pbufFrom->cpendAlloc;
-    pbufTo->rgchVIN = pbufFrom->rgchVIN;
-    pbufTo->cchVINAlloc = pbufFrom->cchVINAlloc;
-    pbufFrom->rgpend = nullptr;
-    pbufFrom->rgchVIN = nullptr;
+    pbufTo->rgbatch = pbufFrom->rgbatch;
+    pbufFrom->rgbatch = nullptr;
     FreeSampleBuf(pbufFrom);
 }
 
-// Doubles an array of cbElem-byte elements; false (and the array untouched) without memory.
-static bool FGrow(void** ppv, int* pcAlloc, size_t cbElem, int cFirst)
+SAMPLEBATCH* PbatchFilling(SAMPLEBUF* pbuf)
 {
-    long long cNew = *pcAlloc == 0 ? cFirst : 2LL * *pcAlloc;
-    if (cNew > INT_MAX)
+    return &pbuf->rgbatch[pbuf->ibatch % cbatchSampleBuf];
+}
+
+// Hands over the batch being filled and starts the next one.
+static bool FHandOverBatch(SAMPLEBUF* pbuf)
+{
+    if (!pbuf->pfnHandOver(pbuf->pvHandOver, pbuf->ibatch)) {
+        pbuf->fStopped = true;
         return false;
-    void* pv = realloc(*ppv, (size_t)cNew * cbElem);
-    if (!pv)
-        return false;
-    *ppv = pv;
-    *pcAlloc = (int)cNew;
+    }
+    pbuf->ibatch++;
+    EmptyBatch(PbatchFilling(pbuf));
     return true;
+}
+
+bool FHandOverSamples(SAMPLEBUF* pbuf)
+{
+    if (pbuf->fStopped || pbuf->fOutOfMemory)
+        return false;
+    SAMPLEBATCH const* pbatch = PbatchFilling(pbuf);
+    return (pbatch->cpend == 0 && !pbatch->fTableFullBefore) || FHandOverBatch(pbuf);
 }
 
 void BufferVlr(void* pvBuf, VLR* pvlr)
@@ -296,39 +316,36 @@ void BufferVlr(void* pvBuf, VLR* pvlr)
     SAMPLEBUF* pbuf = (SAMPLEBUF*)pvBuf;
     DataPoint dp;
     int grfpend = GrfpendPrepare(&pbuf->study, pvlr, &dp);
-    if (grfpend == 0 || pbuf->fOutOfMemory)
+    if (grfpend == 0 || pbuf->fStopped || pbuf->fOutOfMemory)
         return;
-    if (pbuf->cpend == pbuf->cpendAlloc &&
-        !FGrow((void**)&pbuf->rgpend, &pbuf->cpendAlloc, sizeof(PENDINGDP), cdpGrowFirst)) {
-        pbuf->fOutOfMemory = true;
-        return;
-    }
-    if (grfpend & fpendVin) {
-        if ((pbuf->cvin + 1) * cchVIN > pbuf->cchVINAlloc &&
-            !FGrow((void**)&pbuf->rgchVIN, &pbuf->cchVINAlloc, 1, 64 * cchVIN)) {
-            pbuf->fOutOfMemory = true;
+    SAMPLEBATCH* pbatch = PbatchFilling(pbuf);
+    if (pbatch->cpend == cpendBatch || ((grfpend & fpendVin) && pbatch->cvin == cvinBatch)) {
+        if (!FHandOverBatch(pbuf))
             return;
-        }
-        std::memcpy(pbuf->rgchVIN + (size_t)pbuf->cvin * cchVIN, pvlr->achVIN, cchVIN);
-        pbuf->cvin++;
+        pbatch = PbatchFilling(pbuf);
     }
-    PENDINGDP* ppend = &pbuf->rgpend[pbuf->cpend++];
+    if (grfpend & fpendVin)
+        std::memcpy(pbatch->rgchVIN + (size_t)pbatch->cvin++ * cchVIN, pvlr->achVIN, cchVIN);
+    PENDINGDP* ppend = &pbatch->rgpend[pbatch->cpend++];
     ppend->dp = dp;
     ppend->grfpend = grfpend;
 }
 
 int FBufferWantsRecord(void* pvBuf, SECT sect, int rt)
 {
-    return FWantsRecord(&((SAMPLEBUF const*)pvBuf)->study, sect, rt);
+    SAMPLEBUF const* pbuf = (SAMPLEBUF const*)pvBuf;
+    // A stopped run drops every sample, so its walk passes every record by.
+    return !pbuf->fStopped && FWantsRecord(&pbuf->study, sect, rt);
 }
 
-void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin)
+void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* pbatch)
 {
-    for (int ipend = ipendFirst; ipend < ipendLim; ipend++) {
-        PENDINGDP const& pend = pbuf->rgpend[ipend];
+    int ivin = 0;
+    for (int ipend = 0; ipend < pbatch->cpend; ipend++) {
+        PENDINGDP const& pend = pbatch->rgpend[ipend];
         const char* pchVIN = nullptr;
         if (pend.grfpend & fpendVin)
-            pchVIN = pbuf->rgchVIN + (size_t)(*pivin)++ * cchVIN;
+            pchVIN = pbatch->rgchVIN + (size_t)ivin++ * cchVIN;
         TakePrepared(pstudy, pend.dp, pend.grfpend, pchVIN);
     }
 }
