@@ -254,11 +254,11 @@ void FreeSampleBuf(SAMPLEBUF* pbuf)
     pbuf->ibatch = 0;
 }
 
-static void EmptyBatch(SAMPLEBATCH* pbatch)
+static void EmptyBatch(SAMPLEBATCH* psbatch)
 {
-    pbatch->cpend = 0;
-    pbatch->cvin = 0;
-    pbatch->fTableFullBefore = 0;
+    psbatch->cpend = 0;
+    psbatch->cvin = 0;
+    psbatch->fTableFullBefore = 0;
 }
 
 void InitSampleBuf(SAMPLEBUF* pbuf, PFNHANDOVER pfnHandOver, void* pv)
@@ -307,8 +307,8 @@ bool FHandOverSamples(SAMPLEBUF* pbuf)
 {
     if (pbuf->fStopped || pbuf->fOutOfMemory)
         return false;
-    SAMPLEBATCH const* pbatch = PbatchFilling(pbuf);
-    return (pbatch->cpend == 0 && !pbatch->fTableFullBefore) || FHandOverBatch(pbuf);
+    SAMPLEBATCH const* psbatch = PbatchFilling(pbuf);
+    return (psbatch->cpend == 0 && !psbatch->fTableFullBefore) || FHandOverBatch(pbuf);
 }
 
 void BufferVlr(void* pvBuf, VLR* pvlr)
@@ -318,15 +318,15 @@ void BufferVlr(void* pvBuf, VLR* pvlr)
     int grfpend = GrfpendPrepare(&pbuf->study, pvlr, &dp);
     if (grfpend == 0 || pbuf->fStopped || pbuf->fOutOfMemory)
         return;
-    SAMPLEBATCH* pbatch = PbatchFilling(pbuf);
-    if (pbatch->cpend == cpendBatch || ((grfpend & fpendVin) && pbatch->cvin == cvinBatch)) {
+    SAMPLEBATCH* psbatch = PbatchFilling(pbuf);
+    if (psbatch->cpend == cpendBatch || ((grfpend & fpendVin) && psbatch->cvin == cvinBatch)) {
         if (!FHandOverBatch(pbuf))
             return;
-        pbatch = PbatchFilling(pbuf);
+        psbatch = PbatchFilling(pbuf);
     }
     if (grfpend & fpendVin)
-        std::memcpy(pbatch->rgchVIN + (size_t)pbatch->cvin++ * cchVIN, pvlr->achVIN, cchVIN);
-    PENDINGDP* ppend = &pbatch->rgpend[pbatch->cpend++];
+        std::memcpy(psbatch->rgchVIN + (size_t)psbatch->cvin++ * cchVIN, pvlr->achVIN, cchVIN);
+    PENDINGDP* ppend = &psbatch->rgpend[psbatch->cpend++];
     ppend->dp = dp;
     ppend->grfpend = grfpend;
 }
@@ -338,14 +338,14 @@ int FBufferWantsRecord(void* pvBuf, SECT sect, int rt)
     return !pbuf->fStopped && FWantsRecord(&pbuf->study, sect, rt);
 }
 
-void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* pbatch)
+void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch)
 {
     int ivin = 0;
-    for (int ipend = 0; ipend < pbatch->cpend; ipend++) {
-        PENDINGDP const& pend = pbatch->rgpend[ipend];
+    for (int ipend = 0; ipend < psbatch->cpend; ipend++) {
+        PENDINGDP const& pend = psbatch->rgpend[ipend];
         const char* pchVIN = nullptr;
         if (pend.grfpend & fpendVin)
-            pchVIN = pbatch->rgchVIN + (size_t)ivin++ * cchVIN;
+            pchVIN = psbatch->rgchVIN + (size_t)ivin++ * cchVIN;
         TakePrepared(pstudy, pend.dp, pend.grfpend, pchVIN);
     }
 }

@@ -113,4 +113,4 @@ bool FHandOverSamples(SAMPLEBUF* pbuf);
 void BufferVlr(void* pvBuf, VLR* pvlr);
 int FBufferWantsRecord(void* pvBuf, SECT sect, int rt);
 // Takes a batch's samples into the study, printing what AggregateVlr would have printed for them.
-void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* pbatch);
+void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch);

@@ -3,12 +3,12 @@
 #include "driver/process.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
 #include <vector>
 #include <strings.h>
@@ -235,12 +235,14 @@ void CheckTimeWindow(OPTIONS const& opt)
 // any vehicle-info record decodes with the previous vehicle) or that could not be opened is
 // handled by the calling thread itself, in order, after the workers are stopped.
 
+struct STUDYBATCH;
+
 struct STUDYJOB {
     const char* pszArg;
     bool fDownloadTime;           // the name gives the download time (found by the calling thread)
     unsigned int timestampDownload;
-    struct STUDYBATCH* pbatch;
-    // The worker's result; cbatchReady and fFinished change under the batch's mutex.
+    STUDYBATCH* pbatch;
+    // The worker's result; the counts of batches and fFinished change under the batch's mutex.
     int cbatchReady;              // batches of buf handed over
     int cbatchTaken;              // batches the calling thread has taken (and given back)
     bool fFinished;               // nothing more comes: the fields below are set
@@ -399,10 +401,10 @@ void TakeStudyJob(PROGRAM* pprog, STUDYBATCH* pbatch, ORDEREDJOBS* pjobs, STUDYJ
     if (pjob->cchEcho > 0)
         fwrite(pjob->pchEcho, 1, pjob->cchEcho, stdout);
     while (FWaitForStudyBatch(pbatch, pjob)) {
-        SAMPLEBATCH const* psb = &pjob->buf.rgbatch[pjob->cbatchTaken % cbatchSampleBuf];
-        if (psb->fTableFullBefore)
+        SAMPLEBATCH const* psbatch = &pjob->buf.rgbatch[pjob->cbatchTaken % cbatchSampleBuf];
+        if (psbatch->fTableFullBefore)
             fputs(szTooManySections, stdout);
-        TakeSampleBatch(&pprog->study, psb);
+        TakeSampleBatch(&pprog->study, psbatch);
         GiveBackStudyBatch(pbatch, pjob);
     }
     pprog->run.scan.vehicle = pjob->vehicle;
@@ -462,6 +464,7 @@ void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, in
             TakeJob(&jobs, iarg);
     }
 }
+
 }   // namespace
 
 void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft)
