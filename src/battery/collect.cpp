@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "records/scanner.h"
 #include "support/bigtable.h"
 #include "support/fatal.h"
 #include "support/timecal.h"
@@ -148,20 +149,18 @@ static int FKeepInTransient(STUDY const* pstudy, int rt)
     return rt >= 0 && rt < 32 && ((pstudy->grfRtTransientKept >> rt) & 1);
 }
 
-// GrfpendPrepare returns 0 for every record of this part and type from here on (the -k mark,
-// once cleared, stays cleared for the part).
-static int FWantsRecord(STUDY const* pstudy, SECT sect, int rt)
+// GrfpendPrepare returns 0 for every record of this part of a type outside these from here on
+// (the -k mark, once cleared, stays cleared for the part).
+static uint32_t GrfRtWanted(STUDY const* pstudy, SECT sect)
 {
-    if (rt == rtVINF)
-        return 1;
     if (sect == sectLongTerm)
-        return rt == rtDAY || pstudy->timestampFirstValid != 0;
-    return FKeepInTransient(pstudy, rt);
+        return pstudy->timestampFirstValid != 0 ? grfRtAll : (1u << rtDAY | 1u << rtVINF);
+    return pstudy->grfRtTransientKept | 1u << rtVINF;
 }
 
-int FStudyWantsRecord(void* pvStudy, SECT sect, int rt)
+uint32_t GrfRtStudyWants(void* pvStudy, SECT sect)
 {
-    return FWantsRecord((STUDY const*)pvStudy, sect, rt);
+    return GrfRtWanted((STUDY const*)pvStudy, sect);
 }
 
 // What the ordered half of the collector does with a prepared sample.
@@ -331,11 +330,11 @@ void BufferVlr(void* pvBuf, VLR* pvlr)
     ppend->grfpend = grfpend;
 }
 
-int FBufferWantsRecord(void* pvBuf, SECT sect, int rt)
+uint32_t GrfRtBufferWants(void* pvBuf, SECT sect)
 {
     SAMPLEBUF const* pbuf = (SAMPLEBUF const*)pvBuf;
     // A stopped run drops every sample, so its walk passes every record by.
-    return !pbuf->fStopped && FWantsRecord(&pbuf->study, sect, rt);
+    return pbuf->fStopped ? 0 : GrfRtWanted(&pbuf->study, sect);
 }
 
 void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch)

@@ -54,8 +54,8 @@ void BeginAggregrateSection(STUDY* pstudy, SECT sect, unsigned int timestampFirs
                             unsigned int timestampLastValid);
 // The collector (a PFNAGGREGATE with the study as its context).
 void AggregateVlr(void* pvStudy, VLR* pvlr);
-// Whether the collector could take a record of this part and type now (a PFNWANTS).
-int FStudyWantsRecord(void* pvStudy, SECT sect, int rt);
+// The record types of this part the collector could take now (a PFNWANTS).
+uint32_t GrfRtStudyWants(void* pvStudy, SECT sect);
 
 // Samples that a worker prepared from one log, in the order the collector met them, waiting to be
 // taken into the study in command-line order (the VIN lines, the order against the previous log's
@@ -111,6 +111,6 @@ bool FHandOverSamples(SAMPLEBUF* pbuf);
 // The worker's collector (a PFNAGGREGATE with the buffer as its context); the buffer's study takes
 // BeginAggregrateSection as the study itself would.
 void BufferVlr(void* pvBuf, VLR* pvlr);
-int FBufferWantsRecord(void* pvBuf, SECT sect, int rt);
+uint32_t GrfRtBufferWants(void* pvBuf, SECT sect);
 // Takes a batch's samples into the study, printing what AggregateVlr would have printed for them.
 void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch);

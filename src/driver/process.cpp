@@ -184,7 +184,7 @@ void InitProgram(PROGRAM* pprog)
     pprog->run.pvNotes = &pprog->notes;
     pprog->run.scan.pfnAggregate = AggregateVlr;
     pprog->run.scan.pvAggregate = &pprog->study;
-    pprog->run.scan.pfnWants = FStudyWantsRecord;
+    pprog->run.scan.pfnWants = GrfRtStudyWants;
 }
 
 namespace {
@@ -310,7 +310,7 @@ void StudyJob(void* pv, int ijob)
     InitSampleBuf(&pjob->buf, FHandOverStudyBatch, pjob);
     prun->scan.pfnAggregate = BufferVlr;
     prun->scan.pvAggregate = &pjob->buf;
-    prun->scan.pfnWants = FBufferWantsRecord;
+    prun->scan.pfnWants = GrfRtBufferWants;
     prun->scan.vehicle.rver = rverNone;
     prun->timestampLastValid = (unsigned int)time(nullptr);
 
