@@ -85,6 +85,11 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
     void* const pvWants = prun->scan.pvAggregate;
     bool const fAskCollector =
         (grfDisp & fdispAggregate) && !(grfDisp & (fdispList | fdispOffset)) && pfnWants && prun->scan.pfnAggregate;
+    // The vehicle-info records are always decoded, as later records decode by the vehicle.
+    uint32_t grfRtWanted = fAskCollector ? pfnWants(pvWants, sect) | 1u << rtVINF : grfRtAll;
+    // With no notes to place between the records, a record the collector would drop is passed by
+    // on its type alone, before its time is worked out.
+    bool const fSkipByType = fAskCollector && !prun->pfnNotes;
 
     PARTWALK walk;
     BeginPartWalk(playout, fPermanent, &walk);
@@ -93,17 +98,20 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
     while (FNextPartRecord(pstream, &walk, &pos, &cb)) {
         RH rhSpare;
         RH const* prh = PrhRecordHeader(pstream, pos, cb, &rhSpare);
-        unsigned int timestamp = TimestampFromRh(prh);
         int const rt = prh->rt;
+        if (fSkipByType && !FRtWanted(grfRtWanted, rt))
+            continue;
+        unsigned int timestamp = TimestampFromRh(prh);
         if (!FPassesFilter(decode, timestamp, rt))
             continue;
         FPrintNotes(prun, timestampPrev, timestamp, cchIndent);
         timestampPrev = timestamp;
-        // A record that nobody lists and the collector would drop is not decoded at all; the
-        // vehicle-info records still are, as later records decode by the vehicle.
-        if (fAskCollector && rt != rtVINF && !pfnWants(pvWants, sect, rt))
+        // A record that nobody lists and the collector would drop is not decoded at all.
+        if (fAskCollector && !FRtWanted(grfRtWanted, rt))
             continue;
         ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, grfDisp, &vlr);
+        if (fAskCollector)
+            grfRtWanted = pfnWants(pvWants, sect) | 1u << rtVINF;
     }
 
     if (grfDisp & fdispList) {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "records/scanner.h"
+#include "support/bigtable.h"
 #include "support/fatal.h"
 #include "support/timecal.h"
 
@@ -17,10 +19,16 @@ constexpr double voltsHighLine = 180.0;
 // Room for this many more samples at first; then the arrays double. Growing a large block moves
 // its pages rather than copying them, so the peak stays near what the samples fill.
 constexpr int cdpGrowFirst = 4096;
+// A table that may hold more than this is reserved whole at its first sample (the transient one:
+// moving hundreds of MB as they double costs more than the samples themselves).
+constexpr size_t cbReserveFrom = (size_t)64 << 20;
 
 DPARRAY::~DPARRAY()
 {
-    free(rg);
+    if (fReserved)
+        ReleaseTable(rg, (size_t)cAlloc * sizeof(DataPoint));
+    else
+        free(rg);
 }
 
 // Makes room for one more sample; false when the array is at its capacity.
@@ -30,6 +38,15 @@ static bool FRoomForOne(DPARRAY* parr, int cMax)
         return true;
     if (parr->cAlloc >= cMax)
         return false;
+    if (parr->rg == nullptr && (size_t)cMax * sizeof(DataPoint) >= cbReserveFrom) {
+        void* pvReserved = PvReserveTable((size_t)cMax * sizeof(DataPoint));
+        if (pvReserved) {
+            parr->rg = (DataPoint*)pvReserved;
+            parr->cAlloc = cMax;
+            parr->fReserved = true;
+            return true;
+        }
+    }
     long long cNew = parr->cAlloc == 0 ? cdpGrowFirst : 2LL * parr->cAlloc;
     if (cNew > cMax)
         cNew = cMax;
@@ -132,20 +149,18 @@ static int FKeepInTransient(STUDY const* pstudy, int rt)
     return rt >= 0 && rt < 32 && ((pstudy->grfRtTransientKept >> rt) & 1);
 }
 
-// GrfpendPrepare returns 0 for every record of this part and type from here on (the -k mark,
-// once cleared, stays cleared for the part).
-static int FWantsRecord(STUDY const* pstudy, SECT sect, int rt)
+// GrfpendPrepare returns 0 for every record of this part of a type outside these from here on
+// (the -k mark, once cleared, stays cleared for the part).
+static uint32_t GrfRtWanted(STUDY const* pstudy, SECT sect)
 {
-    if (rt == rtVINF)
-        return 1;
     if (sect == sectLongTerm)
-        return rt == rtDAY || pstudy->timestampFirstValid != 0;
-    return FKeepInTransient(pstudy, rt);
+        return pstudy->timestampFirstValid != 0 ? grfRtAll : (1u << rtDAY | 1u << rtVINF);
+    return pstudy->grfRtTransientKept | 1u << rtVINF;
 }
 
-int FStudyWantsRecord(void* pvStudy, SECT sect, int rt)
+uint32_t GrfRtStudyWants(void* pvStudy, SECT sect)
 {
-    return FWantsRecord((STUDY const*)pvStudy, sect, rt);
+    return GrfRtWanted((STUDY const*)pvStudy, sect);
 }
 
 // What the ordered half of the collector does with a prepared sample.
@@ -233,46 +248,66 @@ SAMPLEBUF::~SAMPLEBUF()
 
 void FreeSampleBuf(SAMPLEBUF* pbuf)
 {
-    free(pbuf->rgpend);
-    free(pbuf->rgchVIN);
-    pbuf->rgpend = nullptr;
-    pbuf->rgchVIN = nullptr;
-    pbuf->cpend = pbuf->cpendAlloc = 0;
-    pbuf->cvin = pbuf->cchVINAlloc = 0;
+    free(pbuf->rgbatch);
+    pbuf->rgbatch = nullptr;
+    pbuf->ibatch = 0;
 }
 
-void InitSampleBuf(SAMPLEBUF* pbuf)
+static void EmptyBatch(SAMPLEBATCH* psbatch)
+{
+    psbatch->cpend = 0;
+    psbatch->cvin = 0;
+    psbatch->fTableFullBefore = 0;
+}
+
+void InitSampleBuf(SAMPLEBUF* pbuf, PFNHANDOVER pfnHandOver, void* pv)
 {
     InitStudy(&pbuf->study);
-    pbuf->cpend = 0;
-    pbuf->cvin = 0;
+    pbuf->ibatch = 0;
+    pbuf->pfnHandOver = pfnHandOver;
+    pbuf->pvHandOver = pv;
+    pbuf->fStopped = false;
     pbuf->fOutOfMemory = false;
+    if (!pbuf->rgbatch)
+        pbuf->rgbatch = (SAMPLEBATCH*)malloc(cbatchSampleBuf * sizeof(SAMPLEBATCH));
+    if (!pbuf->rgbatch) {
+        pbuf->fOutOfMemory = true;
+        return;
+    }
+    EmptyBatch(PbatchFilling(pbuf));
 }
 
 void MoveSampleBufMemory(SAMPLEBUF* pbufTo, SAMPLEBUF* pbufFrom)
 {
     FreeSampleBuf(pbufTo);
-    pbufTo->rgpend = pbufFrom->rgpend;
-    pbufTo->cpendAlloc = pbufFrom->cpendAlloc;
-    pbufTo->rgchVIN = pbufFrom->rgchVIN;
-    pbufTo->cchVINAlloc = pbufFrom->cchVINAlloc;
-    pbufFrom->rgpend = nullptr;
-    pbufFrom->rgchVIN = nullptr;
+    pbufTo->rgbatch = pbufFrom->rgbatch;
+    pbufFrom->rgbatch = nullptr;
     FreeSampleBuf(pbufFrom);
 }
 
-// Doubles an array of cbElem-byte elements; false (and the array untouched) without memory.
-static bool FGrow(void** ppv, int* pcAlloc, size_t cbElem, int cFirst)
+SAMPLEBATCH* PbatchFilling(SAMPLEBUF* pbuf)
 {
-    long long cNew = *pcAlloc == 0 ? cFirst : 2LL * *pcAlloc;
-    if (cNew > INT_MAX)
+    return &pbuf->rgbatch[pbuf->ibatch % cbatchSampleBuf];
+}
+
+// Hands over the batch being filled and starts the next one.
+static bool FHandOverBatch(SAMPLEBUF* pbuf)
+{
+    if (!pbuf->pfnHandOver(pbuf->pvHandOver, pbuf->ibatch)) {
+        pbuf->fStopped = true;
         return false;
-    void* pv = realloc(*ppv, (size_t)cNew * cbElem);
-    if (!pv)
-        return false;
-    *ppv = pv;
-    *pcAlloc = (int)cNew;
+    }
+    pbuf->ibatch++;
+    EmptyBatch(PbatchFilling(pbuf));
     return true;
+}
+
+bool FHandOverSamples(SAMPLEBUF* pbuf)
+{
+    if (pbuf->fStopped || pbuf->fOutOfMemory)
+        return false;
+    SAMPLEBATCH const* psbatch = PbatchFilling(pbuf);
+    return (psbatch->cpend == 0 && !psbatch->fTableFullBefore) || FHandOverBatch(pbuf);
 }
 
 void BufferVlr(void* pvBuf, VLR* pvlr)
@@ -280,39 +315,36 @@ void BufferVlr(void* pvBuf, VLR* pvlr)
     SAMPLEBUF* pbuf = (SAMPLEBUF*)pvBuf;
     DataPoint dp;
     int grfpend = GrfpendPrepare(&pbuf->study, pvlr, &dp);
-    if (grfpend == 0 || pbuf->fOutOfMemory)
+    if (grfpend == 0 || pbuf->fStopped || pbuf->fOutOfMemory)
         return;
-    if (pbuf->cpend == pbuf->cpendAlloc &&
-        !FGrow((void**)&pbuf->rgpend, &pbuf->cpendAlloc, sizeof(PENDINGDP), cdpGrowFirst)) {
-        pbuf->fOutOfMemory = true;
-        return;
-    }
-    if (grfpend & fpendVin) {
-        if ((pbuf->cvin + 1) * cchVIN > pbuf->cchVINAlloc &&
-            !FGrow((void**)&pbuf->rgchVIN, &pbuf->cchVINAlloc, 1, 64 * cchVIN)) {
-            pbuf->fOutOfMemory = true;
+    SAMPLEBATCH* psbatch = PbatchFilling(pbuf);
+    if (psbatch->cpend == cpendBatch || ((grfpend & fpendVin) && psbatch->cvin == cvinBatch)) {
+        if (!FHandOverBatch(pbuf))
             return;
-        }
-        std::memcpy(pbuf->rgchVIN + (size_t)pbuf->cvin * cchVIN, pvlr->achVIN, cchVIN);
-        pbuf->cvin++;
+        psbatch = PbatchFilling(pbuf);
     }
-    PENDINGDP* ppend = &pbuf->rgpend[pbuf->cpend++];
+    if (grfpend & fpendVin)
+        std::memcpy(psbatch->rgchVIN + (size_t)psbatch->cvin++ * cchVIN, pvlr->achVIN, cchVIN);
+    PENDINGDP* ppend = &psbatch->rgpend[psbatch->cpend++];
     ppend->dp = dp;
     ppend->grfpend = grfpend;
 }
 
-int FBufferWantsRecord(void* pvBuf, SECT sect, int rt)
+uint32_t GrfRtBufferWants(void* pvBuf, SECT sect)
 {
-    return FWantsRecord(&((SAMPLEBUF const*)pvBuf)->study, sect, rt);
+    SAMPLEBUF const* pbuf = (SAMPLEBUF const*)pvBuf;
+    // A stopped run drops every sample, so its walk passes every record by.
+    return pbuf->fStopped ? 0 : GrfRtWanted(&pbuf->study, sect);
 }
 
-void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin)
+void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch)
 {
-    for (int ipend = ipendFirst; ipend < ipendLim; ipend++) {
-        PENDINGDP const& pend = pbuf->rgpend[ipend];
+    int ivin = 0;
+    for (int ipend = 0; ipend < psbatch->cpend; ipend++) {
+        PENDINGDP const& pend = psbatch->rgpend[ipend];
         const char* pchVIN = nullptr;
         if (pend.grfpend & fpendVin)
-            pchVIN = pbuf->rgchVIN + (size_t)(*pivin)++ * cchVIN;
+            pchVIN = psbatch->rgchVIN + (size_t)ivin++ * cchVIN;
         TakePrepared(pstudy, pend.dp, pend.grfpend, pchVIN);
     }
 }

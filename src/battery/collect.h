@@ -25,11 +25,13 @@ constexpr int cDP1Max = 7300;
 constexpr int cDP2Max = 10512000;
 
 // Samples in time order, in memory that grows as they come (up to a fixed capacity), so that a
-// study of a few logs costs only what its samples need.
+// study of a few logs costs only what its samples need: the whole capacity reserved at the first
+// sample (PvReserveTable), or malloc's memory doubled as it fills when no reservation is had.
 struct DPARRAY {
     DataPoint* rg = nullptr;
     int c = 0;
     int cAlloc = 0;
+    bool fReserved = false;   // rg is a reservation of cAlloc samples rather than malloc's
     DPARRAY() = default;
     DPARRAY(DPARRAY const&) = delete;
     DPARRAY& operator=(DPARRAY const&) = delete;
@@ -52,41 +54,63 @@ void BeginAggregrateSection(STUDY* pstudy, SECT sect, unsigned int timestampFirs
                             unsigned int timestampLastValid);
 // The collector (a PFNAGGREGATE with the study as its context).
 void AggregateVlr(void* pvStudy, VLR* pvlr);
-// Whether the collector could take a record of this part and type now (a PFNWANTS).
-int FStudyWantsRecord(void* pvStudy, SECT sect, int rt);
+// The record types of this part the collector could take now (a PFNWANTS).
+uint32_t GrfRtStudyWants(void* pvStudy, SECT sect);
 
 // Samples that a worker prepared from one log, in the order the collector met them, waiting to be
 // taken into the study in command-line order (the VIN lines, the order against the previous log's
-// last sample and the capacity depend on the logs before). Owns its memory.
+// last sample and the capacity depend on the logs before). They go over in batches of a fixed
+// size, so that what waits to be taken stays small however many samples a log holds.
 struct PENDINGDP {
     DataPoint dp;
     int grfpend;
 };
+constexpr int cpendBatch = 4096;
+constexpr int cvinBatch = 64;
+struct SAMPLEBATCH {
+    PENDINGDP rgpend[cpendBatch];
+    char rgchVIN[cvinBatch * cchVIN];   // cchVIN bytes for each sample that compares VINs, in order
+    int cpend;
+    int cvin;
+    int fTableFullBefore;               // the section scan's message comes before these samples
+};
+
+// Hands batch ibatch (a count from 0 for the log) to whoever takes the samples, and returns when
+// the batch after it may be filled: true, or false when no more are wanted (the run stopped).
+typedef bool (*PFNHANDOVER)(void* pv, int ibatch);
+
+// A worker's collector of one log: two batches filled in turn, each handed over when it is full.
+// Owns its memory.
+constexpr int cbatchSampleBuf = 2;
 struct SAMPLEBUF {
-    STUDY study;               // the log's own limits (-k mark, time limit); its arrays stay empty
-    PENDINGDP* rgpend = nullptr;
-    int cpend = 0;
-    int cpendAlloc = 0;
-    char* rgchVIN = nullptr;   // cchVIN bytes for each sample that compares VINs, in order
-    int cvin = 0;
-    int cchVINAlloc = 0;
-    bool fOutOfMemory = false; // samples were lost: the run must end as the study would
+    STUDY study;                        // the log's own limits (-k mark, time limit); its arrays stay empty
+    SAMPLEBATCH* rgbatch = nullptr;     // cbatchSampleBuf batches
+    int ibatch = 0;                     // batches handed over; rgbatch[ibatch % cbatchSampleBuf] fills
+    PFNHANDOVER pfnHandOver = nullptr;
+    void* pvHandOver = nullptr;
+    bool fStopped = false;              // a hand-over was refused: the samples since are dropped
+    bool fOutOfMemory = false;          // no room for the batches: the run must end as the study would
     SAMPLEBUF() = default;
     SAMPLEBUF(SAMPLEBUF const&) = delete;
     SAMPLEBUF& operator=(SAMPLEBUF const&) = delete;
     ~SAMPLEBUF();
 };
 
-void InitSampleBuf(SAMPLEBUF* pbuf);
+// Makes the buffer empty for a new log, handing its batches to pfnHandOver with pv.
+void InitSampleBuf(SAMPLEBUF* pbuf, PFNHANDOVER pfnHandOver, void* pv);
 // Gives back the buffer's memory; it is empty afterwards.
 void FreeSampleBuf(SAMPLEBUF* pbuf);
-// Hands pbufFrom's arrays (not its samples) to pbufTo, whose own are freed: memory already
+// Hands pbufFrom's batches (not their samples) to pbufTo, whose own are freed: memory already
 // faulted in is used again by the next download.
 void MoveSampleBufMemory(SAMPLEBUF* pbufTo, SAMPLEBUF* pbufFrom);
+// The batch being filled.
+SAMPLEBATCH* PbatchFilling(SAMPLEBUF* pbuf);
+// Hands over the batch being filled unless it is empty (no samples, no message); false when the
+// run stopped or had no memory for its batches.
+bool FHandOverSamples(SAMPLEBUF* pbuf);
 // The worker's collector (a PFNAGGREGATE with the buffer as its context); the buffer's study takes
 // BeginAggregrateSection as the study itself would.
 void BufferVlr(void* pvBuf, VLR* pvlr);
-int FBufferWantsRecord(void* pvBuf, SECT sect, int rt);
-// Takes the prepared samples [ipendFirst, ipendLim) into the study, printing what AggregateVlr
-// would have printed for them; *pivin counts the VINs used so far (start at 0).
-void TakeBufferedSamples(STUDY* pstudy, SAMPLEBUF const* pbuf, int ipendFirst, int ipendLim, int* pivin);
+uint32_t GrfRtBufferWants(void* pvBuf, SECT sect);
+// Takes a batch's samples into the study, printing what AggregateVlr would have printed for them.
+void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch);

@@ -3,6 +3,7 @@
 #include "driver/process.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,43 +85,40 @@ void CollectForJoin(JOINTABLE* pjoin, std::unique_ptr<STREAM> pstream, const cha
     pin->pstream = pstream.release();
 }
 
-// Where a worker's study of one log stood when each part's layout was built: the samples
-// prepared before it, and whether the section scan's table filled.
-struct PARTMARKS {
-    int rgcpendBefore[2];
-    int rgfTableFull[2];
-};
+// Marks a worker's vehicle as not yet described by this download: no VINF byte gives it.
+constexpr int rverNone = -1;
 
 // The battery study reads the long-term part and then the transient part of every log, and its
 // report (standard output) must hold nothing but the study: no summary, no listing, no raw
 // bytes, no notes, whatever other options were typed. The run's collector takes the samples; with
-// pmarks (a worker's run, whose collector buffers them) the section scan's message is left to the
-// caller, who prints it where pmarks says.
-void StudyInput(RUN* prun, STREAM* pstream, STUDY* pstudy, unsigned int timestampSkipUntil, DECODE decode,
-                PARTMARKS* pmarks)
+// pbuf (a worker's run, whose collector buffers them) the section scan's message goes with the
+// samples it comes before, and the study ends early (false) when the section scan found no
+// vehicle-info record: the log would decode with the previous log's vehicle, which only the
+// calling thread knows.
+bool FStudyInput(RUN* prun, STREAM* pstream, STUDY* pstudy, unsigned int timestampSkipUntil, DECODE decode,
+                 SAMPLEBUF* pbuf)
 {
-    decode.grfDisplay = fdispAggregate | (pmarks ? fdispDeferMessages : 0);
-    if (pmarks)
-        pmarks->rgcpendBefore[0] = ((SAMPLEBUF*)prun->scan.pvAggregate)->cpend;
+    decode.grfDisplay = fdispAggregate | (pbuf ? fdispDeferMessages : 0);
     // Both parts read one layout: a second section scan would find the same table and leave the
     // vehicle of the log's last VINF record again, so that is what the second part starts from.
     BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decode.grfDisplay, 0, &prun->layout);
     VEHICLE const vehicleScanned = prun->scan.vehicle;
+    if (pbuf && vehicleScanned.rver == rverNone)
+        return false;
     for (int ipart = 0; ipart < 2; ipart++) {
         decode.fPermanent = ipart == 0;
         BeginAggregrateSection(pstudy, ipart == 0 ? sectLongTerm : sectTransient, timestampSkipUntil,
                                prun->timestampLastValid);
         if (ipart == 1) {
-            if (pmarks)
-                pmarks->rgcpendBefore[1] = ((SAMPLEBUF*)prun->scan.pvAggregate)->cpend;
-            else if (prun->layout.fTableFull)
+            if (!pbuf && prun->layout.fTableFull)
                 fputs(szTooManySections, stdout);
             prun->scan.vehicle = vehicleScanned;
         }
-        if (pmarks)
-            pmarks->rgfTableFull[ipart] = prun->layout.fTableFull;
+        if (pbuf && FHandOverSamples(pbuf))
+            PbatchFilling(pbuf)->fTableFullBefore = prun->layout.fTableFull;
         DecodeLaidOutFile(prun, pstream, decode);
     }
+    return true;
 }
 
 void DecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, bool fSummary)
@@ -143,7 +141,7 @@ void DecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, bool fSumm
     }
     PFNNOTES pfnNotes = prun->pfnNotes;
     prun->pfnNotes = nullptr;
-    StudyInput(prun, pstream, &pprog->study, opt.timestampSkipUntil, decode, nullptr);
+    FStudyInput(prun, pstream, &pprog->study, opt.timestampSkipUntil, decode, nullptr);
     prun->pfnNotes = pfnNotes;
 }
 
@@ -186,7 +184,7 @@ void InitProgram(PROGRAM* pprog)
     pprog->run.pvNotes = &pprog->notes;
     pprog->run.scan.pfnAggregate = AggregateVlr;
     pprog->run.scan.pvAggregate = &pprog->study;
-    pprog->run.scan.pfnWants = FStudyWantsRecord;
+    pprog->run.scan.pfnWants = GrfRtStudyWants;
 }
 
 namespace {
@@ -230,25 +228,29 @@ void CheckTimeWindow(OPTIONS const& opt)
 // ---- The battery study of several downloads on every core ----
 //
 // A worker opens and decodes one download with a run of its own, and its collector only prepares
-// the samples (BufferVlr). The calling thread takes the results in command-line order and gives
-// every sample to the study as the sequential run would, so the VIN lines, the out-of-order and
-// capacity checks and their messages, the "Analyze:" lines and the fatal errors come out at the
-// same points. A download whose result would depend on the runs before it (one without any
-// vehicle-info record decodes with the previous vehicle) or that could not be opened is handled
-// by the calling thread itself, in order, after the workers are stopped.
+// the samples (BufferVlr), handing them over a batch at a time. The calling thread takes the
+// batches in command-line order, as they come, and gives every sample to the study as the
+// sequential run would, so the VIN lines, the out-of-order and capacity checks and their messages,
+// the "Analyze:" lines and the fatal errors come out at the same points. A worker that has two
+// batches waiting waits for the calling thread, so what waits is two batches per worker however
+// large the downloads. A download whose result would depend on the runs before it (one without
+// any vehicle-info record decodes with the previous vehicle) or that could not be opened is
+// handled by the calling thread itself, in order, after the workers are stopped.
 
-// Marks a worker's vehicle as not yet described by this download: no VINF byte gives it.
-constexpr int rverNone = -1;
+struct STUDYBATCH;
 
 struct STUDYJOB {
     const char* pszArg;
     bool fDownloadTime;           // the name gives the download time (found by the calling thread)
     unsigned int timestampDownload;
-    // The worker's result.
+    STUDYBATCH* pbatch;
+    // The worker's result; the counts of batches and fFinished change under the batch's mutex.
+    int cbatchReady;              // batches of buf handed over
+    int cbatchTaken;              // batches the calling thread has taken (and given back)
+    bool fFinished;               // nothing more comes: the fields below are set
     bool fRedo;                   // the calling thread must handle the download itself
     bool fChanged;
     SAMPLEBUF buf;
-    PARTMARKS marks;
     char* pchEcho;                // what the tar walk printed
     size_t cchEcho;
     VEHICLE vehicle;
@@ -258,11 +260,40 @@ struct STUDYJOB {
 struct STUDYBATCH {
     OPTIONS opt;
     STUDYJOB* rgjob;
-    // Sample arrays of downloads already taken, for the next ones (a fresh array would be faulted
+    // The hand-over of samples between the workers and the calling thread.
+    std::mutex mtx;
+    std::condition_variable cv;
+    bool fStop = false;           // the calling thread takes no more batches
+    // Sample buffers of downloads already taken, for the next ones (fresh memory would be faulted
     // in page by page again).
-    std::mutex mtxSpare;
     std::vector<std::unique_ptr<SAMPLEBUF>> rgpbufSpare;
 };
+
+// A PFNHANDOVER: publishes batch ibatch of the job and waits until the calling thread has taken
+// every batch but this one, so that the next batch may be filled.
+bool FHandOverStudyBatch(void* pv, int ibatch)
+{
+    STUDYJOB* pjob = (STUDYJOB*)pv;
+    STUDYBATCH* pbatch = pjob->pbatch;
+    std::unique_lock<std::mutex> lock(pbatch->mtx);
+    pjob->cbatchReady = ibatch + 1;
+    pbatch->cv.notify_all();
+    pbatch->cv.wait(lock, [pjob, pbatch, ibatch] {
+        return pbatch->fStop || pjob->cbatchTaken > ibatch + 1 - cbatchSampleBuf;
+    });
+    return !pbatch->fStop;
+}
+
+// Tells the job's taker that nothing more comes.
+void FinishStudyJob(STUDYJOB* pjob)
+{
+    STUDYBATCH* pbatch = pjob->pbatch;
+    {
+        std::lock_guard<std::mutex> lock(pbatch->mtx);
+        pjob->fFinished = true;
+    }
+    pbatch->cv.notify_all();
+}
 
 void StudyJob(void* pv, int ijob)
 {
@@ -272,48 +303,57 @@ void StudyJob(void* pv, int ijob)
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     {
-        std::lock_guard<std::mutex> lock(pbatch->mtxSpare);
+        std::lock_guard<std::mutex> lock(pbatch->mtx);
         if (!pbatch->rgpbufSpare.empty()) {
             MoveSampleBufMemory(&pjob->buf, pbatch->rgpbufSpare.back().get());
             pbatch->rgpbufSpare.pop_back();
         }
     }
-    InitSampleBuf(&pjob->buf);
+    InitSampleBuf(&pjob->buf, FHandOverStudyBatch, pjob);
     prun->scan.pfnAggregate = BufferVlr;
     prun->scan.pvAggregate = &pjob->buf;
-    prun->scan.pfnWants = FBufferWantsRecord;
+    prun->scan.pfnWants = GrfRtBufferWants;
     prun->scan.vehicle.rver = rverNone;
     prun->timestampLastValid = (unsigned int)time(nullptr);
 
     STREAM stream;
     stream.QuietMapFailure();
+    bool fOpened;
     if (FTarballName(pjob->pszArg)) {
         FILE* pfileEcho = open_memstream(&pjob->pchEcho, &pjob->cchEcho);
-        bool fOpened = pfileEcho && FOpenTarballLog(&stream, pjob->pszArg, false, pfileEcho);
+        fOpened = pfileEcho && FOpenTarballLog(&stream, pjob->pszArg, false, pfileEcho);
         if (pfileEcho)
             fclose(pfileEcho);
-        if (!fOpened) {
-            pjob->fRedo = true;
-            return;
-        }
-        if (pjob->fDownloadTime)
+        if (fOpened && pjob->fDownloadTime)
             prun->timestampLastValid = pjob->timestampDownload;
-    } else if (!stream.FOpenFile(pjob->pszArg)) {
-        pjob->fRedo = true;
-        return;
+    } else {
+        fOpened = stream.FOpenFile(pjob->pszArg);
     }
 
-    DECODE decode;
-    decode.grfRt = opt.grfRt;
-    decode.timestampStart = opt.timestampStart;
-    decode.timestampEnd = opt.timestampEnd;
-    decode.pszPath = pjob->pszArg;
-    StudyInput(prun.get(), &stream, &pjob->buf.study, opt.timestampSkipUntil, decode, &pjob->marks);
-    pjob->fChanged = stream.FChanged();
-    pjob->vehicle = prun->scan.vehicle;
-    pjob->timestampLastValid = prun->timestampLastValid;
-    if (pjob->vehicle.rver == rverNone)
+    // Without memory for its batches the download is left to the calling thread, which runs out
+    // of memory as the sequential run would, or does not.
+    if (!fOpened || pjob->buf.fOutOfMemory) {
         pjob->fRedo = true;
+    } else {
+        DECODE decode;
+        decode.grfRt = opt.grfRt;
+        decode.timestampStart = opt.timestampStart;
+        decode.timestampEnd = opt.timestampEnd;
+        decode.pszPath = pjob->pszArg;
+        bool fStudied = FStudyInput(prun.get(), &stream, &pjob->buf.study, opt.timestampSkipUntil, decode, &pjob->buf);
+        // The last batch goes over without waiting: nothing follows it.
+        if (fStudied && !pjob->buf.fStopped) {
+            std::lock_guard<std::mutex> lock(pbatch->mtx);
+            pjob->cbatchReady = pjob->buf.ibatch + 1;
+        }
+        pjob->fChanged = stream.FChanged();
+        pjob->vehicle = prun->scan.vehicle;
+        pjob->timestampLastValid = prun->timestampLastValid;
+        // A run stopped while its batches waited has lost samples: if it is taken at all, it is
+        // taken again from the start.
+        pjob->fRedo = !fStudied || pjob->buf.fStopped;
+    }
+    FinishStudyJob(pjob);
 }
 
 void ReleaseJob(STUDYBATCH* pbatch, STUDYJOB* pjob)
@@ -323,35 +363,58 @@ void ReleaseJob(STUDYBATCH* pbatch, STUDYJOB* pjob)
     pjob->cchEcho = 0;
     std::unique_ptr<SAMPLEBUF> pbufSpare = std::make_unique<SAMPLEBUF>();
     MoveSampleBufMemory(pbufSpare.get(), &pjob->buf);
-    std::lock_guard<std::mutex> lock(pbatch->mtxSpare);
+    std::lock_guard<std::mutex> lock(pbatch->mtx);
     pbatch->rgpbufSpare.push_back(std::move(pbufSpare));
 }
 
-// Gives the study what the worker prepared, with its messages where the sequential run printed
-// them, and leaves the program's state as that run would have left it.
-void TakeStudyJob(PROGRAM* pprog, ORDEREDJOBS* pjobs, STUDYJOB* pjob)
+// Stops the workers, waking those that wait for their batches to be taken.
+void StopStudyJobs(STUDYBATCH* pbatch, ORDEREDJOBS* pjobs)
+{
+    {
+        std::lock_guard<std::mutex> lock(pbatch->mtx);
+        pbatch->fStop = true;
+    }
+    pbatch->cv.notify_all();
+    StopJobs(pjobs);
+}
+
+// Waits until the job has a batch to take or has finished; true for a batch.
+bool FWaitForStudyBatch(STUDYBATCH* pbatch, STUDYJOB* pjob)
+{
+    std::unique_lock<std::mutex> lock(pbatch->mtx);
+    pbatch->cv.wait(lock, [pjob] { return pjob->cbatchReady > pjob->cbatchTaken || pjob->fFinished; });
+    return pjob->cbatchReady > pjob->cbatchTaken;
+}
+
+void GiveBackStudyBatch(STUDYBATCH* pbatch, STUDYJOB* pjob)
+{
+    {
+        std::lock_guard<std::mutex> lock(pbatch->mtx);
+        pjob->cbatchTaken++;
+    }
+    pbatch->cv.notify_all();
+}
+
+// Gives the study the samples of a job that has handed over its first batch (so it will not be
+// redone), with the messages where the sequential run printed them, and leaves the program's
+// state as that run would have left it.
+void TakeStudyJob(PROGRAM* pprog, STUDYBATCH* pbatch, ORDEREDJOBS* pjobs, STUDYJOB* pjob)
 {
     if (pjob->cchEcho > 0)
         fwrite(pjob->pchEcho, 1, pjob->cchEcho, stdout);
-    int ipend = 0;
-    int ivin = 0;
-    for (int ipart = 0; ipart < 2; ipart++) {
-        TakeBufferedSamples(&pprog->study, &pjob->buf, ipend, pjob->marks.rgcpendBefore[ipart], &ivin);
-        ipend = pjob->marks.rgcpendBefore[ipart];
-        if (pjob->marks.rgfTableFull[ipart])
+    while (FWaitForStudyBatch(pbatch, pjob)) {
+        SAMPLEBATCH const* psbatch = &pjob->buf.rgbatch[pjob->cbatchTaken % cbatchSampleBuf];
+        if (psbatch->fTableFullBefore)
             fputs(szTooManySections, stdout);
+        TakeSampleBatch(&pprog->study, psbatch);
+        GiveBackStudyBatch(pbatch, pjob);
     }
-    TakeBufferedSamples(&pprog->study, &pjob->buf, ipend, pjob->buf.cpend, &ivin);
     pprog->run.scan.vehicle = pjob->vehicle;
     pprog->run.timestampLastValid = pjob->timestampLastValid;
     pprog->study.timestampFirstValid = pprog->opt.timestampSkipUntil;
     pprog->study.timestampLastValid = pjob->timestampLastValid;
-    if (pjob->buf.fOutOfMemory) {
-        StopJobs(pjobs);
-        GiveUsageAndExit("out of memory");
-    }
     if (pjob->fChanged) {
-        StopJobs(pjobs);
+        StopStudyJobs(pbatch, pjobs);
         GiveUsageAndExit("file '%s' changed while it was being read.", pjob->pszArg);
     }
 }
@@ -360,36 +423,43 @@ void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, in
 {
     CheckTimeWindow(pprog->opt);
     std::unique_ptr<STUDYJOB[]> rgjob(new STUDYJOB[(size_t)carg]());
-    for (int iarg = 0; iarg < carg; iarg++) {
-        STUDYJOB* pjob = &rgjob[iarg];
-        pjob->pszArg = rgpszArg[iarg];
-        // The zone tables are the calling thread's.
-        pjob->fDownloadTime = FTarballName(pjob->pszArg) && FDownloadTime(pjob->pszArg, &pjob->timestampDownload);
-    }
     STUDYBATCH batch;
     batch.opt = pprog->opt;
     batch.rgjob = rgjob.get();
-    // At most one download per worker is mapped or waits with its samples to be taken, so the
-    // study holds its samples and a download per worker.
+    for (int iarg = 0; iarg < carg; iarg++) {
+        STUDYJOB* pjob = &rgjob[iarg];
+        pjob->pszArg = rgpszArg[iarg];
+        pjob->pbatch = &batch;
+        // The zone tables are the calling thread's.
+        pjob->fDownloadTime = FTarballName(pjob->pszArg) && FDownloadTime(pjob->pszArg, &pjob->timestampDownload);
+    }
+    // At most one download per worker is mapped or has batches waiting to be taken, so the study
+    // holds its samples, a download per worker and two batches per worker.
     ORDEREDJOBS jobs;
     StartJobs(&jobs, carg, cworker, cworker, StudyJob, &batch);
     bool fStopped = false;
     for (int iarg = 0; iarg < carg; iarg++) {
         STUDYJOB* pjob = &rgjob[iarg];
         fprintf(stderr, "Analyze: %s\n", pjob->pszArg);
-        bool fDone = true;
+        bool fStarted = true;
         if (!fStopped)
-            WaitForJob(&jobs, iarg);
+            FWaitForStudyBatch(&batch, pjob);
         else
-            fDone = jobs.rgfDone[(size_t)iarg] != 0;
-        if (!fDone || pjob->fRedo) {
+            fStarted = jobs.rgfDone[(size_t)iarg] != 0;
+        // A job that handed over a batch is not redone; one that finished without any may be.
+        bool fRedo;
+        {
+            std::lock_guard<std::mutex> lock(batch.mtx);
+            fRedo = !fStarted || (pjob->fFinished && pjob->fRedo);
+        }
+        if (fRedo) {
             if (!fStopped) {
-                StopJobs(&jobs);
+                StopStudyJobs(&batch, &jobs);
                 fStopped = true;
             }
             HandleInput(pprog, pjob->pszArg, cargLeft - iarg);
         } else {
-            TakeStudyJob(pprog, &jobs, pjob);
+            TakeStudyJob(pprog, &batch, &jobs, pjob);
         }
         ReleaseJob(&batch, pjob);
         if (!fStopped)

@@ -13,9 +13,16 @@
 
 // The battery study's collector, called for every decoded record while fdispAggregate is set.
 typedef void (*PFNAGGREGATE)(void* pvContext, VLR* pvlr);
-// Whether the collector (same context) could do anything with a record of type rt in part sect
-// at this point; 0 lets a walk that only collects pass the record by undecoded.
-typedef int (*PFNWANTS)(void* pvContext, SECT sect, int rt);
+// The record types of part sect that the collector (same context) could do anything with at this
+// point, as bits 1 << rt; a walk that only collects passes the others by undecoded. The answer holds
+// until the collector is next handed a record. A type of 32 or more is wanted only when every bit
+// is set (grfRtAll).
+typedef uint32_t (*PFNWANTS)(void* pvContext, SECT sect);
+constexpr uint32_t grfRtAll = 0xFFFFFFFFu;
+inline bool FRtWanted(uint32_t grfRtWanted, int rt)
+{
+    return rt >= 0 && rt < 32 ? ((grfRtWanted >> rt) & 1) != 0 : grfRtWanted == grfRtAll;
+}
 
 // What taking records keeps from one record to the next: one per decoding run, owned by the run.
 struct SCANSTATE {

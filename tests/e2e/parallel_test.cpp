@@ -66,6 +66,50 @@ struct ParallelTest : ::testing::Test {
         return rgpath;
     }
 
+    // Downloads whose transient parts hold several batches of samples (idle and charge status a
+    // minute apart): a transient VINF record every cvinEvery samples, every third of another car;
+    // every cbackEvery samples the time runs back cbackSec seconds; with fGarbage a garbage byte
+    // every 9 samples starts a new section, so that the section table fills.
+    std::vector<std::string> MakeLongDownloads()
+    {
+        struct LONGLOG {
+            const char* szName;
+            uint32_t timestampStart;
+            int csample;
+            int cvinEvery;
+            int cbackEvery;
+            uint32_t cbackSec;
+            bool fGarbage;
+        };
+        const LONGLOG rglong[] = {
+            {"long1.log", t0, 12000, 31, 0, 0, false},
+            {"long2.log", t0 + 86400 * 3, 15000, 100, 333, 100000, false},
+            {"long3.log", t0 + 86400 * 20, 7000, 2, 700, 7200, false},
+            {"long4.log", t0 + 86400 * 40, 11000, 1000, 0, 0, true},
+        };
+        std::vector<std::string> rgpath;
+        for (LONGLOG const& lg : rglong) {
+            LogBuilder log;
+            log.Add(VinfRec(lg.timestampStart - 3 * 86400, true)).Add(DayRec(lg.timestampStart - 86400, 1000.0, 2700, 80));
+            uint32_t timestamp = lg.timestampStart;
+            for (int i = 0; i < lg.csample; i++) {
+                if (i % lg.cvinEvery == 0)
+                    log.Add(VinfRec(timestamp, false, (i / lg.cvinEvery) % 3 == 2 ? "SFZRE8B19A3000999" : "SFZRE8B19A3000123"));
+                if (lg.cbackEvery != 0 && i % lg.cbackEvery == lg.cbackEvery - 1)
+                    timestamp -= lg.cbackSec;
+                if (lg.fGarbage && i % 9 == 0)
+                    log.Garbage(1);
+                log.Add(IdleRec(timestamp, 20 + i % 80));
+                if (i % 7 == 0)
+                    log.Add(C1mbRec(timestamp + 5, i % 2 ? 120.0 : 240.0, 10 + i % 70));
+                timestamp += 60;
+            }
+            log.WriteFile(Path(lg.szName));
+            rgpath.push_back(Path(lg.szName));
+        }
+        return rgpath;
+    }
+
     void ExpectSameOnAnyThreads(std::vector<std::string> const& args, std::string const& pathOut = "")
     {
         RunResult rOne = RunWithJobs("1", args);
@@ -111,6 +155,21 @@ TEST_F(ParallelTest, BatteryStudyAndJoinAreTheSameOnOneThreadAndOnMany)
     // A tarball without a vms_log member.
     WriteBytes(Path("empty.tar"), MakeTar({{"notes.txt", Bytes{'x', '\n'}}}));
     ExpectSameOnAnyThreads({"-b", rgpath[0], Path("empty.tar"), rgpath[2]});
+
+    // Downloads of many batches each: VIN lines (a batch's room for VINs runs out before its room
+    // for samples), time running back within a download, the section scan's message before a
+    // part of many batches; a download without vehicle information and a missing file while the
+    // workers wait with batches that the calling thread will never take.
+    std::vector<std::string> rgpathLong = MakeLongDownloads();
+    std::vector<std::string> argsLong = {"-b"};
+    argsLong.insert(argsLong.end(), rgpathLong.begin(), rgpathLong.end());
+    RunResult rLong = RunWithJobs("1", argsLong);
+    ASSERT_EQ(rLong.status, 0) << rLong.err;
+    EXPECT_NE(rLong.out.find("mismatched VINs: "), std::string::npos);
+    EXPECT_NE(rLong.out.find("ERROR: too many sections in log file!\n"), std::string::npos);
+    ExpectSameOnAnyThreads(argsLong);
+    ExpectSameOnAnyThreads({"-b", rgpathLong[0], rgpathLong[1], Path("novinf.log"), rgpathLong[2], rgpathLong[0]});
+    ExpectSameOnAnyThreads({"-b", rgpathLong[0], rgpathLong[1], Path("missing.log"), rgpathLong[2], rgpathLong[3]});
 
     // The join's statistics and preview per input.
     std::vector<std::string> argsJoin = {"-j", Path("joined.log")};
