@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <vector>
 #include <strings.h>
 #include <sys/stat.h>
@@ -249,6 +250,7 @@ struct STUDYJOB {
     int cbatchTaken;              // batches the calling thread has taken (and given back)
     bool fFinished;               // nothing more comes: the fields below are set
     bool fRedo;                   // the calling thread must handle the download itself
+    bool fOutOfMemory;            // the worker ran out of memory (and fRedo is set)
     bool fChanged;
     SAMPLEBUF buf;
     char* pchEcho;                // what the tar walk printed
@@ -295,11 +297,9 @@ void FinishStudyJob(STUDYJOB* pjob)
     pbatch->cv.notify_all();
 }
 
-void StudyJob(void* pv, int ijob)
+void StudyJobOnWorker(STUDYBATCH* pbatch, STUDYJOB* pjob)
 {
-    STUDYBATCH* pbatch = (STUDYBATCH*)pv;
     OPTIONS const& opt = pbatch->opt;
-    STUDYJOB* pjob = &pbatch->rgjob[ijob];
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     {
@@ -354,6 +354,22 @@ void StudyJob(void* pv, int ijob)
         pjob->fRedo = !fStudied || pjob->buf.fStopped;
     }
     FinishStudyJob(pjob);
+}
+
+// A worker that runs out of memory leaves the download to the calling thread, which then runs out
+// of memory as the sequential run would, or does not; if some of its samples were taken already,
+// the run ends there with the message.
+void StudyJob(void* pv, int ijob)
+{
+    STUDYBATCH* pbatch = (STUDYBATCH*)pv;
+    STUDYJOB* pjob = &pbatch->rgjob[ijob];
+    try {
+        StudyJobOnWorker(pbatch, pjob);
+    } catch (std::bad_alloc const&) {
+        pjob->fOutOfMemory = true;
+        pjob->fRedo = true;
+        FinishStudyJob(pjob);
+    }
 }
 
 void ReleaseJob(STUDYBATCH* pbatch, STUDYJOB* pjob)
@@ -413,6 +429,10 @@ void TakeStudyJob(PROGRAM* pprog, STUDYBATCH* pbatch, ORDEREDJOBS* pjobs, STUDYJ
     pprog->run.timestampLastValid = pjob->timestampLastValid;
     pprog->study.timestampFirstValid = pprog->opt.timestampSkipUntil;
     pprog->study.timestampLastValid = pjob->timestampLastValid;
+    if (pjob->fOutOfMemory) {
+        StopStudyJobs(pbatch, pjobs);
+        GiveUsageAndExit("out of memory");
+    }
     if (pjob->fChanged) {
         StopStudyJobs(pbatch, pjobs);
         GiveUsageAndExit("file '%s' changed while it was being read.", pjob->pszArg);
@@ -437,6 +457,12 @@ void StudyInParallel(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, in
     // holds its samples, a download per worker and two batches per worker.
     ORDEREDJOBS jobs;
     StartJobs(&jobs, carg, cworker, cworker, StudyJob, &batch);
+    // Not one worker could start (no room for a thread's stack): the inputs go one after another.
+    if (jobs.rgthread.empty()) {
+        for (int iarg = 0; iarg < carg; iarg++)
+            ProcessInput(pprog, rgpszArg[iarg], cargLeft - iarg);
+        return;
+    }
     bool fStopped = false;
     for (int iarg = 0; iarg < carg; iarg++) {
         STUDYJOB* pjob = &rgjob[iarg];
