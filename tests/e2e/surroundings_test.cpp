@@ -485,6 +485,15 @@ TEST_F(Surroundings, TimeZoneRulesInTZ)
             }
         }
     }
+    // UTC, which needs no database, reads exactly like the database's own UTC zone.
+    std::string log = Path("generated.log");
+    for (auto const& args : std::vector<std::vector<std::string>>{{"-u", log}, {"-a", "-z", "UTC", log}, {"-z"}}) {
+        RunResult rUTC = RunQuenfell(args, "UTC");
+        RunResult rDatabase = RunQuenfell(args, "Etc/Universal");
+        EXPECT_EQ(rUTC.status, rDatabase.status);
+        EXPECT_EQ(rUTC.out, rDatabase.out);
+        EXPECT_EQ(rUTC.err, rDatabase.err);
+    }
     // One record at 12:01 UTC shows at 21:01 in Japan.
     Download({VinfRec(t0, false), IdleRec(t0 + 60)}).WriteFile(Path("a.log"));
     RunResult r = RunQuenfell({"-a", Path("a.log")}, "JST-9");
