@@ -13,19 +13,12 @@ touch=$dir/bench/touch_pass
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 cb=16777216
 
-# Prints the best wall-clock time in seconds of $runs runs and the largest peak resident KiB.
-best() {
-  local wall= kb=0 r m
-  for _ in $(seq "$runs"); do
-    r=$( { TIMEFORMAT='%3R'; time /usr/bin/time -f '%M' -o "$tmp/rss" "$@" >/dev/null 2>&1; } 2>&1 )
-    m=$(tail -n 1 "$tmp/rss")
-    wall=$(awk -v a="$wall" -v b="$r" 'BEGIN { print (a == "" || b < a) ? b : a }')
-    kb=$((m > kb ? m : kb))
-  done
-  echo "$wall $kb"
-}
+# The best wall-clock time in seconds of $runs runs and the largest peak resident KiB.
+best() { Measure "$tmp/rss" "$@"; }
 
 run() {
   local name=$1 kind=$2 cfile=$3

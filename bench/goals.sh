@@ -18,6 +18,8 @@ genBattery=$dir/bench/battery_bench
 genlog=$dir/tools/genlog
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 export TZ=UTC
 
 # The best wall-clock and the best CPU (user + system) seconds of $runs runs of a command, its
@@ -69,13 +71,8 @@ logAdversarial=$tmp/vms_log_adversarial
 yes $'\x03\x02\xff' | tr -d '\n' | head -c 67108864 >"$logAdversarial" || true
 mkdir "$tmp/battery"
 "$genBattery" --write-logs "$tmp/battery" mixed 8 16777216 >/dev/null
-stops=("2010-01-10" "2010-01-20" "2010-01-30" "2010-02-09" "2010-02-19" "2010-03-01" "2010-03-11" "2010-03-21")
-joins=()
-for i in "${!stops[@]}"; do
-  "$genlog" --seed 7 --days 420 --end "2010-06-30 08:00" --stop "${stops[$i]} 08:00" --ring 16M \
-    --out "$tmp/d$i.log" 2>/dev/null
-  joins+=("$tmp/d$i.log")
-done
+OverlappingDownloads "$genlog" "$tmp"
+joins=("${downloads[@]}")
 
 echo "$(nproc) cores, best of $runs"
 goal "-r 2" "<= 2" 0 "$log" -- -r 2 "$log"

@@ -12,27 +12,15 @@ touch=$build/bench/touch_pass
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
 
-stops=("2010-01-10" "2010-01-20" "2010-01-30" "2010-02-09" "2010-02-19" "2010-03-01" "2010-03-11" "2010-03-21")
-inputs=()
-for i in "${!stops[@]}"; do
-  "$genlog" --seed 7 --days 420 --end "2010-06-30 08:00" --stop "${stops[$i]} 08:00" --ring 16M \
-    --out "$work/d$i.log" 2>/dev/null
-  inputs+=("$work/d$i.log")
-done
+OverlappingDownloads "$genlog" "$work"
+inputs=("${downloads[@]}")
 bytes=$(cat "${inputs[@]}" | wc -c)
 
-# Prints the best wall-clock seconds of $runs runs and the largest peak resident KiB of a command.
-measure() {
-  local sec= kb=0 r m
-  for _ in $(seq "$runs"); do
-    r=$( { TIMEFORMAT='%3R'; time /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1; } 2>&1 )
-    m=$(tail -n 1 "$work/rss")
-    sec=$(awk -v a="$sec" -v b="$r" 'BEGIN { print (a == "" || b < a) ? b : a }')
-    kb=$((m > kb ? m : kb))
-  done
-  echo "$sec $kb"
-}
+# The best wall-clock seconds of $runs runs and the largest peak resident KiB of a command.
+measure() { Measure "$work/rss" "$@"; }
 read -r secBase kbBase < <(measure "$touch" --keep "${inputs[@]}")
 read -r secJoin kbJoin < <(measure env TZ=UTC "$quenfell" -j "$work/all.log" "${inputs[@]}")
 records=$(env TZ=UTC "$quenfell" -j "$work/all2.log" "${inputs[@]}" | sed -n 's/^\([0-9]*\) records written.*/\1/p')

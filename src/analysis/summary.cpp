@@ -466,9 +466,14 @@ void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
 
 // A session line's start: its times, what it was and its SOC, in either layout; a tab ends it in
 // the tab-delimited one.
-void PutSessionStart(LINE* pline, bool fTab, char const* szStart, char const* szEnd, char const* szDuration,
+void PutSessionStart(LINE* pline, bool fTab, uint32_t timestampStart, uint32_t timestampEnd, uint32_t secDuration,
                      char const* szAction, int pctSOCStart, int pctSOCEnd)
 {
+    char szStart[cchDate], szEnd[cchDate];
+    DateFromTimestamp(timestampStart, szStart, cchDate);
+    DateFromTimestamp(timestampEnd, szEnd, cchDate);
+    char szDuration[cchDuration];
+    FormatDuration(secDuration, szDuration);
     pline->Sz(szStart);
     if (fTab) {
         pline->Ch('\t');
@@ -509,16 +514,13 @@ void PutChargeAh(LINE* pline, bool fTab, CHARGESESSION const* pcs)
 
 void PrintChargeLine(SUMMARY const* ps, CHARGESESSION const* pcs)
 {
-    char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
-    DateFromTimestamp(pcs->timestampStart, szStart, cchDate);
-    DateFromTimestamp(pcs->timestampEnd, szEnd, cchDate);
-    char szDuration[cchDuration];
-    FormatDuration(pcs->secDuration, szDuration);
+    char szNote[cchNote];
     bool const fTab = ps->fTab;
     LINE line;
 
     // "%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t" or "%s - %s (%s) Charge %3d%% -> %3d%%%s"
-    PutSessionStart(&line, fTab, szStart, szEnd, szDuration, "Charge", pcs->pctSOCStart, pcs->pctSOCEnd);
+    PutSessionStart(&line, fTab, pcs->timestampStart, pcs->timestampEnd, pcs->secDuration, "Charge", pcs->pctSOCStart,
+                    pcs->pctSOCEnd);
     line.Sz(fTab ? "\t\t\t" : szBlankDriveColumns);
 
     if (pcs->cVoltsLine > 0) {
@@ -633,11 +635,7 @@ void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
 
 void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
 {
-    char szStart[cchDate], szEnd[cchDate], szNote[cchNote];
-    DateFromTimestamp(pds->timestampStart, szStart, cchDate);
-    DateFromTimestamp(pds->timestampEnd, szEnd, cchDate);
-    char szDuration[cchDuration];
-    FormatDuration(pds->secDuration, szDuration);
+    char szNote[cchNote];
     bool const fTab = ps->fTab;
     char const* szDist = SzUnitDist(ps);
     char const* szSpeed = SzUnitSpeed(ps);
@@ -650,7 +648,8 @@ void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
 
     // "%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t" or
     // "%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s"
-    PutSessionStart(&line, fTab, szStart, szEnd, szDuration, "Drive", pds->pctSOCStart, pds->pctSOCEnd);
+    PutSessionStart(&line, fTab, pds->timestampStart, pds->timestampEnd, pds->secDuration, "Drive", pds->pctSOCStart,
+                    pds->pctSOCEnd);
     if (fTab) {
         line.Fixed(dist, 1);
         line.Ch('\t');

@@ -1,0 +1,29 @@
+# Pieces the whole-program benchmark scripts share; sourced by them, not run.
+
+# OverlappingDownloads GENLOG DIR: 8 overlapping 16 MB downloads of one car, made by genlog ten
+# days apart, written to DIR; their paths go into the array `downloads`.
+OverlappingDownloads() {
+  local genlog=$1 dir=$2 i
+  local stops=("2010-01-10" "2010-01-20" "2010-01-30" "2010-02-09" "2010-02-19" "2010-03-01" "2010-03-11"
+    "2010-03-21")
+  downloads=()
+  for i in "${!stops[@]}"; do
+    "$genlog" --seed 7 --days 420 --end "2010-06-30 08:00" --stop "${stops[$i]} 08:00" --ring 16M \
+      --out "$dir/d$i.log" 2>/dev/null
+    downloads+=("$dir/d$i.log")
+  done
+}
+
+# Measure RSSFILE COMMAND...: the best wall-clock seconds of $runs runs of the command (its output
+# thrown away) and the largest peak resident KiB, which /usr/bin/time writes to RSSFILE.
+Measure() {
+  local rss=$1 sec= kb=0 r m
+  shift
+  for _ in $(seq "$runs"); do
+    r=$( { TIMEFORMAT='%3R'; time /usr/bin/time -f '%M' -o "$rss" "$@" >/dev/null 2>&1; } 2>&1 )
+    m=$(tail -n 1 "$rss")
+    sec=$(awk -v a="$sec" -v b="$r" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    kb=$((m > kb ? m : kb))
+  done
+  echo "$sec $kb"
+}
