@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "battery/collect.h"
-#include "battery/histogram.h"
+#include "report/battery.h"
 #include "benchlog.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "driver/process.h"
 #include "fuzz_temp.h"
 #include "records/record.h"
-#include "support/fatal.h"
+#include "driver/fatal.h"
 #include "support/output.h"
 #include "support/timecal.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "driver/notes.h"
+#include "report/notes.h"
 #include "fuzz_temp.h"
-#include "support/fatal.h"
+#include "driver/fatal.h"
 
 namespace {
 std::string s_pathNotes;

@@ -12,7 +12,7 @@
 
 #include "driver/options.h"
 #include "fuzz_temp.h"
-#include "support/fatal.h"
+#include "driver/fatal.h"
 
 namespace {
 constexpr size_t cargMax = 64;

@@ -8,9 +8,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "carpage.h"
-#include "history.h"
-#include "support/fatal.h"
+#include "plot/carpage.h"
+#include "plot/history.h"
+#include "driver/fatal.h"
 #include "support/output.h"
 #include "support/timecal.h"
 

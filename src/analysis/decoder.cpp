@@ -1,6 +1,7 @@
 // DecodeVmsFile: the analysis of one log. After the section phase it either hands the transient
-// ring to the session summary or lists the records of one part that pass the user's filters, in
-// the log's own time order, with the user's notes between them and the type statistics after.
+// ring to the session summary or walks the records of one part that pass the user's filters, in
+// the log's own time order: to the consumer as a listing, with the user's notes between them and
+// the type statistics after, or to the battery study's collector.
 #include "analysis/decoder.h"
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include "records/listing.h"
 #include "records/scanner.h"
 #include "records/tagstats.h"
-#include "support/output.h"
 
 namespace {
 
@@ -42,30 +42,19 @@ int FNextPartRecord(STREAM* pstream, PARTWALK* pwalk, long* ppos, int* pcb)
     return FNextRingRecord(pstream, &pwalk->ring, ppos, pcb);
 }
 
-void PrintListingHeading(int grfDisp)
-{
-    if (grfDisp & fdispTab)
-        PrintVlrHeader(grfDisp);
-    else
-        PrintTextHeader(grfDisp);
-}
-
-// The listing walk: every record of the chosen part that passes the filters is decoded (and, by
-// the display flags, printed or handed to the battery study).
-void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
+// The listing walk: every record of the chosen part that passes the filters is decoded and shown
+// to the consumer, or (in the study) handed to the collector.
+void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
     LOGLAYOUT const* playout = &prun->layout;
+    CONSUMER const* pcons = decode.pcons;
     int const fPermanent = decode.fPermanent;
-    int const grfDisplay = decode.grfDisplay;
+    bool const fCollect = decode.mode == modeStudy;
+    bool const fList = !fCollect;
+    int const grfDisplay = decode.fVerbose && fList ? grfdispVerbose : 0;
     SECT const sect = fPermanent ? sectLongTerm : sectTransient;
     VLR vlr;
     ClearVlr(&vlr, sect);
-
-    int grfDisp = grfDisplay;
-    if (!(grfDisplay & fdispAggregate))
-        grfDisp |= fdispList;
-    if (decode.fVerbose)
-        grfDisp |= grfdispVerbose;
 
     // Both listings decode with the firmware of the ring's oldest section; without a ring the
     // version is unknown rather than whatever the section scan decoded last.
@@ -78,18 +67,18 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
             timestampPrev = secOldest.timestampFirst;
     }
 
-    if (grfDisp & fdispList)
-        PrintListingHeading(grfDisp);
-    int cchIndent = (grfDisp & fdispOffset) ? cchIndentOffset : 0;
+    if (fList && pcons->pfnListingStart)
+        pcons->pfnListingStart(pcons->pv, grfDisplay);
+    int cchIndent = (grfDisplay & fdispOffset) ? cchIndentOffset : 0;
     PFNWANTS const pfnWants = prun->scan.pfnWants;
     void* const pvWants = prun->scan.pvAggregate;
-    bool const fAskCollector =
-        (grfDisp & fdispAggregate) && !(grfDisp & (fdispList | fdispOffset)) && pfnWants && prun->scan.pfnAggregate;
+    bool const fAskCollector = fCollect && pfnWants && prun->scan.pfnAggregate;
     // The vehicle-info records are always decoded, as later records decode by the vehicle.
     uint32_t grfRtWanted = fAskCollector ? pfnWants(pvWants, sect) | 1u << rtVINF : grfRtAll;
     // With no notes to place between the records, a record the collector would drop is passed by
     // on its type alone, before its time is worked out.
-    bool const fSkipByType = fAskCollector && !prun->pfnNotes;
+    bool const fSkipByType = fAskCollector && !pcons->pfnNotes;
+    bool const fShow = fList && pcons->pfnRecord;
 
     PARTWALK walk;
     BeginPartWalk(playout, fPermanent, &walk);
@@ -104,24 +93,34 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
         unsigned int timestamp = TimestampFromRh(prh);
         if (!FPassesFilter(decode, timestamp, rt))
             continue;
-        FPrintNotes(prun, timestampPrev, timestamp, cchIndent);
+        ShowNotes(pcons, timestampPrev, timestamp, cchIndent);
         timestampPrev = timestamp;
         // A record that nobody lists and the collector would drop is not decoded at all.
         if (fAskCollector && !FRtWanted(grfRtWanted, rt))
             continue;
-        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, grfDisp, &vlr);
+        if (fShow) {
+            unsigned char rgbBuf[cbRecordBuffer];
+            unsigned long cbRec = (unsigned long)cb;
+            unsigned char const* pb = PbRecordBytes(pstream, pos, &cbRec, rgbBuf);
+            ScanRecord(&prun->scan, pb, (int)cbRec, 0, &vlr);
+            SHOWNRECORD rec{pos, pb, (int)cbRec, timestamp, &vlr, grfDisplay, false};
+            pcons->pfnRecord(pcons->pv, &rec);
+            continue;
+        }
+        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, fCollect, &vlr);
         if (fAskCollector)
             grfRtWanted = pfnWants(pvWants, sect) | 1u << rtVINF;
     }
 
-    if (grfDisp & fdispList) {
-        putchar('\n');
+    if (fList) {
         const char* szPart = "";
-        if (!decode.grfRt && !decode.timestampStart && !decode.timestampEnd)
+        if (!FFiltered(decode))
             szPart = fPermanent ? "Long-term " : "Transient ";
         char szTitle[cchTitle];
         snprintf(szTitle, sizeof szTitle, "%sRecord Stats", szPart);
-        PrintTagStats(&prun->scan.tags, szTitle);
+        SortTagStats(&prun->scan.tags);
+        if (pcons->pfnListingEnd)
+            pcons->pfnListingEnd(pcons->pv, &prun->scan.tags, szTitle);
     }
 }
 
@@ -129,18 +128,28 @@ void ListRecords(RUN* prun, STREAM* pstream, DECODE const& decode)
 
 void DecodeVmsFile(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
-    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decode.grfDisplay, decode.fVerbose && decode.fSummary,
-                   &prun->layout);
-    DecodeLaidOutFile(prun, pstream, decode);
+    QF_ASSERT(decode.mode != modeJoin);
+    CONSUMER const consNone = ConsumerNone();
+    DECODE decodeTold = decode;
+    if (!decodeTold.pcons)
+        decodeTold.pcons = &consNone;
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decodeTold.pcons, &prun->layout);
+    if (decode.mode == modeSummary && decode.fVerbose && decodeTold.pcons->pfnContents)
+        decodeTold.pcons->pfnContents(decodeTold.pcons->pv, &prun->layout);
+    DecodeLaidOutFile(prun, pstream, decodeTold);
 }
 
 void DecodeLaidOutFile(RUN* prun, STREAM* pstream, DECODE const& decode)
 {
+    CONSUMER const consNone = ConsumerNone();
+    DECODE decodeTold = decode;
+    if (!decodeTold.pcons)
+        decodeTold.pcons = &consNone;
     // The statistics count the walk's records only, not the VINF records of the section scan.
     prun->scan.tags.ctage = 0;
-    if (decode.fSummary || decode.fChargeDetail) {
-        RunSessionSummary(prun, pstream, decode);
+    if (decode.mode == modeSummary || decode.mode == modeDetail) {
+        RunSessionSummary(prun, pstream, decodeTold);
         return;
     }
-    ListRecords(prun, pstream, decode);
+    WalkPart(prun, pstream, decodeTold);
 }

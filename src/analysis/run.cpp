@@ -1,11 +1,9 @@
-// The run's own small services: its initial state and the notes hook.
+// The run's initial state.
 #include "analysis/run.h"
 
 void InitRun(RUN* prun)
 {
     InitScanState(&prun->scan);
     prun->timestampLastValid = 0;
-    prun->pfnNotes = nullptr;
-    prun->pvNotes = nullptr;
     prun->layout.csec = 0;
 }

@@ -1,40 +1,49 @@
-// The state of one decoding run and the request to decode one log. The driver creates a RUN for
-// the whole command line (a worker would create its own) and passes it to every call below; nothing
-// of a run lives anywhere else.
+// The state of one decoding run and the request to decode one log. The caller creates a RUN for
+// the whole command line (a worker creates its own) and passes it to every call below; nothing of a
+// run lives anywhere else.
 #pragma once
 
+#include "analysis/consumer.h"
 #include "analysis/sections.h"
-#include "analysis/sessions.h"
 #include "input/stream.h"
 #include "records/scanner.h"
-
-// Prints the user's notes in (timestampPrev, timestampCur], indented; 1 if any was printed.
-typedef int (*PFNNOTES)(void* pvContext, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent);
+#include "support/assert.h"
 
 struct RUN {
     SCANSTATE scan;                  // vehicle information, record-type tally, battery collector
     unsigned int timestampLastValid; // the newest time a record of the current input may carry
-    PFNNOTES pfnNotes;               // null: no notes
-    void* pvNotes;
     LOGLAYOUT layout;                // the sections of the log being decoded
 };
 
-// A run with nothing known yet: no vehicle, no notes, no collector, no time limit set.
+// A run with nothing known yet: no vehicle, no collector, no time limit set.
 void InitRun(RUN* prun);
 
-// What to make of one log: the session summary, or a listing of one part through the filters.
+// What a run does with each log; the command line decides it once, for every input.
+enum MODE {
+    modeSummary,     // the default report: the drive and charge summary
+    modeDetail,      // -u: the summary also with filters, then with the filtered records and the charge-segment trace
+    modeListing,     // the records of one part that pass the filters
+    modeStudy,       // the battery study: every record of both parts goes to the run's collector
+    modeJoin,        // the input is kept for the join
+};
+
+// What to make of one log and whom to tell.
 struct DECODE {
-    int fVerbose = 0;
-    int fSummary = 0;
-    int fChargeDetail = 0;
-    int grfDisplay = 0;               // fdisp* flags
+    MODE mode = modeSummary;
+    int fVerbose = 0;                 // the table of contents, offsets and raw bytes, the tally
     int fPermanent = 0;               // list the long-term part instead of the transient ring
     unsigned int grfRt = 0;           // record types to list (bit rt); 0: every type
     unsigned int timestampStart = 0;  // 0: no lower bound
     unsigned int timestampEnd = 0;    // 0: no upper bound
     const char* pszPath = "";         // the name the totals line gives the log
-    SESSIONHOOK const* phook = nullptr;  // the summary's records and sessions also go here
+    CONSUMER const* pcons = nullptr;  // null: nobody is told anything
 };
+
+// 1 when a filter is set: a time window or a record type.
+inline int FFiltered(DECODE const& decode)
+{
+    return decode.grfRt != 0 || decode.timestampStart != 0 || decode.timestampEnd != 0;
+}
 
 // 1 when a record with this header timestamp and type passes the request's filters. Inline: the
 // walks ask it of every record.
@@ -53,8 +62,9 @@ inline int FPassesFilter(DECODE const& decode, unsigned int timestamp, int rt)
     return 1;
 }
 
-// Prints the notes in (timestampPrev, timestampCur]; 1 if any was printed, 0 without notes.
-inline int FPrintNotes(RUN const* prun, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+// Hands the notes in (timestampPrev, timestampCur] to the consumer, when it takes them.
+inline void ShowNotes(CONSUMER const* pcons, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
 {
-    return prun->pfnNotes ? prun->pfnNotes(prun->pvNotes, timestampPrev, timestampCur, cchIndent) : 0;
+    if (pcons->pfnNotes)
+        pcons->pfnNotes(pcons->pv, timestampPrev, timestampCur, cchIndent);
 }

@@ -3,12 +3,11 @@
 // the walks that visit the records in the log's own time order are built on that table.
 #include "analysis/sections.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "analysis/consumer.h"
 #include "records/scanner.h"
-#include "support/output.h"
-#include "support/timecal.h"
+#include "support/assert.h"
 
 namespace {
 
@@ -21,12 +20,6 @@ constexpr uint32_t timestampValidFirst = timestampBefore2001 + 1;
 // they carry a clock that was wrong, and taking them as the oldest would scramble the order.
 constexpr uint32_t secRingLimit = 2592000u;   // 30 days
 constexpr uint8_t ft3LongTerm = 0x80;
-constexpr int cchDate = 20;
-constexpr int cchFirmware = 20;
-
-const char s_szHeaderRecordHeader[] =
-    "  offset   timestamp - date                 firmware        records\n"
-    "--------   ------------------------------   ----------- -----------\n";
 
 void WidenSpan(uint32_t* ptimestampMin, uint32_t* ptimestampMax, uint32_t timestamp)
 {
@@ -44,6 +37,7 @@ SEC* PsecAppend(LOGLAYOUT* playout, int64_t ibStart)
         playout->fTableFull = 1;
         return nullptr;
     }
+    QF_ASSERT(playout->csec == 0 || ibStart >= playout->rgsec[playout->csec - 1].ibStart);
     SEC* psec = &playout->rgsec[playout->csec];
     psec->ibStart = ibStart;
     psec->cb = 0;
@@ -216,46 +210,7 @@ void CompleteTable(LOGLAYOUT* playout)
     }
 }
 
-void PrintCoverLine(int crec, uint32_t timestampMin, uint32_t timestampMax)
-{
-    char szDate[cchDate];
-    printf("%d records cover from %s", crec, DateFromTimestamp(timestampMin, szDate, cchDate));
-    printf(" to %s\n", DateFromTimestamp(timestampMax, szDate, cchDate));
-    putchar('\n');
-}
-
 }   // namespace
-
-// Step 3: the table of contents, one line per entry, with a title where the part changes.
-void PrintLogContents(LOGLAYOUT const* playout)
-{
-    int crecRunning = 0;
-    for (int isec = 0; isec < playout->csec; isec++) {
-        SEC const& sec = playout->rgsec[isec];
-        if (sec.crec == 0) {
-            printf("%08llX | %llu unused byte%s\n", (unsigned long long)sec.ibStart, (unsigned long long)sec.cb,
-                   sec.cb == 1 ? "" : "s");
-            continue;
-        }
-        if (isec == 0 || sec.fLongTerm != playout->rgsec[isec - 1].fLongTerm) {
-            if (!sec.fLongTerm) {
-                PrintCoverLine(crecRunning, playout->timestampMinLongTerm, playout->timestampMaxLongTerm);
-                crecRunning = 0;
-            }
-            PrintSectionTitle(sec.fLongTerm ? "Long-term Records" : "Transient Records");
-            fputs(s_szHeaderRecordHeader, stdout);
-        }
-        char szDate[cchDate];
-        char szFirmware[cchFirmware];
-        szFirmware[0] = '\0';
-        FormatFirmwareVersion(sec.versFirmware, szFirmware, cchFirmware);
-        printf("%08llX | %08X - %s | %-11s %4d record%s\n", (unsigned long long)sec.ibStart, sec.timestampFirst,
-               DateFromTimestamp(sec.timestampFirst, szDate, cchDate), szFirmware, sec.crec,
-               sec.crec == 1 ? "" : "s");
-        crecRunning += sec.crec;
-    }
-    PrintCoverLine(crecRunning, playout->timestampMinTransient, playout->timestampMaxTransient);
-}
 
 int FReadRecordHeaderSlow(STREAM* pstream, long pos, int cb, RH* prh)
 {
@@ -274,8 +229,8 @@ int FReadRecordHeaderSlow(STREAM* pstream, long pos, int cb, RH* prh)
     return pstream->FSetPos(pos) && pstream->FReadBytes(cbRead, prh);
 }
 
-void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, int grfDisplay,
-                    int fPrintContents, LOGLAYOUT* playout)
+void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, CONSUMER const* pcons,
+                    LOGLAYOUT* playout)
 {
     playout->csec = 0;
     playout->cbFile = pstream->CbSize();
@@ -285,15 +240,17 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
     playout->fTableFull = 0;
 
     ScanSections(pscan, timestampLastValid, pstream, playout);
-    // Nothing else is printed during the scan, so the message comes out where the scan stopped.
-    if (playout->fTableFull && !(grfDisplay & fdispDeferMessages))
-        fputs(szTooManySections, stdout);
-    VEHICLE const& vehicle = pscan->vehicle;
-    if (!(grfDisplay & fdispAggregate))
-        printf("\n%s VIN %s\n\n", vehicle.pszRoadsterVersion ? vehicle.pszRoadsterVersion : "", vehicle.achVIN);
+    QF_ASSERT(playout->csec >= 0 && playout->csec <= csecMax);
+    // Nothing else is said during the scan, so the message comes where the scan stopped.
+    if (playout->fTableFull && pcons && pcons->pfnTableFull)
+        pcons->pfnTableFull(pcons->pv);
+    if (pcons && pcons->pfnVehicle)
+        pcons->pfnVehicle(pcons->pv, &pscan->vehicle);
     CompleteTable(playout);
-    if (fPrintContents)
-        PrintLogContents(playout);
+    QF_ASSERT((playout->isecOldest < 0) == (playout->isecFirstTransient < 0));
+    QF_ASSERT(playout->isecOldest < 0 ||
+              (playout->isecOldest < playout->csec && playout->isecFirstTransient <= playout->isecOldest &&
+               playout->rgsec[playout->isecFirstTransient].ibStart <= playout->rgsec[playout->isecOldest].ibStart));
 }
 
 namespace {
@@ -329,6 +286,7 @@ long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCa
     if (sec.crec == 0 || (playout->fTableFull && isec == playout->csec - 1))
         return 0;
     long ibEnd = (long)(sec.ibStart + sec.cb);
+    QF_ASSERT(ibEnd >= pos);
     if (ibEnd > pstream->CbSize())
         return 0;
     return ibEnd < ibCap ? ibEnd : ibCap;
@@ -399,6 +357,8 @@ int FSearchRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pcb)
         if (fFound < 0)
             fFound = FScanToRecord(pstream, &pos, pwalk->ibEnd, &cb);
         if (fFound) {
+            QF_ASSERT(pos >= pwalk->pos && pos < pwalk->ibEnd && cb >= 3);
+            QF_ASSERT(!pwalk->fWrapped || pwalk->fWrap);
             // Back at (or, after damaged bytes, past) the oldest record: the ring has been read once.
             if (pwalk->fWrapped && pos >= pwalk->ibOldest)
                 break;

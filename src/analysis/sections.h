@@ -9,6 +9,8 @@
 #include "records/record.h"
 #include "records/scanner.h"
 
+struct CONSUMER;
+
 constexpr int csecMax = 2000;
 
 struct SEC {
@@ -32,20 +34,13 @@ struct LOGLAYOUT {
     int fTableFull;           // the scan stopped at csecMax entries
 };
 
-// What BuildLogLayout prints when the table fills (kept as users have seen it).
-constexpr char szTooManySections[] = "ERROR: too many sections in log file!\n";
-
-// Fills *playout from the log: the section scan, its table-full message (unless grfDisplay has
-// fdispDeferMessages), the VIN line (unless grfDisplay has fdispAggregate), the completed table and, when fPrintContents, the table of contents, all on
-// standard output. The VINF records it takes pass through pscan (the vehicle information);
-// long-term times after timestampLastValid leave the spans alone. isecOldest and
-// isecFirstTransient are either both -1 or both valid indices, with
-// rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
-void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, int grfDisplay,
-                    int fPrintContents, LOGLAYOUT* playout);
-
-// The table of contents of a completed table (BuildLogLayout prints it when asked).
-void PrintLogContents(LOGLAYOUT const* playout);
+// Fills *playout from the log: the section scan, then the completed table. The consumer hears that
+// the table filled (where the scan stopped) and then of the vehicle the scan found. The VINF records
+// it takes pass through pscan (the vehicle information); long-term times after timestampLastValid
+// leave the spans alone. isecOldest and isecFirstTransient are either both -1 or both valid
+// indices, with rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
+void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, CONSUMER const* pcons,
+                    LOGLAYOUT* playout);
 
 // Reads the header of the record of cb bytes at pos into *prh; bytes past the record (or past the
 // end of the stream) read as zero. 0 when nothing could be read.

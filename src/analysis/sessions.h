@@ -1,6 +1,6 @@
-// The drives and charges of the default report as figures, handed to whoever asks for them: the
-// printed report is one consumer, quenfell-plot's page another. Both see the very same values,
-// worked out once when a session closes.
+// The drives and charges of the default report as figures, handed to the consumer of a summary: the
+// printed report is one, quenfell-plot's page another. All see the very same values, worked out
+// once when a session closes.
 #pragma once
 
 #include <cstdint>
@@ -36,18 +36,4 @@ struct CHARGESESSION {
     double ahIn, ahOut;
     bool fWallToWheel;          // this charge refilled what the drives since the last one used
     double milesSinceCharge;    // the drives' miles that fWallToWheel divides by
-};
-
-// Called with every record the report's walk decodes, in the walk's order, before the walk
-// decides whether the record closes a session; then with each session as it closes.
-typedef void (*PFNSESSIONRECORD)(void* pv, VLR const* pvlr);
-typedef void (*PFNDRIVESESSION)(void* pv, DRIVESESSION const* pdrive);
-typedef void (*PFNCHARGESESSION)(void* pv, CHARGESESSION const* pcharge);
-
-// Any of the functions may be null.
-struct SESSIONHOOK {
-    PFNSESSIONRECORD pfnRecord;
-    PFNDRIVESESSION pfnDrive;
-    PFNCHARGESESSION pfnCharge;
-    void* pv;
 };

@@ -1,20 +1,16 @@
-// The default report: watches the transient ring in time order and prints one line for each drive
-// and each charge as it ends, then the totals of the walk and the battery's approximate capacity
-// from the long-term part. With -u and a filter it also lists the filtered records and traces the
-// charge segments.
+// The session summary: watches the transient ring in time order and hands each drive and each
+// charge to the consumer as it ends, then the totals of the walk and the battery's approximate
+// capacity from the long-term part. With -u and a filter it also shows the filtered records and
+// traces the charge segments.
 #include "analysis/summary.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 
+#include "records/listing.h"
 #include "records/record.h"
 #include "records/scanner.h"
 #include "records/tagstats.h"
-#include "support/line.h"
-#include "support/output.h"
-#include "support/timecal.h"
-#include "support/units.h"
 
 namespace {
 
@@ -27,25 +23,10 @@ constexpr uint32_t secSegmentGap = 120;             // a charge segment's sample
 constexpr uint32_t secPerHour = 3600;
 constexpr double ampsDriveStart = 5.0;              // a standing car drawing this much is driving
 constexpr double degSegmentMinStart = 1000.0;
-constexpr int grfdispListed = fdispList | fdispOffset | fdispRawBytes;
+// A record the -u trace shows, with its offset and raw bytes.
+constexpr int grfdispListed = fdispOffset | fdispRawBytes;
+constexpr int grfdispNone = -1;                     // a step whose record is not shown
 constexpr uint32_t grfvlrSegmentSample = fvlrChargeAmps | fvlrLineVolts | fvlrTempESS;
-constexpr int cchDate = 20;
-constexpr int cchNote = 256;
-
-const char szSummaryTitle[] = "Transient Log Summary";
-const char szHeaderTab[] =
-    "Start Date & Time\tEnd Date & Time\tDuration\tAction\tRange SOC Start\tRange SOC End\tDistance (%s)\t"
-    "Ave Speed (%s)\tMax Speed (%s)\tOdometer (%s)\tVolts\tCharge Amps\tLineAmps\tEnergy\tCharge In (Ah)\t"
-    "Charge Out (Ah)\tBattery-to-Wheel Efficiency (Wh/%s)\tWall-to-Wheel Efficiency (Wh/%s)\tNotes\n";
-const char szHeaderColumns[] =
-    "Start Date & Time     End Date & Time     Duration   Action Range SOC    Distance Ave Speed Max Speed "
-    "Odometer     Volts Amps       Energy   Charge In Charge Out Batt2Whl   Wall2Whl   Notes\n"
-    "-------------------   ------------------- ---------- ------ ------------ -------- --------- --------- "
-    "------------ ----- ---------- -------- --------- ---------- ---------- ---------- -----\n";
-// A charge line leaves the distance, speed and odometer columns blank.
-const char szBlankDriveColumns[] = "                                         ";
-const char szRuleStartCharge[] = "----------------------------- start charge\n";
-const char szRuleStartDrive[] = "----------------------------- start drive\n";
 
 // Walk-wide figures for the totals line.
 struct WALKSUM {
@@ -103,11 +84,10 @@ struct CGSEG {
 struct SUMMARY {
     RUN* prun;
     DECODE const* pdecode;
+    CONSUMER const* pcons;
     STREAM* pstream;
     LOGLAYOUT const* playout;
     long cbFile;
-    int fMetric;
-    int fTab;
     int fFiltered;
     int fSegmentDetail;
     VLR vlr;
@@ -122,26 +102,11 @@ struct STEP {
     long pos;                          // the record's offset; -1 for the end step
     int cb;
     uint32_t timestamp;                // header timestamp (end step: the previous one + 301)
-    int grfDisplay;                    // the display flags chosen for the record
+    int grfDisplay;                    // how the record is shown, grfdispNone when it is not
     bool fUndecoded;                   // end step or type-0 record: the VLR keeps its values
 };
 
 enum KIND { kindNeither, kindDrive, kindCharge };
-
-double DistOut(SUMMARY const* ps, double miles)
-{
-    return DistConvertMiles(miles, ps->fMetric);
-}
-
-const char* SzUnitDist(SUMMARY const* ps)
-{
-    return UnitsDistMiKm(ps->fMetric);
-}
-
-const char* SzUnitSpeed(SUMMARY const* ps)
-{
-    return UnitsSpeed(ps->fMetric);
-}
 
 // Seconds between two timestamps, 0 unless both are dates.
 uint32_t SecDuration(uint32_t timestampStart, uint32_t timestampEnd)
@@ -149,14 +114,6 @@ uint32_t SecDuration(uint32_t timestampStart, uint32_t timestampEnd)
     if (timestampStart < timestampDateMin || timestampEnd <= timestampDateMin)
         return 0;
     return timestampEnd - timestampStart;
-}
-
-// "hh:mm:ss"; the hours may run to seven digits.
-constexpr int cchDuration = 32;
-char* FormatDuration(uint32_t secs, char* buf)
-{
-    snprintf(buf, cchDuration, "%02d:%02d:%02d", (int)(secs / secPerHour), (int)(secs / 60 % 60), (int)(secs % 60));
-    return buf;
 }
 
 void InitSummary(SUMMARY* ps)
@@ -179,16 +136,10 @@ void InitSummary(SUMMARY* ps)
     ps->seg.pctSOCSegStart = -1;
 }
 
-void PrintSummaryHeader(SUMMARY const* ps)
+void Note(SUMMARY const* ps, SUMMARYNOTE snote, uint32_t timestamp = 0, int pctSOC = 0)
 {
-    PrintSectionTitle(szSummaryTitle);
-    if (ps->fTab) {
-        const char* szDist = SzUnitDist(ps);
-        const char* szSpeed = SzUnitSpeed(ps);
-        printf(szHeaderTab, szDist, szSpeed, szSpeed, szDist, szDist, szDist);
-    } else {
-        fputs(szHeaderColumns, stdout);
-    }
+    if (ps->pcons->pfnSummaryNote)
+        ps->pcons->pfnSummaryNote(ps->pcons->pv, snote, timestamp, pctSOC);
 }
 
 long IbFirstTransient(LOGLAYOUT const* pl)
@@ -256,7 +207,7 @@ void AbortSegment(SUMMARY* ps)
     ps->seg.csample = 0;
     ps->seg.pctSOCSegStart = -1;
     if (ps->fSegmentDetail)
-        fputs("abort charge seg\n", stdout);
+        Note(ps, snoteSegmentAbort);
 }
 
 void BeginSegmentIfDue(SUMMARY* ps)
@@ -266,7 +217,7 @@ void BeginSegmentIfDue(SUMMARY* ps)
     if (pseg->pctSOCSegStart != -1 || !(pvlr->grf & fvlrSOC))
         return;
     if (ps->fSegmentDetail)
-        fputs("begin charge segment\n", stdout);
+        Note(ps, snoteSegmentBegin);
     pseg->pctSOCSegStart = pvlr->pctSOC;
     pseg->csample = 0;
     ResetSpread(&pseg->degESSMax);
@@ -294,26 +245,34 @@ void SampleSegment(SUMMARY* ps)
     pseg->timestampSampleLast = pvlr->timestamp;
 }
 
-void PrintSegmentLine(SUMMARY const* ps)
+// The figures of the segment that the record in the VLR ends.
+void FillChargeSegment(SUMMARY const* ps, CHARGESEGMENT* pcseg)
 {
     CGSEG const* pseg = &ps->seg;
     VLR const* pvlr = &ps->vlr;
-    char szStart[cchDate], szEnd[cchDate];
-    DateFromTimestamp(pseg->timestampSegStart, szStart, cchDate);
-    DateFromTimestamp(pvlr->timestamp, szEnd, cchDate);
-    char szDuration[cchDuration];
-    FormatDuration(SecDuration(pseg->timestampSegStart, pvlr->timestamp), szDuration);
     double const c = pseg->csample;
     uint32_t const secSpan = pvlr->timestamp - pseg->timestampSegStart;
     int const dpct = pvlr->pctSOC - pseg->pctSOCSegStart;
-    double const kwAverage = secSpan != 0 ? pseg->whSegment * 3.6 / secSpan : 0.0;
-    double const whPerPct = dpct != 0 ? pseg->whSegment / dpct : 0.0;
-    double const pctPerHour = dpct != 0 && pseg->csample != 0 ? (double)dpct * 60 / c : 0.0;
-    printf("CGSEG\t%s\t%s\t%s\t%d\t%d\t%d\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.0f\t%.1f\t%.0f\t%.1f\n",
-           szStart, szEnd, szDuration, pseg->csample, pseg->pctSOCSegStart, pvlr->pctSOC, pseg->degESSMax.min, pseg->degESSMax.max,
-           pseg->degESSMax.sum / c, pseg->voltsLine.min, pseg->voltsLine.max, pseg->voltsLine.sum / c,
-           pseg->ampsCharge.min, pseg->ampsCharge.max, pseg->ampsCharge.sum / c, pseg->whSegment, kwAverage,
-           whPerPct, pctPerHour);
+    *pcseg = CHARGESEGMENT{};
+    pcseg->timestampStart = pseg->timestampSegStart;
+    pcseg->timestampEnd = pvlr->timestamp;
+    pcseg->secDuration = SecDuration(pseg->timestampSegStart, pvlr->timestamp);
+    pcseg->csample = pseg->csample;
+    pcseg->pctSOCStart = pseg->pctSOCSegStart;
+    pcseg->pctSOCEnd = pvlr->pctSOC;
+    pcseg->degMin = pseg->degESSMax.min;
+    pcseg->degMax = pseg->degESSMax.max;
+    pcseg->degAverage = pseg->degESSMax.sum / c;
+    pcseg->voltsMin = pseg->voltsLine.min;
+    pcseg->voltsMax = pseg->voltsLine.max;
+    pcseg->voltsAverage = pseg->voltsLine.sum / c;
+    pcseg->ampsMin = pseg->ampsCharge.min;
+    pcseg->ampsMax = pseg->ampsCharge.max;
+    pcseg->ampsAverage = pseg->ampsCharge.sum / c;
+    pcseg->wh = pseg->whSegment;
+    pcseg->kwAverage = secSpan != 0 ? pseg->whSegment * 3.6 / secSpan : 0.0;
+    pcseg->whPerPct = dpct != 0 ? pseg->whSegment / dpct : 0.0;
+    pcseg->pctPerHour = dpct != 0 && pseg->csample != 0 ? (double)dpct * 60 / c : 0.0;
 }
 
 // The next reading of the SOC ends the segment (or aborts it when samples stopped coming).
@@ -326,8 +285,11 @@ void EndSegmentIfDue(SUMMARY* ps)
     if (pvlr->timestamp > pseg->timestampSampleLast + secSegmentGap) {
         AbortSegment(ps);
     } else if (pseg->csample > 0) {
-        fputs("end charge segment\n", stdout);
-        PrintSegmentLine(ps);
+        if (ps->pcons->pfnSegment) {
+            CHARGESEGMENT cseg;
+            FillChargeSegment(ps, &cseg);
+            ps->pcons->pfnSegment(ps->pcons->pv, &cseg);
+        }
         pseg->pctSOCSegStart = -1;
     }
 }
@@ -344,7 +306,7 @@ void TakeChargeRecord(SUMMARY* ps)
         pc->ahOutChargeStart = pvlr->ahOut;
         pc->timestampChargeStart = pvlr->timestamp;
         if (ps->fSegmentDetail)
-            fputs(szRuleStartCharge, stdout);
+            Note(ps, snoteStartCharge);
     }
     BeginSegmentIfDue(ps);
     SampleSegment(ps);
@@ -393,7 +355,7 @@ void TakeDriveRecord(SUMMARY* ps)
         pd->mphMax = 0;
         pd->timestampDriveStart = pd->timestampDriveEnd = pvlr->timestamp;
         if (ps->fFiltered)
-            fputs(szRuleStartDrive, stdout);
+            Note(ps, snoteStartDrive);
     } else {
         pd->timestampDriveEnd = pvlr->timestamp;
     }
@@ -464,138 +426,6 @@ void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
     pcs->milesSinceCharge = pc->milesSinceCharge;
 }
 
-// A session line's start: its times, what it was and its SOC, in either layout; a tab ends it in
-// the tab-delimited one.
-void PutSessionStart(LINE* pline, bool fTab, uint32_t timestampStart, uint32_t timestampEnd, uint32_t secDuration,
-                     char const* szAction, int pctSOCStart, int pctSOCEnd)
-{
-    char szStart[cchDate], szEnd[cchDate];
-    DateFromTimestamp(timestampStart, szStart, cchDate);
-    DateFromTimestamp(timestampEnd, szEnd, cchDate);
-    char szDuration[cchDuration];
-    FormatDuration(secDuration, szDuration);
-    pline->Sz(szStart);
-    if (fTab) {
-        pline->Ch('\t');
-        pline->Sz(szEnd);
-        pline->Ch('\t');
-        pline->Sz(szDuration);
-        pline->Ch('\t');
-        pline->Sz(szAction);
-        pline->Ch('\t');
-        pline->Int(pctSOCStart);
-        pline->Sz("%\t");
-        pline->Int(pctSOCEnd);
-        pline->Sz("%\t");
-    } else {
-        pline->Sz(" - ");
-        pline->Sz(szEnd);
-        pline->Sz(" (");
-        pline->Sz(szDuration);
-        pline->Sz(") ");
-        pline->SzLeft(szAction, 7);
-        pline->IntRight(pctSOCStart, 3);
-        pline->Sz("% -> ");
-        pline->IntRight(pctSOCEnd, 3);
-        pline->Ch('%');
-    }
-}
-
-// The charge's amp-hours in and out: "\t%.1f\t%.1f" or " %5.1f Ah  %5.1f Ah  ".
-void PutChargeAh(LINE* pline, bool fTab, CHARGESESSION const* pcs)
-{
-    pline->Ch(fTab ? '\t' : ' ');
-    pline->FixedRight(pcs->ahIn, fTab ? 0 : 5, 1);
-    pline->Sz(fTab ? "\t" : " Ah  ");
-    pline->FixedRight(pcs->ahOut, fTab ? 0 : 5, 1);
-    if (!fTab)
-        pline->Sz(" Ah  ");
-}
-
-void PrintChargeLine(SUMMARY const* ps, CHARGESESSION const* pcs)
-{
-    char szNote[cchNote];
-    bool const fTab = ps->fTab;
-    LINE line;
-
-    // "%s\t%s\t%s\tCharge\t%d%%\t%d%%\t\t\t\t" or "%s - %s (%s) Charge %3d%% -> %3d%%%s"
-    PutSessionStart(&line, fTab, pcs->timestampStart, pcs->timestampEnd, pcs->secDuration, "Charge", pcs->pctSOCStart,
-                    pcs->pctSOCEnd);
-    line.Sz(fTab ? "\t\t\t" : szBlankDriveColumns);
-
-    if (pcs->cVoltsLine > 0) {
-        // "\t%.0f" or " %4.0fV "
-        line.Ch(fTab ? '\t' : ' ');
-        line.FixedRight(pcs->voltsLineAverage, fTab ? 0 : 4, 0);
-        if (!fTab)
-            line.Sz("V ");
-    } else {
-        line.Sz(fTab ? "\t" : "      ");
-    }
-
-    if (pcs->ampsMax != 0) {
-        // "\t%.0f" or " %2.0fA"
-        line.Ch(fTab ? '\t' : ' ');
-        line.FixedRight(pcs->ampsMax, fTab ? 0 : 2, 0);
-        if (!fTab)
-            line.Ch('A');
-        if (pcs->ampsAvailable != 0) {
-            // "\t%d" or " of %2dA"
-            line.Sz(fTab ? "\t" : " of ");
-            line.IntRight(pcs->ampsAvailable, fTab ? 0 : 2);
-            if (!fTab)
-                line.Ch('A');
-        } else {
-            line.Sz(fTab ? "\t" : "       ");
-        }
-    } else {
-        line.Sz(fTab ? "\t\t" : "           ");
-    }
-
-    if (pcs->kwh != 0) {
-        // "\t%.2f" or " %4.1f kWh"
-        line.Ch(fTab ? '\t' : ' ');
-        line.FixedRight(pcs->kwh, fTab ? 0 : 4, fTab ? 2 : 1);
-        if (!fTab)
-            line.Sz(" kWh");
-        PutChargeAh(&line, fTab, pcs);
-        if (pcs->fWallToWheel) {
-            double const wh = pcs->kwh * 1000 / DistOut(ps, pcs->milesSinceCharge);
-            // "\t\t%.0f" or "           %4.0f Wh/%s"
-            line.Sz(fTab ? "\t\t" : "           ");
-            line.FixedRight(wh, fTab ? 0 : 4, 0);
-            if (!fTab) {
-                line.Sz(" Wh/");
-                line.Sz(SzUnitDist(ps));
-            }
-        } else {
-            line.Sz(fTab ? "\t\t" : "                       ");
-        }
-    } else {
-        PutChargeAh(&line, fTab, pcs);
-    }
-
-    if (PszDSTNote(pcs->timestampStart, pcs->timestampEnd, szNote, cchNote)) {
-        line.Ch('\t');
-        line.Sz(szNote);
-    }
-    line.Ch('\n');
-}
-
-const char* SzTCOff(int cTCOff, int* pn)
-{
-    if (cTCOff < 120) {
-        *pn = cTCOff;
-        return "seconds";
-    }
-    if (cTCOff < 7200) {
-        *pn = cTCOff / 60;
-        return "minutes";
-    }
-    *pn = cTCOff / 3600;
-    return "hours";
-}
-
 // The figures of the open drive as it closes. An estimated odometer above the walk's highest
 // reading raises it, so the totals line ends where the drives do.
 void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
@@ -633,108 +463,32 @@ void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
     pds->cTCOff = pd->cTCOff;
 }
 
-void PrintDriveLine(SUMMARY const* ps, DRIVESESSION const* pds)
-{
-    char szNote[cchNote];
-    bool const fTab = ps->fTab;
-    char const* szDist = SzUnitDist(ps);
-    char const* szSpeed = SzUnitSpeed(ps);
-
-    double const miles = pds->miles;
-    double const dist = DistOut(ps, miles);
-    double const speedAve = DistOut(ps, pds->mphAverage);
-    double const speedMax = DistOut(ps, pds->mphMax);
-    LINE line;
-
-    // "%s\t%s\t%s\tDrive\t%d%%\t%d%%\t%.1f\t%.1f\t%.1f\t" or
-    // "%s - %s (%s) Drive  %3d%% -> %3d%% %5.1f %s %5.1f %s %5.1f %s"
-    PutSessionStart(&line, fTab, pds->timestampStart, pds->timestampEnd, pds->secDuration, "Drive", pds->pctSOCStart,
-                    pds->pctSOCEnd);
-    if (fTab) {
-        line.Fixed(dist, 1);
-        line.Ch('\t');
-        line.Fixed(speedAve, 1);
-        line.Ch('\t');
-        line.Fixed(speedMax, 1);
-        line.Ch('\t');
-    } else {
-        line.Ch(' ');
-        line.FixedRight(dist, 5, 1);
-        line.Ch(' ');
-        line.Sz(szDist);
-        line.Ch(' ');
-        line.FixedRight(speedAve, 5, 1);
-        line.Ch(' ');
-        line.Sz(szSpeed);
-        line.Ch(' ');
-        line.FixedRight(speedMax, 5, 1);
-        line.Ch(' ');
-        line.Sz(szSpeed);
-    }
-
-    if (pds->fOdometer) {
-        if (fTab) {
-            line.Fixed(DistOut(ps, pds->milesOdo), 1);
-        } else {
-            // " %c%8.1f %s"
-            line.Ch(' ');
-            line.Ch(pds->fOdoCurrent ? ' ' : '~');
-            line.FixedRight(DistOut(ps, pds->milesOdo), 8, 1);
-            line.Ch(' ');
-            line.Sz(szDist);
-        }
-    } else if (!fTab) {
-        line.Sz("          ");
-    }
-
-    double const wh = pds->wh;
-    // "\t\t\t\t%.1f" or "                  %4.1f kWh"
-    line.Sz(fTab ? "\t\t\t\t" : "                  ");
-    line.FixedRight(wh / 1000, fTab ? 0 : 4, 1);
-    if (!fTab)
-        line.Sz(" kWh");
-    // "\t%.1f\t%.1f" or " %5.1f Ah   %4.1f Ah "
-    line.Ch(fTab ? '\t' : ' ');
-    line.FixedRight(pds->ahIn, fTab ? 0 : 5, 1);
-    line.Sz(fTab ? "\t" : " Ah   ");
-    line.FixedRight(pds->ahOut, fTab ? 0 : 4, 1);
-    if (!fTab)
-        line.Sz(" Ah ");
-    // Shorter drives give figures that say more about the rounding than about the car.
-    if (miles >= 1.0) {
-        // "\t%4.0f" or " %4.0f Wh/%s"
-        line.Ch(fTab ? '\t' : ' ');
-        line.FixedRight(wh / DistOut(ps, miles), 4, 0);
-        if (!fTab) {
-            line.Sz(" Wh/");
-            line.Sz(szDist);
-        }
-    } else {
-        line.Sz(fTab ? "\t" : "           ");
-    }
-
-    if (PszDSTNote(pds->timestampStart, pds->timestampEnd, szNote, cchNote)) {
-        line.Sz(szNote);
-        if (pds->cTCOff > 0)
-            line.Ch(' ');
-    }
-    if (pds->cTCOff > 0) {
-        int n;
-        const char* szUnit = SzTCOff(pds->cTCOff, &n);
-        // "%sTC off for %d %s"
-        line.Sz(fTab ? "\t\t" : "             ");
-        line.Sz("TC off for ");
-        line.Int(n);
-        line.Ch(' ');
-        line.Sz(szUnit);
-    }
-    line.Ch('\n');
-}
-
 // ---- Closing sessions -----------------------------------------------------------------------
 
 // Looks past the end of a drive for the odometer and SOC that the car writes a little after it
 // stops. The records it reads are decoded again by the walk afterwards.
+// Takes the record at pos into the summary's VLR, showing it to the consumer when the step shows its
+// record.
+[[gnu::noinline]] void TakeShownRecord(SUMMARY* ps, long pos, int cb, int grfDisplay)
+{
+    unsigned char rgbBuf[cbRecordBuffer];
+    unsigned long cbRec = (unsigned long)cb;
+    unsigned char const* pb = PbRecordBytes(ps->pstream, pos, &cbRec, rgbBuf);
+    ScanRecord(&ps->prun->scan, pb, (int)cbRec, 0, &ps->vlr);
+    if (ps->pcons->pfnRecord) {
+        SHOWNRECORD rec{pos, pb, (int)cbRec, TimestampFromRh((RH const*)pb), &ps->vlr, grfDisplay, true};
+        ps->pcons->pfnRecord(ps->pcons->pv, &rec);
+    }
+}
+
+inline void TakeRecord(SUMMARY* ps, long pos, int cb, int grfDisplay)
+{
+    if (grfDisplay == grfdispNone)
+        ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, 0, &ps->vlr);
+    else
+        TakeShownRecord(ps, pos, cb, grfDisplay);
+}
+
 void ForwardScan(SUMMARY* ps, STEP const* pstep)
 {
     DRIVE* pd = &ps->drive;
@@ -762,18 +516,17 @@ void ForwardScan(SUMMARY* ps, STEP const* pstep)
             return;
         if (timestampLast < timestampClose)
             return;
-        ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, pstep->grfDisplay, pvlr);
+        // The records read here are shown as the closing record is.
+        TakeRecord(ps, pos, cb, pstep->grfDisplay);
         timestampLast = pvlr->timestamp;
 
         bool const fInWindow = !fSawChargeMinute && pvlr->timestamp >= pd->timestampDriveEnd &&
                                pvlr->timestamp < timestampLimit && (pvlr->grf & fvlrSOC) &&
                                pvlr->pctSOC != pd->pctSOCDriveEnd;
-        char szDate[cchDate];
         switch (pvlr->rt) {
         case rtIDLE:
             if (fInWindow) {
-                printf("%s found idle record in forward scan. soc = %d\n",
-                       DateFromTimestamp(pvlr->timestamp, szDate, cchDate), pvlr->pctSOC);
+                Note(ps, snoteForwardIdle, pvlr->timestamp, pvlr->pctSOC);
                 pd->pctSOCDriveEnd = pvlr->pctSOC;
             }
             break;
@@ -783,8 +536,7 @@ void ForwardScan(SUMMARY* ps, STEP const* pstep)
             break;
         case rtC30M:
             if (fInWindow) {
-                printf("%s found 30-minute charge record in forward scan. soc = %d\n",
-                       DateFromTimestamp(pvlr->timestamp, szDate, cchDate), pvlr->pctSOC);
+                Note(ps, snoteForwardC30M, pvlr->timestamp, pvlr->pctSOC);
                 pd->pctSOCDriveEnd = pvlr->pctSOC;
             }
             break;
@@ -815,10 +567,8 @@ void CloseChargeIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
     int const pctSOCEnd = ps->vlr.pctSOC;
     CHARGESESSION cs;
     FillChargeSession(ps, pctSOCEnd, &cs);
-    PrintChargeLine(ps, &cs);
-    SESSIONHOOK const* phook = ps->pdecode->phook;
-    if (phook && phook->pfnCharge)
-        phook->pfnCharge(phook->pv, &cs);
+    if (ps->pcons->pfnCharge)
+        ps->pcons->pfnCharge(ps->pcons->pv, &cs);
     pc->pctSOCChargeEndLast = pctSOCEnd;
     pc->crecCharge = 0;
     pc->voltsLineSum = 0;
@@ -843,11 +593,9 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
             ForwardScan(ps, pstep);
         DRIVESESSION ds;
         FillDriveSession(ps, &ds);
-        PrintDriveLine(ps, &ds);
         ps->charge.milesSinceCharge += ds.miles;
-        SESSIONHOOK const* phook = ps->pdecode->phook;
-        if (phook && phook->pfnDrive)
-            phook->pfnDrive(phook->pv, &ds);
+        if (ps->pcons->pfnDrive)
+            ps->pcons->pfnDrive(ps->pcons->pv, &ds);
     }
     pd->crecDrive = 0;
     if (pd->milesOdoLast != 0)
@@ -864,12 +612,11 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
         pvlr->grf = 0;
     } else {
         uint32_t timestampAfter = ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u;
-        FPrintNotes(ps->prun, timestampAfter, pstep->timestamp, 0);
-        ScanRecordFromFile(&ps->prun->scan, ps->pstream, pstep->pos, (unsigned long)pstep->cb, pstep->grfDisplay, pvlr);
+        ShowNotes(ps->pcons, timestampAfter, pstep->timestamp, 0);
+        TakeRecord(ps, pstep->pos, pstep->cb, pstep->grfDisplay);
         ps->walk.timestampPrev = pvlr->timestamp;
-        SESSIONHOOK const* phook = ps->pdecode->phook;
-        if (phook && phook->pfnRecord)
-            phook->pfnRecord(phook->pv, pvlr);
+        if (ps->pcons->pfnSessionRecord)
+            ps->pcons->pfnSessionRecord(ps->pcons->pv, pvlr);
     }
     TrackSpans(ps, pstep->timestamp);
     KIND const kind = TakeRecordByType(ps);
@@ -890,7 +637,7 @@ void WalkRing(SUMMARY* ps)
     while (FNextRingRecord(ps->pstream, &walk, &pos, &cb)) {
         RH rhSpare;
         RH const* prh = PrhRecordHeader(ps->pstream, pos, cb, &rhSpare);
-        STEP step = {pos, cb, TimestampFromRh(prh), 0, prh->rt == rtNil};
+        STEP step = {pos, cb, TimestampFromRh(prh), grfdispNone, prh->rt == rtNil};
         if (ps->fFiltered && FPassesFilter(*ps->pdecode, step.timestamp, prh->rt))
             step.grfDisplay = grfdispListed;
         TakeStep(ps, &step);
@@ -898,22 +645,28 @@ void WalkRing(SUMMARY* ps)
         if (step.fUndecoded)
             return;
     }
-    STEP stepEnd = {-1, 0, ps->walk.timestampPrev + secEndStep, 0, true};
+    STEP stepEnd = {-1, 0, ps->walk.timestampPrev + secEndStep, grfdispNone, true};
     TakeStep(ps, &stepEnd);
 }
 
-void PrintTotals(SUMMARY const* ps, const char* pszPath)
+void TellTotals(SUMMARY const* ps)
 {
+    if (!ps->pcons->pfnTotals)
+        return;
     WALKSUM const* pw = &ps->walk;
-    printf("%s Transient section: odometer: %.1f to %s%.1f (%.1f %s), %.1f hours of driving, "
-           "%.1f hours of charging, over %.1f days\n\n",
-           pszPath, DistOut(ps, pw->milesOdoMin), pw->fOdoEstimated ? "~" : "", DistOut(ps, pw->milesOdoMax),
-           DistOut(ps, pw->milesOdoMax - pw->milesOdoMin), SzUnitDist(ps), pw->cDR1S / 3600.0,
-           pw->secCharging / 3600.0, (uint32_t)(pw->timestampMax - pw->timestampMin) / 86400.0);
+    SUMMARYTOTALS totals;
+    totals.pszPath = ps->pdecode->pszPath;
+    totals.milesOdoMin = pw->milesOdoMin;
+    totals.milesOdoMax = pw->milesOdoMax;
+    totals.fOdoEstimated = pw->fOdoEstimated;
+    totals.secDriving = pw->cDR1S;
+    totals.secCharging = pw->secCharging;
+    totals.secSpan = (uint32_t)(pw->timestampMax - pw->timestampMin);
+    ps->pcons->pfnTotals(ps->pcons->pv, &totals);
 }
 
 // The capacity that the car last reported in the long-term part's daily records.
-void PrintCapacity(SUMMARY* ps)
+void TellCapacity(SUMMARY* ps)
 {
     LOGLAYOUT const* pl = ps->playout;
     if (pl->csec <= 0)
@@ -935,10 +688,8 @@ void PrintCapacity(SUMMARY* ps)
             timestampCAC = pvlr->timestamp;
         }
     }
-    if (crec > 0 && ahCAC != 0) {
-        char szDate[cchDate];
-        printf("Approximate CAC: %.2f Ah as of %s\n", ahCAC, DateFromTimestamp(timestampCAC, szDate, cchDate));
-    }
+    if (crec > 0 && ahCAC != 0 && ps->pcons->pfnCapacity)
+        ps->pcons->pfnCapacity(ps->pcons->pv, ahCAC, timestampCAC);
 }
 
 }  // namespace
@@ -949,19 +700,22 @@ void RunSessionSummary(RUN* prun, STREAM* pstream, DECODE const& decode)
     SUMMARY* ps = &summary;
     ps->prun = prun;
     ps->pdecode = &decode;
+    ps->pcons = decode.pcons;
     ps->pstream = pstream;
     ps->playout = &prun->layout;
     ps->cbFile = pstream->CbSize();
-    ps->fMetric = (decode.grfDisplay & fdispMetric) != 0;
-    ps->fTab = (decode.grfDisplay & fdispTab) != 0;
-    ps->fFiltered = decode.grfRt != 0 || decode.timestampStart != 0 || decode.timestampEnd != 0;
-    ps->fSegmentDetail = decode.fChargeDetail && ps->fFiltered;
+    ps->fFiltered = FFiltered(decode);
+    ps->fSegmentDetail = decode.mode == modeDetail && ps->fFiltered;
+    QF_ASSERT(ps->pcons != nullptr);
     InitSummary(ps);
 
-    PrintSummaryHeader(ps);
+    if (ps->pcons->pfnSummaryStart)
+        ps->pcons->pfnSummaryStart(ps->pcons->pv);
     WalkRing(ps);
-    PrintTotals(ps, decode.pszPath);
-    if (decode.fVerbose)
-        PrintTagStats(&prun->scan.tags, "Transient Record Stats");
-    PrintCapacity(ps);
+    TellTotals(ps);
+    if (decode.fVerbose && ps->pcons->pfnStats) {
+        SortTagStats(&prun->scan.tags);
+        ps->pcons->pfnStats(ps->pcons->pv, &prun->scan.tags, "Transient Record Stats");
+    }
+    TellCapacity(ps);
 }

@@ -9,9 +9,8 @@
 #include <cstring>
 
 #include "records/scanner.h"
+#include "support/assert.h"
 #include "support/bigtable.h"
-#include "support/fatal.h"
-#include "support/timecal.h"
 
 // Below this line voltage the car charges on a split-phase supply and reports twice the amps.
 constexpr double voltsHighLine = 180.0;
@@ -31,8 +30,9 @@ DPARRAY::~DPARRAY()
         free(rg);
 }
 
-// Makes room for one more sample; false when the array is at its capacity.
-static bool FRoomForOne(DPARRAY* parr, int cMax)
+// Makes room for one more sample; false when the array is at its capacity, or when it cannot grow
+// (*pfOutOfMemory is then set).
+static bool FRoomForOne(DPARRAY* parr, int cMax, bool* pfOutOfMemory)
 {
     if (parr->c < parr->cAlloc)
         return true;
@@ -51,8 +51,10 @@ static bool FRoomForOne(DPARRAY* parr, int cMax)
     if (cNew > cMax)
         cNew = cMax;
     void* pv = realloc(parr->rg, (size_t)cNew * sizeof(DataPoint));
-    if (!pv)
-        GiveUsageAndExit("out of memory");
+    if (!pv) {
+        *pfOutOfMemory = true;
+        return false;
+    }
     parr->rg = (DataPoint*)pv;
     parr->cAlloc = (int)cNew;
     return true;
@@ -66,6 +68,8 @@ void InitStudy(STUDY* pstudy)
     pstudy->timestampFirstValid = 0;
     pstudy->timestampLastValid = 0;
     pstudy->grfRtTransientKept = GrfRtOfSelection(fselBattery);
+    pstudy->hook = STUDYHOOK{};
+    pstudy->fOutOfMemory = false;
 }
 
 void BeginAggregrateSection(STUDY* pstudy, SECT, unsigned int timestampFirstValid, unsigned int timestampLastValid)
@@ -120,25 +124,17 @@ static void FillDataPoint(VLR const* pvlr, DataPoint* pdp)
     pdp->ampsCharge = AmpsChargeFromVlr(pvlr);
 }
 
-static void PrintVinLine(const char* pszFormat, int cWidths, const char* psz1, const char* psz2)
-{
-    // The width comes from the VIN length at run time rather than sitting in a literal.
-    char achFormat[100];
-    if (cWidths == 1)
-        std::snprintf(achFormat, sizeof(achFormat), pszFormat, cchVIN);
-    else
-        std::snprintf(achFormat, sizeof(achFormat), pszFormat, cchVIN, cchVIN);
-    std::printf(achFormat, psz1, psz2);
-}
-
 static void CheckVehicleInfo(STUDY* pstudy, const char* pchVIN)
 {
+    STUDYHOOK const& hook = pstudy->hook;
     if (pstudy->achVIN[0] == 0) {
         std::memcpy(pstudy->achVIN, pchVIN, cchVIN);
         pstudy->achVIN[cchVIN] = 0;
-        PrintVinLine("VIN: %%.%ds\n", 1, pstudy->achVIN, nullptr);
+        if (hook.pfnVin)
+            hook.pfnVin(hook.pv, pstudy->achVIN, nullptr);
     } else if (std::strncmp(pstudy->achVIN, pchVIN, cchVIN) != 0) {
-        PrintVinLine("mismatched VINs: %%.%ds and %%.%ds\n", 2, pstudy->achVIN, pchVIN);
+        if (hook.pfnVin)
+            hook.pfnVin(hook.pv, pchVIN, pstudy->achVIN);
         std::memcpy(pstudy->achVIN, pchVIN, cchVIN);
         pstudy->achVIN[cchVIN] = 0;
     }
@@ -153,6 +149,8 @@ static int FKeepInTransient(STUDY const* pstudy, int rt)
 // (the -k mark, once cleared, stays cleared for the part).
 static uint32_t GrfRtWanted(STUDY const* pstudy, SECT sect)
 {
+    if (pstudy->fOutOfMemory)
+        return 0;
     if (sect == sectLongTerm)
         return pstudy->timestampFirstValid != 0 ? grfRtAll : (1u << rtDAY | 1u << rtVINF);
     return pstudy->grfRtTransientKept | 1u << rtVINF;
@@ -201,31 +199,21 @@ static void TakePrepared(STUDY* pstudy, DataPoint const& dp, int grfpend, const 
     if (!(grfpend & fpendKeep))
         return;
 
-    DPARRAY* parr;
-    int cMax;
-    const char* pszFull;
-    if (dp.sect == sectLongTerm) {
-        parr = &pstudy->dp1;
-        cMax = cDP1Max;
-        pszFull = "L drop %s %s\n";
-    } else {
-        parr = &pstudy->dp2;
-        cMax = cDP2Max;
-        pszFull = "T skip %s %s\n";
-    }
+    bool const fLongTerm = dp.sect == sectLongTerm;
+    DPARRAY* parr = fLongTerm ? &pstudy->dp1 : &pstudy->dp2;
+    int const cMax = fLongTerm ? cDP1Max : cDP2Max;
 
     int c = parr->c;
     // Out of order is checked before full, so a full array drops old records without a word.
     if (c > 0 && parr->rg[c - 1].timestamp > dp.timestamp)
         return;
-    if (!FRoomForOne(parr, cMax)) {
-        // The date text is only ever needed here, so it is formatted here rather than per record.
-        char achDate[20];
-        DateFromTimestamp((uint32_t)dp.timestamp, achDate, sizeof(achDate));
-        const char* pszCode = SzFromRt(dp.rt);
-        std::printf(pszFull, achDate, pszCode ? pszCode : "");
+    if (!FRoomForOne(parr, cMax, &pstudy->fOutOfMemory)) {
+        if (!pstudy->fOutOfMemory && pstudy->hook.pfnDropped)
+            pstudy->hook.pfnDropped(pstudy->hook.pv, fLongTerm ? sectLongTerm : sectTransient, (uint32_t)dp.timestamp,
+                                    dp.rt);
         return;
     }
+    QF_ASSERT(c < parr->cAlloc && parr->cAlloc <= cMax);
     parr->rg[c] = dp;
     parr->c = c + 1;
 }
@@ -233,6 +221,8 @@ static void TakePrepared(STUDY* pstudy, DataPoint const& dp, int grfpend, const 
 void AggregateVlr(void* pvStudy, VLR* pvlr)
 {
     STUDY* pstudy = (STUDY*)pvStudy;
+    if (pstudy->fOutOfMemory)
+        return;
     DataPoint dp;
     int grfpend = GrfpendPrepare(pstudy, pvlr, &dp);
     if (grfpend != 0)
@@ -339,12 +329,15 @@ uint32_t GrfRtBufferWants(void* pvBuf, SECT sect)
 
 void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch)
 {
+    QF_ASSERT(psbatch->cpend >= 0 && psbatch->cpend <= cpendBatch && psbatch->cvin >= 0 && psbatch->cvin <= cvinBatch);
     int ivin = 0;
-    for (int ipend = 0; ipend < psbatch->cpend; ipend++) {
+    for (int ipend = 0; ipend < psbatch->cpend && !pstudy->fOutOfMemory; ipend++) {
         PENDINGDP const& pend = psbatch->rgpend[ipend];
         const char* pchVIN = nullptr;
-        if (pend.grfpend & fpendVin)
+        if (pend.grfpend & fpendVin) {
+            QF_ASSERT(ivin < psbatch->cvin);
             pchVIN = psbatch->rgchVIN + (size_t)ivin++ * cchVIN;
+        }
         TakePrepared(pstudy, pend.dp, pend.grfpend, pchVIN);
     }
 }

@@ -38,6 +38,15 @@ struct DPARRAY {
     ~DPARRAY();
 };
 
+// What the study says as it takes samples in order: the VIN of the first vehicle-info record and
+// each change of it (cchVIN characters each; pchVINBefore null for the first), and a sample dropped
+// because its table is full. Either may be null.
+struct STUDYHOOK {
+    void* pv;
+    void (*pfnVin)(void* pv, char const* pchVIN, char const* pchVINBefore);
+    void (*pfnDropped)(void* pv, SECT sect, uint32_t timestamp, int rt);
+};
+
 // The battery study of one run: the samples of every log handed to it, and what the collector
 // carries from record to record. Created empty by its owner, for the whole command line.
 struct STUDY {
@@ -47,8 +56,11 @@ struct STUDY {
     unsigned int timestampFirstValid;   // -k mark: while non-zero, long-term records before it are dropped
     unsigned int timestampLastValid;    // the newest credible time of the log being collected
     unsigned int grfRtTransientKept;    // the transient record types the study keeps
+    STUDYHOOK hook;
+    bool fOutOfMemory;                  // a table could not grow: the study takes nothing more
 };
 
+// An empty study that tells nobody anything.
 void InitStudy(STUDY* pstudy);
 void BeginAggregrateSection(STUDY* pstudy, SECT sect, unsigned int timestampFirstValid,
                             unsigned int timestampLastValid);
@@ -112,5 +124,5 @@ bool FHandOverSamples(SAMPLEBUF* pbuf);
 // BeginAggregrateSection as the study itself would.
 void BufferVlr(void* pvBuf, VLR* pvlr);
 uint32_t GrfRtBufferWants(void* pvBuf, SECT sect);
-// Takes a batch's samples into the study, printing what AggregateVlr would have printed for them.
+// Takes a batch's samples into the study, telling its hook what AggregateVlr would have told it.
 void TakeSampleBatch(STUDY* pstudy, SAMPLEBATCH const* psbatch);

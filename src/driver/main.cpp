@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "driver/options.h"
-#include "support/fatal.h"
+#include "driver/fatal.h"
 #include "support/output.h"
 
 namespace {

@@ -11,9 +11,10 @@
 #include <new>
 #include <strings.h>
 
+#include "driver/fatal.h"
 #include "driver/process.h"
 #include "records/record.h"
-#include "support/fatal.h"
+#include "report/report.h"
 #include "support/output.h"
 #include "support/timecal.h"
 #include "version.h"
@@ -162,7 +163,9 @@ OPTRES OptNotes(PROGRAM* pprog, char chOption, const char* pszValue)
 {
     if (!pszValue)
         GiveUsageAndExit("the -%c option requires the next argument to be a file name", chOption);
-    LoadAnnotationsFile(&pprog->notes, pszValue);
+    FAILURE fail;
+    if (!FLoadAnnotationsFile(&pprog->notes, pszValue, &fail))
+        GiveUsageAndExit("%s", fail.sz);
     return optresGoOn;
 }
 
@@ -207,8 +210,11 @@ OPTRES OptZone(PROGRAM*, char, const char* pszValue)
 {
     // Whatever follows is tried as a zone name, even text that starts with '-'; when it is none,
     // the list of known zones ends the run.
-    if (pszValue && FUseTimeZone(pszValue))
+    double hoursOffset;
+    if (pszValue && FUseTimeZone(pszValue, &hoursOffset)) {
+        PrintTimeZoneUsed(pszValue, hoursOffset);
         return optresUsedValue;
+    }
     PrintTimeZoneList();
     return optresEndRun;
 }
@@ -372,7 +378,9 @@ int QuenfellMain(int argc, char** argv)
             int cargInputs = 1;
             while (iarg + cargInputs < argc && argv[iarg + cargInputs][0] != '-')
                 cargInputs++;
-            ProcessInputs(pprog.get(), argv + iarg, cargInputs, argc - iarg);
+            FAILURE fail;
+            if (!FProcessInputs(pprog.get(), argv + iarg, cargInputs, argc - iarg, &fail))
+                GiveUsageAndExit("%s", fail.sz);
             iarg += cargInputs - 1;
             continue;
         }
@@ -396,6 +404,8 @@ int QuenfellMain(int argc, char** argv)
         iarg = iargNext - 1;
     }
 
-    FinishInputs(pprog.get());
+    FAILURE fail;
+    if (!FFinishInputs(pprog.get(), &fail))
+        GiveUsageAndExit("%s", fail.sz);
     return StatusAfterFlush();
 }

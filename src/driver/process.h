@@ -5,9 +5,10 @@
 
 #include "analysis/run.h"
 #include "battery/collect.h"
-#include "driver/join.h"
-#include "driver/notes.h"
-#include "input/tar.h"
+#include "merge/merge.h"
+#include "report/notes.h"
+#include "report/report.h"
+#include "support/failure.h"
 
 // What the options typed so far ask for; later options change it for the inputs after them.
 struct OPTIONS {
@@ -24,17 +25,8 @@ struct OPTIONS {
     const char* pszJoinOutput;
 };
 
-// The join's inputs, gathered from the first input that arrives while -j is in force; owns the
-// inputs' streams until the join takes them.
-struct JOINTABLE {
-    JOININ* rgin = nullptr;
-    int cin = 0;
-    int cinMax = 0;
-    JOINTABLE() = default;
-    JOINTABLE(JOINTABLE const&) = delete;
-    JOINTABLE& operator=(JOINTABLE const&) = delete;
-    ~JOINTABLE();
-};
+// What the options in force make of an input: the one place the run's mode is decided.
+MODE ModeOfOptions(OPTIONS const& opt);
 
 // Everything one run of the program keeps; QuenfellMain creates one (tests and fuzz targets make
 // their own) and InitProgram wires its parts together.
@@ -44,35 +36,27 @@ struct PROGRAM {
     STUDY study;
     NOTES notes;
     JOINTABLE join;
+    REPORTER reporter;
 };
 
 void InitProgram(PROGRAM* pprog);
 
-// Handles one input argument. cargLeft counts the command-line arguments from this one to the last
-// (the join table is sized by it). Fatal errors end the program.
-void ProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft);
+// Handles one input argument: its "Analyze:" line, then the input. cargLeft counts the command-line
+// arguments from this one to the last (the join table is sized by it). False with the reason in
+// *pfail when the run must end.
+bool FProcessInput(PROGRAM* pprog, const char* pszArg, int cargLeft, FAILURE* pfail);
 
 // Handles carg input arguments that follow one another on the command line (no option between
-// them), exactly as ProcessInput on each in turn would: same output, messages, files and exit
-// status. A battery study of several downloads decodes them on every core (CWorkers).
-void ProcessInputs(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft);
-
-// A name that ends in ".tar" (any case): a download to look into for its vms_log member.
-bool FTarballName(const char* pszArg);
-// A download named like 200906051330.tar (given with a directory) tells when it was taken: no
-// record of it can be newer. False when the name tells nothing (an unknown date gives 0).
-bool FDownloadTime(const char* pszArg, unsigned int* ptimestamp);
+// them), exactly as FProcessInput on each in turn would: same output, messages, files and result.
+// A battery study of several downloads decodes them on every core.
+bool FProcessInputs(PROGRAM* pprog, char** rgpszArg, int carg, int cargLeft, FAILURE* pfail);
 
 // After the last argument: the join of the collected inputs and the battery study's report.
-void FinishInputs(PROGRAM* pprog);
+bool FFinishInputs(PROGRAM* pprog, FAILURE* pfail);
 
-// The context of _ProcessTarFileEntry: whether to list the members, and the last member named
-// vms_log (ibData stays 0 when there is none).
-struct TARSCAN {
-    int fPrint;
-    TARF tarfLog;
-};
-
-// TAR::Scan callback: lists the member when asked ("%8lu" size for regular files, else eight
-// blanks, then " name \n") and keeps it when it is named vms_log. Always returns 1 (go on).
-int _ProcessTarFileEntry(TARF const& tarf, void* context);
+// FProcessInput without the "Analyze:" line.
+bool FHandleInput(PROGRAM* pprog, const char* pszArg, int cargLeft, FAILURE* pfail);
+// The start time after the end time ends the run before an input is read.
+bool FCheckTimeWindow(OPTIONS const& opt, FAILURE* pfail);
+// The request that the options make for one input.
+DECODE DecodeOfOptions(OPTIONS const& opt, const char* pszArg);

@@ -123,7 +123,7 @@ FILE* PfileOpenRegularFile(char const* path)
 
 STREAM::STREAM()
     : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0), iLiveMap(-1),
-      fQuietMapFailure(false)
+      errMap(0)
 {
 }
 
@@ -134,6 +134,7 @@ STREAM::~STREAM()
 
 void STREAM::CloseFile()
 {
+    errMap = 0;
     if (pfile)
         fclose(pfile);
     if (iLiveMap >= 0) {
@@ -198,8 +199,7 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     unsigned long dib = ibStart % cbPage;
     void* pv = mmap(nullptr, cb + dib, PROT_READ, MAP_PRIVATE, fd, (off_t)(ibStart - dib));
     if (pv == MAP_FAILED) {
-        if (!fQuietMapFailure)
-            perror("could not mmap file");
+        errMap = errno;
     } else {
         KeepMapping(pv, cb + dib);
         pbMap = (unsigned char const*)pv + dib;

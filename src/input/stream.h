@@ -24,8 +24,11 @@ public:
     void CloseFile();
     // Maps a whole file; false for a file that cannot be opened or mapped, or is empty.
     bool FOpenFile(char const* path);
-    // Maps cb bytes of the file from offset ibStart (any alignment).
+    // Maps cb bytes of the file from offset ibStart (any alignment). On failure errno says why, and
+    // ErrMap tells a failed mapping from the rest.
     bool FOpenFileSegment(char const* path, unsigned long ibStart, unsigned long cb);
+    // The errno value of the mapping that the last open could not make, or 0.
+    int ErrMap() const { return errMap; }
     // Reads cb bytes in memory that the caller keeps unchanged while the stream is open; false
     // (and nothing open) when cb is 0.
     bool FOpenMemory(unsigned char const* pb, unsigned long cb);
@@ -51,9 +54,6 @@ public:
     // cut on were read as zeros. Stays set until the stream is closed.
     bool FChanged() const;
 
-    // A segment that cannot be mapped fails without a word (a worker's caller reports it in order).
-    void QuietMapFailure() { fQuietMapFailure = true; }
-
 private:
     void KeepMapping(void* pv, unsigned long cb);
     long CbSizeUnmapped();
@@ -68,5 +68,5 @@ private:
     void* pvMapBase;
     unsigned long cbMapTotal;
     int iLiveMap;   // the mapping's entry in the bus-error handler's table, or -1
-    bool fQuietMapFailure;
+    int errMap;
 };

@@ -40,19 +40,18 @@ bool FUstarHeader(unsigned char const* hdr)
     return memcmp(hdr + ibTarMagic, "ustar", 6) == 0 && hdr[ibTarVersion] == '0' && hdr[ibTarVersion + 1] == '0';
 }
 
-// Fills szName from the name field and, for ustar, the prefix field, which is also written to
-// pfileEcho (standard output unless the owner says otherwise) as it is found.
-void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf, FILE* pfileEcho)
+// Fills szName from the name field and, for ustar, szPrefix from the prefix field.
+void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf)
 {
     memcpy(ptarf->szName, hdr, cbTarName);
     ptarf->szName[cbTarName] = '\0';
     if (!FUstarHeader(hdr))
         return;
-    char achPrefix[cbTarPrefix + 1];
+    static_assert(sizeof ptarf->szPrefix == cbTarPrefix + 1, "the prefix field and its end");
+    char* achPrefix = ptarf->szPrefix;
     size_t cchPrefix = strnlen((char const*)hdr + ibTarPrefix, cbTarPrefix);
     memcpy(achPrefix, hdr + ibTarPrefix, cchPrefix);
     achPrefix[cchPrefix] = '\0';
-    fputs(achPrefix, pfileEcho);
     size_t cchName = strlen(ptarf->szName);
     if (cchPrefix < 1 || cchPrefix + cchName > sizeof(ptarf->szName) - 2)
         return;
@@ -81,7 +80,7 @@ int _FindAFile(TARF const& tarf, void* context)
 
 }   // namespace
 
-TAR::TAR() : pfileEcho(stdout), pfile(nullptr) {}
+TAR::TAR() : pfile(nullptr) {}
 
 TAR::~TAR()
 {
@@ -126,7 +125,7 @@ void TAR::Scan(PFNTARSCAN pfn, void* context)
         memset(&tarf, 0, sizeof(tarf));
         tarf.cb = CbFromTarSizeField(hdr + ibTarSize);
         tarf.chType = (signed char)hdr[ibTarType];
-        TarNameFromHeader(hdr, &tarf, pfileEcho);
+        TarNameFromHeader(hdr, &tarf);
         tarf.ibData = ib + cbTarBlock;
         long long ibNext = ib + (long long)((tarf.cb + 2 * cbTarBlock - 1) & ~(unsigned long long)(cbTarBlock - 1));
         if (ibNext > cbArchive) {

@@ -12,6 +12,7 @@ struct TARF {
     long long ibData;         // offset of the member's first data byte
     bool fTruncated;          // the archive ends before the member's (padded) data does
     char szName[256];         // prefix "/" name for ustar members with a prefix, else the name
+    char szPrefix[156];       // the ustar prefix field as it stands (empty for other headers)
 };
 
 typedef int (*PFNTARSCAN)(TARF const& tarf, void* context);   // non-zero: go on
@@ -27,10 +28,7 @@ public:
     void Close();
     void Scan(PFNTARSCAN pfn, void* context);
     bool FFindFile(char const* name, TARF* ptarf);
-    // Where the walk writes the ustar name prefixes it finds; standard output unless changed.
-    void EchoPrefixesTo(FILE* pfile) { pfileEcho = pfile; }
 
 private:
-    FILE* pfileEcho;
     FILE* pfile;
 };

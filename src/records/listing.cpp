@@ -10,6 +10,7 @@
 
 #include "support/line.h"
 #include "support/output.h"
+#include "support/timecal.h"
 
 namespace {
 
@@ -263,4 +264,17 @@ void PrintVlr(int grfDisplay, VLR const* pvlr)
         PrintVlrTab(line, pvlr, fMetric);
     else
         PrintVlrText(line, pvlr, fMetric);
+}
+
+void PrintRecordLine(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay)
+{
+    if (grfDisplay & fdispOffset)
+        PrintRecordOffset(pos, grfDisplay);
+    char szDate[20];
+    uint32_t timestamp = TimestampFromRh((RH const*)rec);
+    DateFromTimestamp(timestamp, szDate, sizeof szDate);
+    PrintRecordLineStart(rec, cb, timestamp, szDate, grfDisplay);
+    if (pvlr->grf != 0)
+        PrintVlr(grfDisplay, pvlr);
+    OutChar('\n');
 }

@@ -1,12 +1,10 @@
 // Finding records in a log by marker and checksum, and taking one record: its decoding, the vehicle
-// information, the per-type tally and, as the display flags ask, the listing line and the battery study.
+// information, the per-type tally and, when asked, the battery study's collector.
 #include "records/scanner.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "support/output.h"
-#include "support/timecal.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -223,81 +221,69 @@ void InitScanState(SCANSTATE* pscan)
     pscan->pfnWants = nullptr;
 }
 
-void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr)
+void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, int fCollect, VLR* pvlr)
 {
     VLR vlrOwn;
-    if (!pvlr && (grfDisplay & (fdispList | fdispAggregate))) {
+    if (!pvlr && fCollect) {
         ClearVlr(&vlrOwn, sectNil);
         pvlr = &vlrOwn;
     }
-
-    if (grfDisplay & fdispList) {
-        char szDate[20];
-        uint32_t timestamp = TimestampFromRh((RH const*)pb);
-        DateFromTimestamp(timestamp, szDate, sizeof szDate);
-        PrintRecordLineStart(pb, cb, timestamp, szDate, grfDisplay);
-    }
-
     if (pb[3] == rtVINF)
         NoteVehicleInfo(&pscan->vehicle, pb);
     if (pvlr)
         DecodeRecord(pb, pscan->vehicle.rver, pvlr);
-
     TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
-
-    if (grfDisplay & fdispList) {
-        if (pvlr->grf != 0)
-            PrintVlr(grfDisplay, pvlr);
-        OutChar('\n');
-    }
-    if ((grfDisplay & fdispAggregate) && pscan->pfnAggregate)
+    if (fCollect && pscan->pfnAggregate)
         pscan->pfnAggregate(pscan->pvAggregate, pvlr);
 }
 
-void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
+unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb, unsigned char* rgbBuf)
 {
     // A record wholly inside the mapping is taken where it lies: ScanRecord itself pads a short
     // record with zeros, and nothing reads past a longer one.
+    unsigned long cb = *pcb;
     unsigned char const* pbMap = pstream->PbMap();
     if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {
         pstream->FSetPos(pos + (long)cb);
-        if (grfDisplay & fdispOffset)
-            PrintRecordOffset(pos, grfDisplay);
-        ScanRecord(pscan, pbMap + pos, (int)cb, grfDisplay, pvlr);
-        return;
+        return pbMap + pos;
     }
-    unsigned char rec[cbRecordBuffer];
     if (cb > (unsigned long)cbRecordBuffer)
         cb = cbRecordBuffer;
     int cbRead = 0;
     if (pstream->FSetPos(pos)) {
-        if (pstream->FReadBytes((int)cb, rec)) {
+        if (pstream->FReadBytes((int)cb, rgbBuf)) {
             cbRead = (int)cb;
         } else {
             // A short read decodes what is there; the mapped stream reads all or nothing.
             long cbAvail = pstream->CbSize() - pos;
             if (cbAvail > 0 && cbAvail < (long)cb && pstream->FSetPos(pos) &&
-                pstream->FReadBytes((int)cbAvail, rec))
+                pstream->FReadBytes((int)cbAvail, rgbBuf))
                 cbRead = (int)cbAvail;
         }
     }
-    memset(rec + cbRead, 0, sizeof rec - (size_t)cbRead);
-    if (grfDisplay & fdispOffset)
-        PrintRecordOffset(pos, grfDisplay);
-    ScanRecord(pscan, rec, (int)cb, grfDisplay, pvlr);
+    memset(rgbBuf + cbRead, 0, (size_t)cbRecordBuffer - (size_t)cbRead);
+    *pcb = cb;
+    return rgbBuf;
 }
 
-void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int grfDisplay, VLR* pvlr)
+void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int fCollect, VLR* pvlr)
+{
+    unsigned char rgbBuf[cbRecordBuffer];
+    unsigned char const* pb = PbRecordBytes(pstream, pos, &cb, rgbBuf);
+    ScanRecord(pscan, pb, (int)cb, fCollect, pvlr);
+}
+
+void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int fCollect, VLR* pvlr)
 {
     if (cb < 0)
         cb = 0;
     if (cb >= cbFieldsMax) {
-        ScanFieldsOfRecord(pscan, rec, cb, grfDisplay, pvlr);
+        ScanFieldsOfRecord(pscan, rec, cb, fCollect, pvlr);
         return;
     }
     // A clear of a fixed size is a few stores; one of the record's length is a library call.
     unsigned char rgbPadded[cbFieldsMax];
     memset(rgbPadded, 0, sizeof rgbPadded);
     memcpy(rgbPadded, rec, (size_t)cb);
-    ScanFieldsOfRecord(pscan, rgbPadded, cb, grfDisplay, pvlr);
+    ScanFieldsOfRecord(pscan, rgbPadded, cb, fCollect, pvlr);
 }

@@ -1,5 +1,5 @@
 // Finding records in a stream by marker and checksum, and the step that takes one record: decode
-// it, note what it says of the vehicle, tally it, and hand it to the listing or the battery study.
+// it, note what it says of the vehicle, tally it, and hand it to the battery study's collector.
 #pragma once
 
 #if defined(__SSE2__)
@@ -7,11 +7,10 @@
 #endif
 
 #include "input/stream.h"
-#include "records/listing.h"
 #include "records/record.h"
 #include "records/tagstats.h"
 
-// The battery study's collector, called for every decoded record while fdispAggregate is set.
+// The battery study's collector, called for every record taken with fCollect.
 typedef void (*PFNAGGREGATE)(void* pvContext, VLR* pvlr);
 // The record types of part sect that the collector (same context) could do anything with at this
 // point, as bits 1 << rt; a walk that only collects passes the others by undecoded. The answer holds
@@ -122,30 +121,31 @@ inline int FScanToRecord(STREAM* pstream, long* ppos, long posLimit, int* pcb)
     return fFound;
 }
 
-// Takes one record at pb whose cbFieldsMax bytes are readable, zero past the record's cb bytes.
-void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr);
+// Takes one record at pb whose cbFieldsMax bytes are readable, zero past the record's cb bytes:
+// decodes it into *pvlr (a VINF record also into the vehicle), tallies it and, with fCollect, hands
+// it to the collector (decoded into a VLR of its own when pvlr is null).
+void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, int fCollect, VLR* pvlr);
 // Inline for a walk's usual record: decoded into the caller's VLR and tallied, nothing more.
-inline void ScanFieldsOfRecord(SCANSTATE* pscan, unsigned char const* pb, int cb, int grfDisplay, VLR* pvlr)
+inline void ScanFieldsOfRecord(SCANSTATE* pscan, unsigned char const* pb, int cb, int fCollect, VLR* pvlr)
 {
-    if (pvlr && !(grfDisplay & (fdispList | fdispAggregate)) && pb[3] != rtVINF) {
+    if (pvlr && !fCollect && pb[3] != rtVINF) {
         DecodeRecord(pb, pscan->vehicle.rver, pvlr);
         TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
         return;
     }
-    ScanFieldsOfRecordSlow(pscan, pb, cb, grfDisplay, pvlr);
+    ScanFieldsOfRecordSlow(pscan, pb, cb, fCollect, pvlr);
 }
-void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr);
+void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int fCollect, VLR* pvlr);
 
-// Reads the cb bytes at pos and takes them with ScanRecord (printing the offset first when asked).
-// Inline for the common record of a walk: shorter than the fields the decoders read, inside a
-// mapping that goes on past them, so it is copied in whole blocks and cleared past its end.
-inline void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int grfDisplay, VLR* pvlr)
+// Reads the cb bytes at pos and takes them with ScanRecord. Inline for the common record of a walk:
+// shorter than the fields the decoders read, inside a mapping that goes on past them, so it is
+// copied in whole blocks and cleared past its end.
+inline void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int fCollect, VLR* pvlr)
 {
 #if defined(__SSE2__)
     static_assert(cbFieldsMax % 16 == 0, "the fields are copied in whole blocks");
     unsigned char const* pbMap = pstream->PbMap();
-    if (pbMap && !(grfDisplay & fdispOffset) && pos >= 0 && cb < (unsigned long)cbFieldsMax &&
-        pos <= pstream->CbSize() - cbFieldsMax) {
+    if (pbMap && pos >= 0 && cb < (unsigned long)cbFieldsMax && pos <= pstream->CbSize() - cbFieldsMax) {
         pstream->FSetPos(pos + (long)cb);
         alignas(16) unsigned char rgbPadded[cbFieldsMax];
         unsigned char const* pbMask = s_rgbMaskFields + cbFieldsMax - cb;
@@ -154,13 +154,18 @@ inline void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsi
             __m128i mask = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMask + ib));
             _mm_store_si128(reinterpret_cast<__m128i*>(rgbPadded + ib), _mm_and_si128(v, mask));
         }
-        ScanFieldsOfRecord(pscan, rgbPadded, (int)cb, grfDisplay, pvlr);
+        ScanFieldsOfRecord(pscan, rgbPadded, (int)cb, fCollect, pvlr);
         return;
     }
 #endif
-    ScanRecordFromFileSlow(pscan, pstream, pos, cb, grfDisplay, pvlr);
+    ScanRecordFromFileSlow(pscan, pstream, pos, cb, fCollect, pvlr);
 }
 
+// The bytes of the record of *pcb bytes at pos, for a caller that also shows them: where they lie
+// when the mapping holds them whole, else read into rgbBuf (cbRecordBuffer bytes), zero past what
+// could be read, with *pcb cut to the buffer.
+unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb, unsigned char* rgbBuf);
+
 // Takes one record of cb bytes; bytes past cb read as zero. pvlr may be null: then the record is
-// decoded only when it is listed or collected.
-void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int grfDisplay, VLR* pvlr);
+// decoded only when it is collected.
+void ScanRecord(SCANSTATE* pscan, unsigned char const* rec, int cb, int fCollect, VLR* pvlr);

@@ -1,19 +1,11 @@
 // Record-type statistics: every record decoded during a walk is tallied by its header signature
-// (cb, rt, t2, t3), and the table is printed sorted by record type after a listing or summary.
+// (cb, rt, t2, t3), and the table is sorted by record type for showing after a listing or summary.
 #include "records/tagstats.h"
 
-#include <cstdio>
 #include <cstring>
 
-#include "records/record.h"
 #include "support/heapsort.h"
-#include "support/output.h"
 
-// Positions of the header bytes inside TAGE.tag (the record's bytes 2 to 5).
-constexpr int itagCb = 0;
-constexpr int itagRt = 1;
-constexpr int itagT2 = 2;
-constexpr int itagT3 = 3;
 
 void TallyRecordSlow(TAGSTATS* ptags, unsigned char const* rec, int cb, unsigned int versFirmware)
 {
@@ -53,24 +45,8 @@ int _CmpTags(unsigned int i, unsigned int j, void* ctx)
     return tageI.versFirmware < tageJ.versFirmware ? -1 : 1;
 }
 
-void PrintTagStats(TAGSTATS* ptags, const char* title)
+void SortTagStats(TAGSTATS* ptags)
 {
-    PrintSectionTitle(title);
-    fputs("rt t2 t3 cb    firmware   count    bytes  tag   notes\n"
-          "-- -- -- -- ----------- ------- --------  ----  -----\n",
-          stdout);
     HeapSort(ptags->rgtage, (unsigned int)ptags->ctage, (int)sizeof(TAGE), _CmpTags);
-    for (int itage = 0; itage < ptags->ctage; itage++) {
-        TAGE const& tage = ptags->rgtage[itage];
-        char szFirmware[20];
-        szFirmware[0] = '\0';
-        FormatFirmwareVersion(tage.versFirmware, szFirmware, sizeof szFirmware);
-        printf("%02X %02X %02X %02X %11s %7u %8u", tage.tag[itagRt], tage.tag[itagT2], tage.tag[itagT3],
-               tage.tag[itagCb], szFirmware, tage.crec, tage.cbTotal);
-        int rt = tage.tag[itagRt];
-        if (rt < rtMax && s_mp_rt_ri[rt].szCode)
-            printf("  %-4s  %s", s_mp_rt_ri[rt].szCode, s_mp_rt_ri[rt].szDesc ? s_mp_rt_ri[rt].szDesc : "");
-        putchar('\n');
-    }
-    putchar('\n');
+    ptags->itageLast = 0;
 }

@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+// Positions of the header bytes inside TAGE.tag (the record's bytes 2 to 5).
+constexpr int itagCb = 0;
+constexpr int itagRt = 1;
+constexpr int itagT2 = 2;
+constexpr int itagT3 = 3;
+
 struct TAGE {
     uint8_t tag[4];          // cb, rt, t2, t3
     uint32_t versFirmware;   // firmware version when the tag was first met
@@ -41,6 +47,6 @@ inline void TallyRecord(TAGSTATS* ptags, unsigned char const* rec, int cb, unsig
     }
     TallyRecordSlow(ptags, rec, cb, versFirmware);
 }
-// Sorts the table by type and prints it under `title`.
-void PrintTagStats(TAGSTATS* ptags, const char* title);
+// Sorts the table by type, then t2, t3, length and firmware: the order the tally is shown in.
+void SortTagStats(TAGSTATS* ptags);
 int _CmpTags(unsigned int i, unsigned int j, void* ctx);

@@ -437,30 +437,29 @@ char* PszDSTNote(unsigned int timestampStart, unsigned int timestampEnd, char* b
     return buf;
 }
 
-int FUseTimeZone(char const* name)
+int FUseTimeZone(char const* name, double* phoursOffset)
 {
     ZONE zone;
     if (!FResolveZone(name, &zone))
         return 0;
     EnsureZones();
-    double hours = ZiAt(zone, (long long)time(nullptr)).secOffset / 3600.0;
-    printf("Using time zone %s (GMT%s%g).\n", name, hours >= 0 ? "+" : "", hours);
+    *phoursOffset = ZiAt(zone, (long long)time(nullptr)).secOffset / 3600.0;
     SetDisplayZone(zone);
     return 1;
 }
 
-void PrintTimeZoneList()
+int FKnownAbbreviation(int iabbrev, KNOWNZONE* pknown)
 {
-    long long secNow = (long long)time(nullptr);
-    printf("Code Delta Name\n");
-    printf("---- ----- --------------\n");
-    for (ABBREV const& abbrev : s_rgabbrev) {
-        ZONE zone;
-        if (!FFindZone(abbrev.szZone, &zone))
-            continue;
-        printf("%-4s %5.1f %s\n", abbrev.szAbbrev, ZiAt(zone, secNow).secOffset / 3600.0,
-               abbrev.szZone);
-    }
+    constexpr int cabbrev = (int)(sizeof s_rgabbrev / sizeof s_rgabbrev[0]);
+    if (iabbrev < 0 || iabbrev >= cabbrev)
+        return 0;
+    ABBREV const& abbrev = s_rgabbrev[iabbrev];
+    pknown->szAbbrev = abbrev.szAbbrev;
+    pknown->szZone = abbrev.szZone;
+    ZONE zone;
+    pknown->fFound = FFindZone(abbrev.szZone, &zone);
+    pknown->hoursOffset = pknown->fFound ? ZiAt(zone, (long long)time(nullptr)).secOffset / 3600.0 : 0;
+    return 1;
 }
 
 int FSetZones(char const* name)

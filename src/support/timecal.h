@@ -15,12 +15,19 @@ char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb);
 // A note on daylight saving time for the span, written into buf; null when there is nothing to say.
 char* PszDSTNote(unsigned int timestampStart, unsigned int timestampEnd, char* buf, int cb);
 
-// -z NAME: when NAME is a zone (or a known abbreviation), prints "Using time zone ..." to standard
-// output, makes it the display zone and returns 1; returns 0 (and changes nothing) otherwise.
-int FUseTimeZone(char const* name);
+// -z NAME: when NAME is a zone (or a known abbreviation), makes it the display zone, gives its
+// offset from UTC now in hours and returns 1; returns 0 (and changes nothing) otherwise.
+int FUseTimeZone(char const* name, double* phoursOffset);
 
-// -z alone or with an unknown name: prints the abbreviation table to standard output.
-void PrintTimeZoneList();
+// One of the abbreviations -z knows, with its zone and (when the zone is found) its offset now.
+struct KNOWNZONE {
+    char const* szAbbrev;
+    char const* szZone;
+    bool fFound;
+    double hoursOffset;
+};
+// The iabbrev-th known abbreviation (from 0, in the table's order); 0 past the last.
+int FKnownAbbreviation(int iabbrev, KNOWNZONE* pknown);
 
 // Makes `name` (a zone name, a known abbreviation or a POSIX rule) the display zone and the system
 // zone, as TZ naming it at the start would; for programs and tests that choose the zone themselves.

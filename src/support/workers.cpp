@@ -7,7 +7,6 @@
 #include <new>
 #include <system_error>
 
-#include "support/fatal.h"
 
 int CWorkers()
 {
@@ -97,7 +96,7 @@ bool FStartThread(std::vector<std::thread>* prgthread, FN fn)
 
 }   // namespace
 
-void RunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv)
+bool FRunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv)
 {
     if (cworker > cjob)
         cworker = cjob;
@@ -106,7 +105,7 @@ void RunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv)
         // On the calling thread a std::bad_alloc reaches main's handler as anywhere else.
         for (int ijob = 0; ijob < cjob; ijob++)
             pfnJob(pv, ijob);
-        return;
+        return true;
     }
     // The calling thread is one of the workers, and runs every job alone if no thread can start.
     std::vector<std::thread> rgthread;
@@ -117,8 +116,7 @@ void RunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv)
     RunLoop(&loop);
     for (std::thread& thread : rgthread)
         thread.join();
-    if (loop.fOutOfMemory.load())
-        GiveUsageAndExit("out of memory");
+    return !loop.fOutOfMemory.load();
 }
 
 void StartJobs(ORDEREDJOBS* pjobs, int cjob, int cworker, int cAhead, PFNJOB pfnJob, void* pv)
@@ -136,7 +134,7 @@ void StartJobs(ORDEREDJOBS* pjobs, int cjob, int cworker, int cAhead, PFNJOB pfn
     }
 }
 
-void WaitForJob(ORDEREDJOBS* pjobs, int ijob)
+bool FWaitForJob(ORDEREDJOBS* pjobs, int ijob)
 {
     // No worker could start: the caller runs each job itself as it asks for it.
     if (pjobs->rgthread.empty()) {
@@ -144,7 +142,7 @@ void WaitForJob(ORDEREDJOBS* pjobs, int ijob)
             pjobs->pfnJob(pjobs->pv, ijob);
             pjobs->rgfDone[(size_t)ijob] = 1;
         }
-        return;
+        return true;
     }
     char fDone;
     {
@@ -152,12 +150,11 @@ void WaitForJob(ORDEREDJOBS* pjobs, int ijob)
         pjobs->cv.wait(lock, [pjobs, ijob] { return pjobs->rgfDone[(size_t)ijob] != 0; });
         fDone = pjobs->rgfDone[(size_t)ijob];
     }
-    // The job ran out of memory on its worker: the run ends here, in order, as it would have
-    // ended on the calling thread.
     if (fDone == fdoneOutOfMemory) {
         StopJobs(pjobs);
-        GiveUsageAndExit("out of memory");
+        return false;
     }
+    return true;
 }
 
 void TakeJob(ORDEREDJOBS* pjobs, int ijob)

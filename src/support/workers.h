@@ -13,8 +13,9 @@ int CWorkers();
 typedef void (*PFNJOB)(void* pvContext, int ijob);
 
 // Runs pfnJob(pv, ijob) for every ijob in [0, cjob) on up to cworker threads; returns when all
-// are done. With one worker (or one job) everything runs on the calling thread, in order.
-void RunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv);
+// are done: true, or false when a job on a worker ran out of memory. With one worker (or one job)
+// everything runs on the calling thread, in order.
+bool FRunJobs(int cjob, int cworker, PFNJOB pfnJob, void* pv);
 
 // Jobs [0, cjob) run by workers in order of their index, never more than cAhead past the last one
 // the caller took, so that finished results do not pile up. The caller waits for each job in turn
@@ -40,6 +41,8 @@ struct ORDEREDJOBS {
 };
 
 void StartJobs(ORDEREDJOBS* pjobs, int cjob, int cworker, int cAhead, PFNJOB pfnJob, void* pv);
-void WaitForJob(ORDEREDJOBS* pjobs, int ijob);
+// True once the job is done; false when it ran out of memory on its worker (the workers are then
+// stopped, and the caller ends the run in order, as it would have ended on the calling thread).
+bool FWaitForJob(ORDEREDJOBS* pjobs, int ijob);
 void TakeJob(ORDEREDJOBS* pjobs, int ijob);
 void StopJobs(ORDEREDJOBS* pjobs);

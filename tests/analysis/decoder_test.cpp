@@ -122,7 +122,7 @@ TEST_F(Listing, FiltersAndTheirCombinations)
     };
     struct {
         const char* szName;
-        DECODE d;
+        DECODEOPT d;
         std::vector<std::string> rgExpected;
     } const rgcase[] = {
         {"all types", {.grfRt = 0xFFFFFFFF}, rgAll},
@@ -219,7 +219,7 @@ TEST_F(Listing, TabLayoutHeadingsAndLines)
 {
     struct {
         const char* szName;
-        DECODE d;
+        DECODEOPT d;
         std::string headingAndFirst;
     } const rgcase[] = {
         {"-t", {.grfDisplay = 0x80}, TabHeading(false, false) + "01/01/2010 00:00:00\t1262304000\tXX04\n"},
@@ -253,17 +253,16 @@ TEST_F(Listing, MetricUnitsReachTheRecordLines)
 }
 
 // A notes printer that logs its calls into the listing.
-int PrintNoteCall(void*, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+void PrintNoteCall(void*, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
 {
     printf("[notes %u %u %d]\n", timestampPrev - T0, timestampCur - T0, cchIndent);
-    return 0;
 }
 
 // Notes come before each listed record, for the span since the previous listed record; the span
 // starts at the ring's oldest time or the -s time, whichever is later.
 TEST_F(Listing, NotesBetweenListedRecords)
 {
-    prun->pfnNotes = PrintNoteCall;
+    pfnNotes = PrintNoteCall;
     std::string out = Decode(WrappedLog(), {});
     std::string expected = std::string(szTextHeading) +
         "[notes 0 0 0]\n"
@@ -291,7 +290,7 @@ TEST_F(Listing, NotesBetweenListedRecords)
 // Without a ring the notes' span starts at the -s time.
 TEST_F(Listing, NotesWithoutRingStartAtTheStartTime)
 {
-    prun->pfnNotes = PrintNoteCall;
+    pfnNotes = PrintNoteCall;
     LogBuilder log;
     log.Add(VinfRec(T0, true)).Add(Xx04(T0 + 60));
     std::string out = Decode(log.Data(), {.fPermanent = 1, .timestampStart = T0 + 10});
@@ -311,8 +310,8 @@ TEST_F(Listing, BatteryStudyPassesPrintNothing)
     AGGREGATED rgaggregated;
     prun->scan.pfnAggregate = Aggregate;
     prun->scan.pvAggregate = &rgaggregated;
-    EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = 0x200, .fPermanent = 1}), "");
-    EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = 0x200, .fPermanent = 0}), "");
+    EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = grfdispStudy, .fPermanent = 1}), "");
+    EXPECT_EQ(Decode(WrappedLog(), {.grfDisplay = grfdispStudy, .fPermanent = 0}), "");
     AGGREGATED rgExpected = {
         {1, T0 - 10 * secDay, 1}, {1, T0 - 5 * secDay, 4}, {1, T0 - secDay, 4}, {1, T0 - 3600, 4},
         {2, T0, 4},               {2, T0 + 60, 4},         {2, T0 + 7200, 1},   {2, T0 + 7300, 4},

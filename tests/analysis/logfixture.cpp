@@ -3,21 +3,37 @@
 
 #include "analysis/decoder.h"
 #include "input/stream.h"
+#include "records/listing.h"
 #include "records/record.h"
 #include "records/scanner.h"
+#include "report/report.h"
 #include "support/timecal.h"
 #include "summary_harness.h"
 
 namespace {
 
 // Opens the log at path into *pstream and runs the section scan into the run's layout; returns
-// what the scan printed.
+// what the report printed of it.
 std::string OpenAndLayout(std::string const& path, STREAM* pstream, RUN* prun, int fPrintContents, int grfDisplay)
 {
     EXPECT_TRUE(pstream->FOpenFile(path.c_str()));
+    REPORTER reporter{};
+    CONSUMER cons = grfDisplay & grfdispStudy ? ConsumerOfStudyReport(&reporter) : ConsumerOfReport(&reporter);
     testing::internal::CaptureStdout();
-    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, grfDisplay, fPrintContents, &prun->layout);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, &cons, &prun->layout);
+    if (fPrintContents)
+        PrintLogContents(&prun->layout);
+    fflush(stdout);
     return testing::internal::GetCapturedStdout();
+}
+
+MODE ModeOf(DECODEOPT const& d)
+{
+    if (d.grfDisplay & grfdispStudy)
+        return modeStudy;
+    if (d.fChargeDetail)
+        return modeDetail;
+    return d.fSummary ? modeSummary : modeListing;
 }
 
 }   // namespace
@@ -42,15 +58,26 @@ std::string LogTest::WriteLog(Bytes const& log)
     return path;
 }
 
-std::string LogTest::Decode(Bytes const& log, DECODE const& d)
+std::string LogTest::Decode(Bytes const& log, DECODEOPT const& d)
 {
     std::string path = WriteLog(log);
     STREAM stream;
     EXPECT_TRUE(stream.FOpenFile(path.c_str()));
-    testing::internal::CaptureStdout();
-    DECODE decode = d;
+    REPORTER reporter{(d.grfDisplay & fdispTab) != 0, (d.grfDisplay & fdispMetric) != 0, nullptr, 0};
+    DECODE decode;
+    decode.mode = ModeOf(d);
+    CONSUMER cons = decode.mode == modeStudy ? ConsumerOfStudyReport(&reporter) : ConsumerOfReport(&reporter);
+    cons.pfnNotes = pfnNotes;
+    decode.fVerbose = d.fVerbose;
+    decode.fPermanent = d.fPermanent;
+    decode.grfRt = d.grfRt;
+    decode.timestampStart = d.timestampStart;
+    decode.timestampEnd = d.timestampEnd;
     decode.pszPath = path.c_str();
+    decode.pcons = &cons;
+    testing::internal::CaptureStdout();
     DecodeVmsFile(prun.get(), &stream, decode);
+    fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }
 

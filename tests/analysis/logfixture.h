@@ -1,5 +1,6 @@
 // Shared set-up for the log analysis tests: a fixed display zone and vehicle state, logs written
-// to temporary files, and DecodeVmsFile or BuildLogLayout run with standard output captured.
+// to temporary files, and DecodeVmsFile or BuildLogLayout run with the text report's consumer and
+// standard output captured.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,13 +16,32 @@
 constexpr uint32_t T0 = 1262304000u;
 constexpr uint32_t secDay = 86400u;
 
+// A request as the tests write it: what the command line would ask for and the report's layout
+// (fdispTab, fdispMetric; 0x200 for the battery study, which lists nothing).
+struct DECODEOPT {
+    int fVerbose = 0;
+    int fSummary = 0;
+    int fChargeDetail = 0;
+    int grfDisplay = 0;
+    int fPermanent = 0;
+    unsigned int grfRt = 0;
+    unsigned int timestampStart = 0;
+    unsigned int timestampEnd = 0;
+};
+constexpr int grfdispStudy = 0x200;
+
+// A notes hook of a test's own, for the consumer of the report.
+typedef void (*PFNTESTNOTES)(void* pv, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent);
+
 class LogTest : public testing::Test {
 protected:
     void SetUp() override;
 
-    // DecodeVmsFile on the log with the test's run; returns standard output.
-    std::string Decode(Bytes const& log, DECODE const& d);
-    // BuildLogLayout on the log into the run's layout; returns standard output.
+    // DecodeVmsFile on the log with the test's run and the report's consumer (with pfnNotes when
+    // set); returns standard output.
+    std::string Decode(Bytes const& log, DECODEOPT const& d);
+    // BuildLogLayout on the log into the run's layout, the VIN line and (with fPrintContents) the
+    // table of contents as the report prints them; returns standard output.
     std::string Layout(Bytes const& log, int fPrintContents, int grfDisplay = 0);
     // Offsets that a walk visits.
     std::vector<long> RingOffsets(Bytes const& log);
@@ -33,6 +53,7 @@ protected:
     // Every test has a run of its own (too large for the stack): no vehicle, notes or collector.
     std::unique_ptr<RUN> prun = NewRun();
     LOGLAYOUT& layout = prun->layout;
+    PFNTESTNOTES pfnNotes = nullptr;
 
 private:
     static std::unique_ptr<RUN> NewRun();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "logfixture.h"
+#include "report/report.h"
 #include "records/record.h"
 
 namespace {
@@ -90,7 +91,7 @@ TEST_F(SectionTable, WrappedLogTableOfContents)
 
 TEST_F(SectionTable, BatteryStudyPrintsNoVinLine)
 {
-    EXPECT_EQ(Layout(WrappedLog(), 0, 0x200), "");
+    EXPECT_EQ(Layout(WrappedLog(), 0, grfdispStudy), "");
     EXPECT_EQ(layout.isecOldest, 5);
 }
 
@@ -176,8 +177,11 @@ TEST_F(SectionTable, FileWithoutRecordsIsOneUnusedEntry)
 TEST_F(SectionTable, EmptyStreamHasNoEntries)
 {
     STREAM stream;   // never opened: size 0
+    REPORTER reporter{};
+    CONSUMER cons = ConsumerOfReport(&reporter);
     testing::internal::CaptureStdout();
-    BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, 0, 0, &prun->layout);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, &cons, &prun->layout);
+    fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n VIN \n\n");
     EXPECT_EQ(layout.csec, 0);
     EXPECT_EQ(layout.isecOldest, -1);

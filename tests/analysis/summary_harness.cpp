@@ -6,13 +6,16 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <unistd.h>
 
 #include "analysis/run.h"
 #include "analysis/summary.h"
 #include "input/stream.h"
+#include "records/listing.h"
 #include "records/record.h"
 #include "records/tagstats.h"
+#include "report/report.h"
 #include "support/timecal.h"
 
 namespace {
@@ -32,6 +35,35 @@ std::string CaptureStdout(const std::function<void()>& fn)
     return ReadText(path);
 }
 
+// The report's consumer with the sessions noted on their way to it and the test's own notes hook.
+// The reporter comes first, so the context is the reporter too for the report's own callbacks.
+struct WATCHER {
+    REPORTER reporter;
+    CONSUMER consReport;
+    SESSIONSSEEN* pseen;
+    SUMMARYOPT const* popt;
+};
+
+void WatchDrive(void* pv, DRIVESESSION const* pds)
+{
+    WATCHER* pwatch = (WATCHER*)pv;
+    pwatch->pseen->rgdrive.push_back(*pds);
+    pwatch->consReport.pfnDrive(pv, pds);
+}
+
+void WatchCharge(void* pv, CHARGESESSION const* pcs)
+{
+    WATCHER* pwatch = (WATCHER*)pv;
+    pwatch->pseen->rgcharge.push_back(*pcs);
+    pwatch->consReport.pfnCharge(pv, pcs);
+}
+
+void WatchNotes(void* pv, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
+{
+    SUMMARYOPT const* popt = ((WATCHER*)pv)->popt;
+    popt->pfnNotes(popt->pvNotes, timestampPrev, timestampCur, cchIndent);
+}
+
 }   // namespace
 
 LogBuilder LogStart(uint32_t ts, unsigned rawAhDay)
@@ -41,7 +73,7 @@ LogBuilder LogStart(uint32_t ts, unsigned rawAhDay)
     return log;
 }
 
-std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char* pszPath)
+std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char* pszPath, SESSIONSSEEN* pseen)
 {
     std::string path = TempDir() + "/vms_log";
     log.WriteFile(path);
@@ -49,22 +81,29 @@ std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char*
     InitRun(prun.get());
     // Far enough ahead that every test time is credible.
     prun->timestampLastValid = 1400000000u;
-    prun->pfnNotes = opt.pfnNotes;
-    prun->pvNotes = opt.pvNotes;
     STREAM stream;
     if (!stream.FOpenFile(path.c_str()))
         return "(cannot open log)";
-    CaptureStdout([&] { BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, opt.grfDisplay, 0, &prun->layout); });
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, nullptr, &prun->layout);
     // As the decoder does: the statistics leave out the section scan's records.
     prun->scan.tags.ctage = 0;
+    SESSIONSSEEN seenOwn;
+    WATCHER watch{{(opt.grfDisplay & fdispTab) != 0, (opt.grfDisplay & fdispMetric) != 0, nullptr, 0}, {},
+                  pseen ? pseen : &seenOwn, &opt};
+    static_assert(std::is_standard_layout_v<WATCHER>, "the reporter is where the context points");
+    watch.consReport = ConsumerOfReport(&watch.reporter);
+    CONSUMER cons = watch.consReport;
+    cons.pfnDrive = WatchDrive;
+    cons.pfnCharge = WatchCharge;
+    cons.pfnNotes = opt.pfnNotes ? WatchNotes : nullptr;
     DECODE decode;
+    decode.mode = opt.fChargeDetail ? modeDetail : modeSummary;
     decode.fVerbose = opt.fVerbose;
-    decode.fChargeDetail = opt.fChargeDetail;
-    decode.grfDisplay = opt.grfDisplay;
     decode.grfRt = opt.grfRt;
     decode.timestampStart = opt.timestampStart;
     decode.timestampEnd = opt.timestampEnd;
     decode.pszPath = pszPath;
+    decode.pcons = &cons;
     return CaptureStdout([&] { RunSessionSummary(prun.get(), &stream, decode); });
 }
 

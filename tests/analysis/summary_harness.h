@@ -11,22 +11,30 @@
 constexpr uint32_t tsBase = 1262347200u;
 
 struct SUMMARYOPT {
-    int grfDisplay = 0;
+    int grfDisplay = 0;            // the report's layout: fdispTab, fdispMetric
     int fVerbose = 0;
-    int fChargeDetail = 0;
+    int fChargeDetail = 0;         // -u
     unsigned int grfRt = 0;
     unsigned int timestampStart = 0;
     unsigned int timestampEnd = 0;
-    PFNNOTES pfnNotes = nullptr;   // the run's notes hook
+    void (*pfnNotes)(void* pv, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent) = nullptr;
     void* pvNotes = nullptr;
+};
+
+// The sessions the summary handed to its consumer, in order, beside the report it printed.
+struct SESSIONSSEEN {
+    std::vector<DRIVESESSION> rgdrive;
+    std::vector<CHARGESESSION> rgcharge;
 };
 
 // A long-term VINF and DAY record dated a little before ts, then a transient VINF: the start of a
 // log whose ring the summary walks from its transient VINF on.
 LogBuilder LogStart(uint32_t ts = tsBase, unsigned rawAhDay = 3000);
 
-// Section phase (output dropped), then RunSessionSummary with stdout captured.
-std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt = {}, const char* pszPath = "vms_log");
+// Section phase (output dropped), then RunSessionSummary with the report's consumer and stdout
+// captured; the sessions handed over go to *pseen when given.
+std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt = {}, const char* pszPath = "vms_log",
+                       SESSIONSSEEN* pseen = nullptr);
 
 // The lines between the column heading and the totals line (the session lines and messages).
 std::string SessionLines(const std::string& out);

@@ -239,10 +239,9 @@ TEST(SummaryReport, ChargeDetailAbortedSegmentAndDriveStart)
 
 namespace {
 using NOTESCALLS = std::vector<std::tuple<unsigned, unsigned, int>>;
-int FRecordNotesCall(void* pvCalls, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+void RecordNotesCall(void* pvCalls, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
 {
     ((NOTESCALLS*)pvCalls)->emplace_back(timestampPrev, timestampCur, cchIndent);
-    return 0;
 }
 }   // namespace
 
@@ -254,7 +253,7 @@ TEST(SummaryReport, NotesAskedForBetweenWalkedRecordsOnly)
     log.Add(TpmsRec(tsBase + 300));
     NOTESCALLS rgcallNotes;
     SUMMARYOPT opt;
-    opt.pfnNotes = FRecordNotesCall;
+    opt.pfnNotes = RecordNotesCall;
     opt.pvNotes = &rgcallNotes;
     RunSummary(log, opt);
     // The drive's forward scan reads the TPMS record too, but asks for no notes; the end step

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "battery/collect.h"
-#include "battery/histogram.h"
+#include "report/battery.h"
 #include "support/timecal.h"
 
 // 03/04/2010 10:11:12 UTC and midnight of 03/01/2010 UTC.
@@ -98,6 +98,7 @@ inline std::string AggregateInto(STUDY* pstudy, VLR vlr)
 {
     testing::internal::CaptureStdout();
     AggregateVlr(pstudy, &vlr);
+    fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -107,6 +108,7 @@ protected:
     {
         ASSERT_EQ(FSetZones("UTC"), 1);
         InitStudy(&study);
+        study.hook = StudyHookOfReport();
         BeginAggregrateSection(&study, sectLongTerm, 0, tsLastValid);
     }
 

@@ -134,6 +134,7 @@ TEST_F(CollectTest, TypesKeptPerSection)
     for (const Case& c : rgcase) {
         STUDY studyCase;
         InitStudy(&studyCase);
+        studyCase.hook = StudyHookOfReport();
         BeginAggregrateSection(&studyCase, sectLongTerm, 0, tsLastValid);
         VLR vlr = VlrOf(c.sect, c.rt, tsMar4);
         std::memcpy(vlr.achVIN, "SFZRE8B19A3000123", 17);

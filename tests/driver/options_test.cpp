@@ -1,5 +1,5 @@
 // Pieces of the command line that can be checked without running the program: the -r value
-// reader, the tar member callback and the fatal routine's message cut.
+// reader, what the report shows of a tar download's members and the fatal routine's message cut.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -8,7 +8,8 @@
 
 #include "driver/options.h"
 #include "driver/process.h"
-#include "support/fatal.h"
+#include "driver/fatal.h"
+#include "report/report.h"
 
 namespace {
 
@@ -66,38 +67,35 @@ TARF Member(const char* name, int chType, unsigned long long cb, long long ibDat
     return tarf;
 }
 
-TEST(ProcessTarFileEntry, ListsMembersAndKeepsTheLastVmsLog)
+// What the report shows of a tar download's members: each ustar prefix as found, and with the
+// verbose summary the member list (sizes of regular files only).
+TEST(MemberHookOfReport, ListsMembersOnlyWhenAsked)
 {
-    TARF const rgtarf[] = {
+    TARF rgtarf[] = {
         Member("readme.txt", '0', 12, 512),
         Member("logs", '5', 0, 1536),
         Member("vms_log", '0', 4096, 2048),
-        Member("logs/vms_log", '0', 10, 6656),
-        Member("VMS_LOG", '0', 10, 7680),
-        Member("vms_log", '0', 123456789, 8704),
+        Member("123456789", '0', 123456789, 8704),
     };
-    TARSCAN scan{};
-    scan.fPrint = 1;
-    testing::internal::CaptureStdout();
-    for (TARF const& tarf : rgtarf)
-        EXPECT_EQ(_ProcessTarFileEntry(tarf, &scan), 1);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "      12 readme.txt \n"
-                                                      "         logs \n"
-                                                      "    4096 vms_log \n"
-                                                      "      10 logs/vms_log \n"
-                                                      "      10 VMS_LOG \n"
-                                                      "123456789 vms_log \n");
-    EXPECT_EQ(scan.tarfLog.ibData, 8704);
-    EXPECT_EQ(scan.tarfLog.cb, 123456789u);
-
-    TARSCAN scanQuiet{};
-    testing::internal::CaptureStdout();
-    _ProcessTarFileEntry(rgtarf[2], &scanQuiet);
-    _ProcessTarFileEntry(rgtarf[3], &scanQuiet);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(scanQuiet.tarfLog.ibData, 2048);
+    strcpy(rgtarf[1].szPrefix, "pre");
+    for (int fList : {1, 0}) {
+        REPORTER reporter{};
+        reporter.fListMembers = fList;
+        MEMBERHOOK hook = MemberHookOfReport(&reporter);
+        testing::internal::CaptureStdout();
+        hook.pfnOpened(hook.pv);
+        for (TARF const& tarf : rgtarf)
+            hook.pfnMember(hook.pv, tarf);
+        fflush(stdout);
+        std::string strListed = "\nTarball Contents\n================\n\n"
+                                "    Size Name\n"
+                                "-------- -----------------\n"
+                                "      12 readme.txt \n"
+                                "pre         logs \n"
+                                "    4096 vms_log \n"
+                                "123456789 123456789 \n";
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), fList ? strListed : "pre") << fList;
+    }
 }
 
 TEST(GiveUsageAndExitDeathTest, MessageIsCutTo1023Characters)

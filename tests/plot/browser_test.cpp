@@ -9,7 +9,7 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "page.h"
+#include "plot/page.h"
 #include "plot_test_util.h"
 #include "testsupport/logbuilder.h"
 #include "testsupport/run.h"

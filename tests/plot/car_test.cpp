@@ -8,7 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "history.h"
+#include "plot/history.h"
 #include "plot_test_util.h"
 #include "testsupport/logbuilder.h"
 #include "testsupport/run.h"

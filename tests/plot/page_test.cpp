@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "page.h"
+#include "plot/page.h"
 #include "plot_test_util.h"
 
 namespace {

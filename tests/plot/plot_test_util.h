@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "page.h"
-#include "report.h"
+#include "plot/page.h"
+#include "plot/studyreport.h"
 
 // Rows "j, 0" for j from iFirst to iLast, as a trimmed histogram prints its empty bins.
 inline std::string ZeroRows(int iFirst, int iLast)

@@ -418,7 +418,7 @@ void CountAggregate(void* pvContext, VLR* pvlr)
     pcount->c++;
 }
 
-TEST_F(Decode, AggregateHookOnlyWithItsFlag)
+TEST_F(Decode, AggregateHookOnlyWhenCollecting)
 {
     EXPECT_EQ(scan.pfnAggregate, nullptr);   // a fresh state collects nothing
     AGGCOUNT count;
@@ -427,15 +427,15 @@ TEST_F(Decode, AggregateHookOnlyWithItsFlag)
     Bytes rec = D10mRec(dateApr2019, 80).Get();
     ScanRecord(&scan, rec.data(), (int)rec.size(), 0, &vlr);
     EXPECT_EQ(count.c, 0);
-    ScanRecord(&scan, rec.data(), (int)rec.size(), fdispAggregate, &vlr);
+    ScanRecord(&scan, rec.data(), (int)rec.size(), 1, &vlr);
     EXPECT_EQ(count.c, 1);
     EXPECT_EQ(count.pvlrLast, &vlr);
     // Without a VLR of the caller's the record is decoded into one of its own.
-    ScanRecord(&scan, rec.data(), (int)rec.size(), fdispAggregate, nullptr);
+    ScanRecord(&scan, rec.data(), (int)rec.size(), 1, nullptr);
     EXPECT_EQ(count.c, 2);
     EXPECT_NE(count.pvlrLast, &vlr);
     scan.pfnAggregate = nullptr;
-    ScanRecord(&scan, rec.data(), (int)rec.size(), fdispAggregate, &vlr);
+    ScanRecord(&scan, rec.data(), (int)rec.size(), 1, &vlr);
     EXPECT_EQ(count.c, 2);
 }
 

@@ -6,6 +6,7 @@
 #include "testsupport/logbuilder.h"
 #include "records/record.h"
 #include "records/tagstats.h"
+#include "report/report.h"
 
 namespace {
 
@@ -23,8 +24,10 @@ protected:
 
     std::string PrintedStats(const char* title)
     {
+        SortTagStats(&tags);
         testing::internal::CaptureStdout();
         PrintTagStats(&tags, title);
+        fflush(stdout);
         return testing::internal::GetCapturedStdout();
     }
 

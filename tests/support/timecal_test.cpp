@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "report/report.h"
 #include "support/civil.h"
 #include "support/timecal.h"
 
@@ -396,7 +397,10 @@ TEST(PszDSTNote, CutsToTheBuffer)
 std::string UseTimeZoneOutput(char const* name, int* pf)
 {
     testing::internal::CaptureStdout();
-    *pf = FUseTimeZone(name);
+    double hoursOffset;
+    *pf = FUseTimeZone(name, &hoursOffset);
+    if (*pf)
+        PrintTimeZoneUsed(name, hoursOffset);
     fflush(stdout);
     return testing::internal::GetCapturedStdout();
 }
@@ -473,7 +477,8 @@ TEST(FUseTimeZone, RefusesUnknownNamesQuietly)
         EXPECT_EQ(f, 0) << name;
         EXPECT_EQ(Date(tsJul1), "07/01/2009 21:00:00") << name;
     }
-    EXPECT_EQ(FUseTimeZone(nullptr), 0);
+    double hoursOffset;
+    EXPECT_EQ(FUseTimeZone(nullptr, &hoursOffset), 0);
     EXPECT_EQ(FSetZones("Nowhere/Land"), 0);
 }
 

@@ -25,14 +25,14 @@ TEST(Workers, EveryJobRunsOnceWhateverTheNumberOfWorkers)
 {
     for (int cworker : {1, 2, 3, 16}) {
         COUNTS counts(37);
-        RunJobs(37, cworker, CountJob, &counts);
+        EXPECT_TRUE(FRunJobs(37, cworker, CountJob, &counts));
         for (int i = 0; i < 37; i++)
             EXPECT_EQ(counts.rgc[(size_t)i].load(), 1) << cworker << " workers, job " << i;
     }
-    RunJobs(0, 4, CountJob, nullptr);
+    EXPECT_TRUE(FRunJobs(0, 4, CountJob, nullptr));
 }
 
-// Each job writes its own result; the caller reads it only after WaitForJob, and no job starts
+// Each job writes its own result; the caller reads it only after FWaitForJob, and no job starts
 // more than cAhead past the last one taken.
 struct ORDERED {
     std::vector<int> rgResult;
@@ -58,7 +58,7 @@ TEST(Workers, ResultsAreTakenInOrderAndWorkersStayWithinTheirLead)
         ORDEREDJOBS jobs;
         StartJobs(&jobs, 50, cworker, ordered.cAhead, OrderedJob, &ordered);
         for (int i = 0; i < 50; i++) {
-            WaitForJob(&jobs, i);
+            EXPECT_TRUE(FWaitForJob(&jobs, i));
             EXPECT_EQ(ordered.rgResult[(size_t)i], i * 7 + 1);
             ordered.ijobTakenSeen = i + 1;
             TakeJob(&jobs, i);
@@ -74,7 +74,7 @@ TEST(Workers, StoppingPartWayJoinsTheWorkersAndStartsNoMoreJobs)
     ordered.cAhead = 2;
     ORDEREDJOBS jobs;
     StartJobs(&jobs, 100, 2, ordered.cAhead, OrderedJob, &ordered);
-    WaitForJob(&jobs, 0);
+    EXPECT_TRUE(FWaitForJob(&jobs, 0));
     StopJobs(&jobs);
     int cDone = 0;
     for (int i = 0; i < 100; i++) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "report.h"
+#include "plot/studyreport.h"
 
 // Appends the whole page to *pstr. The same report always gives the same bytes.
 void WritePage(REPORT const* prep, std::string* pstr);

@@ -1,15 +1,15 @@
 // Draws the battery study page: the capacity chart with firmware markers, the five histograms as
 // bar charts and the summary lines, all inline. Coordinates are in SVG user units; each chart keeps
 // its own viewBox so the page scales with the window.
-#include "page.h"
+#include "plot/page.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "battery/reportformat.h"
-#include "svg.h"
+#include "report/reportformat.h"
+#include "plot/svg.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <vector>
 
-#include "battery_test_util.h"
+#include "battery/battery_test_util.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Reads a battery study report back into numbers. The report part (histograms, tables, summary) is
 // read strictly, line by line, since quenfell prints it in one piece at the end of a run; what comes
 // before it is whatever the run said on the way (VIN line, gaps, drops, tar prefixes) and is skipped.
-#include "report.h"
+#include "plot/studyreport.h"
 
 #include <charconv>
 #include <cmath>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "battery/reportformat.h"
+#include "report/reportformat.h"
 #include "support/civil.h"
 
 namespace {

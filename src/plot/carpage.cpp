@@ -1,7 +1,7 @@
 // The car's page. Every chart is one <figure class="chart"> holding an SVG with its own viewBox;
 // lines and dots carry the class "series" and bars the class "bar", so that a test in a browser
 // can count what was drawn. Figures in tables use the default report's formats.
-#include "carpage.h"
+#include "plot/carpage.h"
 
 #include <cmath>
 #include <cstdio>
@@ -9,10 +9,10 @@
 #include <cstring>
 #include <map>
 
-#include "report.h"
+#include "plot/studyreport.h"
 #include "support/timecal.h"
 #include "support/units.h"
-#include "svg.h"
+#include "plot/svg.h"
 
 namespace {
 

@@ -1,6 +1,10 @@
 // The user's annotation notes: "date<TAB>text" lines shown among records in time order.
 #pragma once
 
+#include <cstdint>
+
+#include "support/failure.h"
+
 struct NOTE {
     unsigned int timestamp;
     char* psz;
@@ -18,8 +22,8 @@ struct NOTES {
     ~NOTES();
 };
 
-// Appends the file's notes; any fault ends the program.
-void LoadAnnotationsFile(NOTES* pnotes, char const* path);
-// Prints every note in (timestampPrev, timestampCur], indented; 1 if at least one was printed.
-// pvNotes is the NOTES (the run's notes hook).
-int FPrintNotesForTimestamp(void* pvNotes, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent);
+// Appends the file's notes; false with the reason (the run then ends) when the file cannot be read
+// or a line is wrong.
+bool FLoadAnnotationsFile(NOTES* pnotes, char const* path, FAILURE* pfail);
+// Prints every note in (timestampPrev, timestampCur], indented.
+void PrintNotes(NOTES const* pnotes, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent);

@@ -1,6 +1,6 @@
 // The user's annotation notes: "date<TAB>text" lines loaded from -n files while the command line
 // is read, and printed in their place among the records as the walks move forward in time.
-#include "driver/notes.h"
+#include "report/notes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,6 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "support/fatal.h"
 #include "support/timecal.h"
 
 namespace {
@@ -25,10 +24,8 @@ struct FILECLOSE {
 
 }   // namespace
 
-void LoadAnnotationsFile(NOTES* pnotes, char const* path)
+bool FLoadAnnotationsFile(NOTES* pnotes, char const* path, FAILURE* pfail)
 {
-    // Closed however the load ends, also when a fatal error returns control by throwing (fuzz
-    // builds).
     std::unique_ptr<FILE, FILECLOSE> pfileOwned(fopen(path, "r"));
     FILE* pfile = pfileOwned.get();
     // A folder opens for reading but yields no line: say so instead of loading nothing. (A pipe is
@@ -39,8 +36,10 @@ void LoadAnnotationsFile(NOTES* pnotes, char const* path)
         pfile = nullptr;
         errno = EISDIR;
     }
-    if (!pfile)
-        GiveUsageAndExit("can't open annotation file: '%s' %s.\n", path, strerror(errno));
+    if (!pfile) {
+        SetFailure(pfail, "can't open annotation file: '%s' %s.\n", path, strerror(errno));
+        return false;
+    }
 
     char szLine[cchLineBuffer];
     for (int iLine = 1; fgets(szLine, sizeof szLine, pfile); iLine++) {
@@ -56,30 +55,33 @@ void LoadAnnotationsFile(NOTES* pnotes, char const* path)
 
         char* pchTab = strchr(szLine, '\t');
         if (!pchTab) {
-            GiveUsageAndExit("'%s(%d)' missing tab between date and note\n", path, iLine);
+            SetFailure(pfail, "'%s(%d)' missing tab between date and note\n", path, iLine);
+            return false;
         }
         if (pnotes->cnote >= cnoteMax) {
-            GiveUsageAndExit("'%s(%d)' too many notes in annotation file!\n", path, iLine);
+            SetFailure(pfail, "'%s(%d)' too many notes in annotation file!\n", path, iLine);
+            return false;
         }
         *pchTab = '\0';
         unsigned int timestamp = TimestampFromDate(szLine);
         if (timestamp == 0) {
-            GiveUsageAndExit("'%s(%d)' invalid date string: %s\n", path, iLine, szLine);
+            SetFailure(pfail, "'%s(%d)' invalid date string: %s\n", path, iLine, szLine);
+            return false;
         }
         char* pszText = strdup(pchTab + 1);
         if (!pszText) {
-            GiveUsageAndExit("'%s(%d)' out of memory\n", path, iLine);
+            SetFailure(pfail, "'%s(%d)' out of memory\n", path, iLine);
+            return false;
         }
         pnotes->rgnote[pnotes->cnote].timestamp = timestamp;
         pnotes->rgnote[pnotes->cnote].psz = pszText;
         pnotes->cnote++;
     }
+    return true;
 }
 
-int FPrintNotesForTimestamp(void* pvNotes, unsigned int timestampPrev, unsigned int timestampCur, int cchIndent)
+void PrintNotes(NOTES const* pnotes, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
 {
-    NOTES const* pnotes = (NOTES const*)pvNotes;
-    int fPrinted = 0;
     // The table keeps file order: the walk stops at the first note past the window, so notes
     // that stand after a later-dated one wait until the window reaches that one.
     for (int inote = 0; inote < pnotes->cnote; inote++) {
@@ -91,9 +93,7 @@ int FPrintNotesForTimestamp(void* pvNotes, unsigned int timestampPrev, unsigned 
         char szDate[cchDate];
         printf("%*s%s  (NOTE)  %s\n", cchIndent, "", DateFromTimestamp(note.timestamp, szDate, sizeof szDate),
                note.psz);
-        fPrinted = 1;
     }
-    return fPrinted;
 }
 
 NOTES::~NOTES()

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "history.h"
+#include "plot/history.h"
 
 // Appends the page to *pstr: distances and speeds in kilometres when fMetric, times in the display
 // zone, written as the default report writes them.

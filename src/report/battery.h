@@ -1,4 +1,5 @@
-// Battery study, reporting half: time-weighted histograms and tables over the collected samples.
+// The battery study's report: the messages of the collection as it goes, then time-weighted
+// histograms and tables over the collected samples, comma-separated on standard output.
 #pragma once
 
 #include "battery/collect.h"
@@ -25,6 +26,9 @@ struct HISTOGRAMS {
     int nTimeStampMax2;
     unsigned int timestampLastValid;   // the newest credible time of the last log collected
 };
+
+// The hook that prints the collection's messages ("VIN: ...", "mismatched VINs", "L drop", "T skip").
+STUDYHOOK StudyHookOfReport();
 
 // The whole report of the study: both passes, then every table, on standard output.
 void ProcessAllData(STUDY const* pstudy);

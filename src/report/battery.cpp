@@ -1,13 +1,13 @@
-// Battery study, reporting half: one pass over each sample array builds time-weighted histograms
-// and date ranges, then the comma-separated report goes to standard output.
-#include "battery/histogram.h"
+// The battery study's report: the collection's messages, then one pass over each sample array that
+// builds time-weighted histograms and date ranges, and the comma-separated report on standard output.
+#include "report/battery.h"
 
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
-#include "battery/reportformat.h"
+#include "report/reportformat.h"
 #include "support/timecal.h"
 
 
@@ -24,6 +24,32 @@ static const char* SzDate(int timestamp, char* buf, int cb)
 {
     return DateFromTimestamp(static_cast<unsigned int>(timestamp), buf, cb);
 }
+
+// ---- The collection's messages ----
+
+static void PrintVinLine(void*, char const* pchVIN, char const* pchVINBefore)
+{
+    if (!pchVINBefore)
+        std::printf("VIN: %.*s\n", cchVIN, pchVIN);
+    else
+        std::printf("mismatched VINs: %.*s and %.*s\n", cchVIN, pchVINBefore, cchVIN, pchVIN);
+}
+
+static void PrintDropped(void*, SECT sect, uint32_t timestamp, int rt)
+{
+    // The date text is only ever needed here, so it is formatted here rather than per record.
+    char achDate[20];
+    DateFromTimestamp(timestamp, achDate, sizeof(achDate));
+    const char* pszCode = SzFromRt(rt);
+    std::printf(sect == sectLongTerm ? "L drop %s %s\n" : "T skip %s %s\n", achDate, pszCode ? pszCode : "");
+}
+
+STUDYHOOK StudyHookOfReport()
+{
+    return STUDYHOOK{nullptr, PrintVinLine, PrintDropped};
+}
+
+// ---- The report ----
 
 // Saturates rather than wrapping: ten million samples of up to two hours each overflow an int.
 static void AddWeight(int* pn, int weight)

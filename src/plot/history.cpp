@@ -1,7 +1,8 @@
-// Reading the car's history: each input opened as quenfell opens it, its long-term part walked for
+// Reading the car's history: each input opened as quenfell opens it, its long-term part listed for
 // the daily and event records, and the transient ring (of the one input, or of the inputs merged by
-// the join's own merge into memory) decoded by the default report's walk with a session hook.
-#include "history.h"
+// the join's own merge into memory) decoded by the default report's walk; the page's own consumer
+// keeps what the page draws. Nothing of it is printed.
+#include "plot/history.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,13 +11,12 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <strings.h>
+#include <new>
 #include <sys/stat.h>
 
 #include "analysis/decoder.h"
-#include "driver/join.h"
-#include "driver/process.h"
-#include "input/tar.h"
+#include "input/download.h"
+#include "merge/merge.h"
 #include "support/timecal.h"
 
 namespace {
@@ -46,28 +46,22 @@ bool FOpenInput(const char* pszPath, STREAM* pstream, unsigned int* ptimestampLa
         *pstrErr = std::string("'") + pszPath + "' is not a regular file";
         return false;
     }
-    if (FTarballName(pszPath)) {
-        TAR tar;
-        TARSCAN scan{};
-        if (tar.FOpen(pszPath)) {
-            tar.Scan(_ProcessTarFileEntry, &scan);
-            tar.Close();
-        }
-        if (scan.tarfLog.ibData == 0 || scan.tarfLog.cb == 0 ||
-            !pstream->FOpenFileSegment(pszPath, (unsigned long)scan.tarfLog.ibData, (unsigned long)scan.tarfLog.cb)) {
-            *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
-            return false;
-        }
-        // The download's name bounds its times, as quenfell reads it, so the page shows the same sessions.
-        unsigned int timestampDownload;
-        *ptimestampLastValid = FDownloadTime(pszPath, &timestampDownload) ? timestampDownload : timestampNow;
-        return true;
-    }
-    errno = 0;
-    if (!pstream->FOpenFile(pszPath)) {
-        *pstrErr = std::string("can't open '") + pszPath + "': " + (errno == 0 ? "file is empty" : strerror(errno));
+    OPENERROR openerr;
+    switch (OpenDownload(pstream, pszPath, nullptr, &openerr)) {
+    case openOk:
+        break;
+    case openNoLog:
+        *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
+        return false;
+    case openNoFile:
+        *pstrErr = std::string("can't open '") + pszPath + "': " +
+                   (openerr.err == 0 ? "file is empty" : strerror(openerr.err));
         return false;
     }
+    // The download's name bounds its times, as quenfell reads it, so the page shows the same sessions.
+    unsigned int timestampDownload;
+    if (FTarballName(pszPath) && FDownloadTime(pszPath, &timestampDownload))
+        *ptimestampLastValid = timestampDownload;
     return true;
 }
 
@@ -105,38 +99,52 @@ void TakeEventRecord(HISTORY* phist, VLR const* pvlr, unsigned int timestampLast
     }
 }
 
+struct READER {
+    HISTORY* phist;
+    unsigned int timestampLastValid;
+};
+
+// A consumer's callback runs inside the core's walk: what runs out of memory here is noted and
+// reported once the walk is over, never thrown through the walk.
+template <class FN>
+void Guarded(HISTORY* phist, FN fn)
+{
+    if (phist->fOutOfMemory)
+        return;
+    try {
+        fn();
+    } catch (std::bad_alloc const&) {
+        phist->fOutOfMemory = true;
+    }
+}
+
+void TakeLongTermRecord(void* pv, SHOWNRECORD const* prec)
+{
+    READER* preader = (READER*)pv;
+    Guarded(preader->phist, [&] { TakeEventRecord(preader->phist, prec->pvlr, preader->timestampLastValid); });
+}
+
 // The long-term part of one input: daily samples, errors, tyre pressures and firmware versions.
 void ReadLongTerm(HISTORY* phist, STREAM* pstream, unsigned int timestampLastValid)
 {
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     prun->timestampLastValid = timestampLastValid;
-    LOGLAYOUT const* playout = &prun->layout;
-    BuildLogLayout(&prun->scan, timestampLastValid, pstream, fdispAggregate, 0, &prun->layout);
-    if (playout->csec <= 0)
-        return;
-    VLR vlr;
-    ClearVlr(&vlr, sectLongTerm);
-    LINEARWALK walk;
-    BeginLinearWalk(playout->rgsec[0].ibStart, IbEndLongTerm(playout), &walk, playout);
-    long pos;
-    int cb;
-    while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
-        ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, &vlr);
-        TakeEventRecord(phist, &vlr, timestampLastValid);
-    }
+    READER reader{phist, timestampLastValid};
+    CONSUMER cons{};
+    cons.pv = &reader;
+    cons.pfnRecord = TakeLongTermRecord;
+    DECODE decode;
+    decode.mode = modeListing;
+    decode.fPermanent = 1;
+    decode.pcons = &cons;
+    DecodeVmsFile(prun.get(), pstream, decode);
 }
 
 // ---- The session hook ----------------------------------------------------------------------------
 
-struct READER {
-    HISTORY* phist;
-    unsigned int timestampLastValid;
-};
-
-void TakeRecord(void* pv, VLR const* pvlr)
+void TakeRecord(READER* preader, VLR const* pvlr)
 {
-    READER* preader = (READER*)pv;
     HISTORY* phist = preader->phist;
     SAMPLE sample{};
     sample.timestamp = pvlr->timestamp;
@@ -229,9 +237,8 @@ void AddSOCEnds(int pctSOCStart, int pctSOCEnd, uint32_t secDuration, std::vecto
         prgpt->push_back(PT{(float)secDuration, (float)pctSOCEnd});
 }
 
-void TakeDrive(void* pv, DRIVESESSION const* pds)
+void TakeDrive(HISTORY* phist, DRIVESESSION const* pds)
 {
-    HISTORY* phist = ((READER*)pv)->phist;
     phist->rgdrive.emplace_back();
     DRIVEROW* prow = &phist->rgdrive.back();
     prow->ds = *pds;
@@ -242,9 +249,8 @@ void TakeDrive(void* pv, DRIVESESSION const* pds)
     DropSamplesTo(phist, pds->timestampEnd);
 }
 
-void TakeCharge(void* pv, CHARGESESSION const* pcs)
+void TakeCharge(HISTORY* phist, CHARGESESSION const* pcs)
 {
-    HISTORY* phist = ((READER*)pv)->phist;
     phist->rgcharge.emplace_back();
     CHARGEROW* prow = &phist->rgcharge.back();
     prow->cs = *pcs;
@@ -257,25 +263,54 @@ void TakeCharge(void* pv, CHARGESESSION const* pcs)
     DropSamplesTo(phist, pcs->timestampEnd);
 }
 
+void TakeSessionRecord(void* pv, VLR const* pvlr)
+{
+    READER* preader = (READER*)pv;
+    Guarded(preader->phist, [&] { TakeRecord(preader, pvlr); });
+}
+
+void TakeDriveSession(void* pv, DRIVESESSION const* pds)
+{
+    HISTORY* phist = ((READER*)pv)->phist;
+    Guarded(phist, [&] { TakeDrive(phist, pds); });
+}
+
+void TakeChargeSession(void* pv, CHARGESESSION const* pcs)
+{
+    HISTORY* phist = ((READER*)pv)->phist;
+    Guarded(phist, [&] { TakeCharge(phist, pcs); });
+}
+
 void DecodeSessions(HISTORY* phist, STREAM* pstream, const char* pszPath, unsigned int timestampLastValid)
 {
     READER reader{phist, timestampLastValid};
-    SESSIONHOOK hook{TakeRecord, TakeDrive, TakeCharge, &reader};
+    CONSUMER cons{};
+    cons.pv = &reader;
+    cons.pfnSessionRecord = TakeSessionRecord;
+    cons.pfnDrive = TakeDriveSession;
+    cons.pfnCharge = TakeChargeSession;
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     prun->timestampLastValid = timestampLastValid;
     DECODE decode;
-    decode.fSummary = 1;
+    decode.mode = modeSummary;
     decode.pszPath = pszPath;
-    decode.phook = &hook;
+    decode.pcons = &cons;
     DecodeVmsFile(prun.get(), pstream, decode);
     phist->rgsample.clear();
     phist->rgsample.shrink_to_fit();
 }
 
-void AppendMerged(void* pv, unsigned char const* pb, int cb)
+// The merge's sink: false (the merge stops) when memory runs out.
+bool FAppendMerged(void* pv, unsigned char const* pb, int cb)
 {
-    ((std::vector<unsigned char>*)pv)->insert(((std::vector<unsigned char>*)pv)->end(), pb, pb + cb);
+    std::vector<unsigned char>* prgb = (std::vector<unsigned char>*)pv;
+    try {
+        prgb->insert(prgb->end(), pb, pb + cb);
+    } catch (std::bad_alloc const&) {
+        return false;
+    }
+    return true;
 }
 
 // The same time may come from several downloads: each record once, in time order.
@@ -327,17 +362,6 @@ void TakeSpan(HISTORY* phist)
         take(row.cs.timestampStart, row.cs.timestampEnd);
 }
 
-struct INPUTS {
-    JOININ* rgin = nullptr;
-    int cin = 0;
-    ~INPUTS()
-    {
-        for (int i = 0; i < cin; i++)
-            delete rgin[i].pstream;
-        free(rgin);
-    }
-};
-
 }  // namespace
 
 void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut)
@@ -347,42 +371,47 @@ void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOu
 
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr)
 {
-    INPUTS inputs;
-    inputs.rgin = (JOININ*)calloc((size_t)cpath, sizeof(JOININ));
-    if (!inputs.rgin) {
+    JOINTABLE join;
+    if (!FReserveJoinTable(&join, cpath)) {
         *pstrErr = "out of memory";
         return false;
     }
     std::vector<unsigned int> rgtimestampLastValid((size_t)cpath);
     for (int i = 0; i < cpath; i++) {
-        JOININ* pin = &inputs.rgin[i];
-        pin->pszName = rgpszPath[i];
-        pin->pstream = new STREAM();
-        inputs.cin++;
-        if (!FOpenInput(rgpszPath[i], pin->pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
+        AddJoinInput(&join, rgpszPath[i], new STREAM());
+        STREAM* pstream = join.rgin[i].pstream;
+        if (!FOpenInput(rgpszPath[i], pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
             return false;
-        ReadLongTerm(phist, pin->pstream, rgtimestampLastValid[(size_t)i]);
+        ReadLongTerm(phist, pstream, rgtimestampLastValid[(size_t)i]);
     }
     phist->cinput = cpath;
 
     if (cpath == 1) {
-        DecodeSessions(phist, inputs.rgin[0].pstream, rgpszPath[0], rgtimestampLastValid[0]);
+        DecodeSessions(phist, join.rgin[0].pstream, rgpszPath[0], rgtimestampLastValid[0]);
     } else {
         for (int i = 0; i < cpath; i++)
-            GetLogStats(inputs.rgin[i].pstream, &inputs.rgin[i].lstat);
+            GetLogStats(join.rgin[i].pstream, &join.rgin[i].lstat);
         std::vector<unsigned char> rgbMerged;
         SCANSTATE scan;
         InitScanState(&scan);
-        phist->crecMerged = MergeLogs(&scan, inputs.rgin, cpath, AppendMerged, &rgbMerged);
+        phist->crecMerged = CrecMergeLogs(&scan, join.rgin, cpath, nullptr, FAppendMerged, &rgbMerged);
+        if (phist->crecMerged < 0) {
+            *pstrErr = "out of memory";
+            return false;
+        }
         STREAM stream;
         if (stream.FOpenMemory(rgbMerged.data(), rgbMerged.size()))
             DecodeSessions(phist, &stream, "merged", (unsigned int)time(nullptr));
     }
     for (int i = 0; i < cpath; i++) {
-        if (inputs.rgin[i].pstream->FChanged()) {
-            *pstrErr = std::string("file '") + inputs.rgin[i].pszName + "' changed while it was being read";
+        if (join.rgin[i].pstream->FChanged()) {
+            *pstrErr = std::string("file '") + join.rgin[i].pszName + "' changed while it was being read";
             return false;
         }
+    }
+    if (phist->fOutOfMemory) {
+        *pstrErr = "out of memory";
+        return false;
     }
     SortEvents(phist);
     TakeSpan(phist);

@@ -1,6 +1,6 @@
-// Joining overlapping downloads into one log: statistics per input, a preview of what each input
-// adds, and a merge of every input's transient ring by time into a new log, each record once.
-#include "driver/join.h"
+// Merging overlapping downloads into one log: statistics per input, a preview of what each input
+// adds, and a merge of every input's transient ring by time, each record once.
+#include "merge/merge.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,17 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "support/fatal.h"
 #include "records/scanner.h"
+#include "support/assert.h"
 #include "support/heapsort.h"
-#include "support/outfile.h"
 #include "support/timecal.h"
 #include "support/workers.h"
 
@@ -28,7 +24,6 @@ namespace {
 constexpr uint32_t secPreviewWindow = 432000;   // 5 days
 constexpr uint32_t secMergeWindow = 2592000;    // 30 days
 constexpr uint32_t timestampErased = 0xFFFFFFFF;
-constexpr int grfdispShowRecord = fdispList | fdispRawBytes | fdispHeaderBytes;
 
 bool FValidJoinTimestamp(uint32_t ts)
 {
@@ -126,12 +121,24 @@ bool FLoadRecord(JOININ* pin, long pos, int cb)
     return true;
 }
 
-void Advance(JOININ* pin)
+void Finish(JOININ* pin, MERGEHOOK const* phook)
 {
-    if (!_FReadNextRecordLstat(pin)) {
-        printf("%s finished\n", pin->pszName);
-        pin->fFinished = true;
-    }
+    if (phook->pfnFinished)
+        phook->pfnFinished(phook->pv, pin->pszName);
+    pin->fFinished = true;
+}
+
+void Advance(JOININ* pin, MERGEHOOK const* phook)
+{
+    if (!_FReadNextRecordLstat(pin))
+        Finish(pin, phook);
+}
+
+// The record as it is shown in a message: decoded with the vehicle of the records taken so far.
+void DecodeShown(SCANSTATE* pscan, unsigned char const* pb, int cb, VLR* pvlr)
+{
+    ClearVlr(pvlr, sectNil);
+    ScanRecord(pscan, pb, cb, 0, pvlr);
 }
 
 bool FSkipCurrent(JOININ const* pin)
@@ -142,12 +149,14 @@ bool FSkipCurrent(JOININ const* pin)
 
 // A record that is passed over must not hold its input back until the other inputs are used up:
 // its later records would then come out of time order.
-void SkipAhead(SCANSTATE* pscan, JOININ* pin)
+void SkipAhead(SCANSTATE* pscan, JOININ* pin, MERGEHOOK const* phook)
 {
     while (!pin->fFinished && FSkipCurrent(pin)) {
-        printf("Skip: %s ", pin->pszName);
-        ScanRecord(pscan, pin->pbCur, pin->cbCur, grfdispShowRecord, nullptr);
-        Advance(pin);
+        VLR vlr;
+        DecodeShown(pscan, pin->pbCur, pin->cbCur, &vlr);
+        if (phook->pfnSkip)
+            phook->pfnSkip(phook->pv, pin->pszName, pin->pbCur, pin->cbCur, &vlr);
+        Advance(pin, phook);
     }
 }
 
@@ -198,7 +207,9 @@ void StatsJob(void* pv, int iin)
     GetLogStats(pin->pstream, &pin->lstat);
 }
 
-void PrintPreview(JOININ const* rgin, int cin)
+}   // namespace
+
+bool FPreviewSortedJoin(JOININ const* rgin, int cin, PFNPREVIEW pfnPreview, void* pv)
 {
     // The newest time taken before an input is at least the newest transient time of every input
     // before it in the table: each such time is one of that input's plausible ring times.
@@ -211,73 +222,31 @@ void PrintPreview(JOININ const* rgin, int cin)
     }
     std::vector<std::vector<uint32_t>> rgrgts((size_t)cin);
     PREVIEW preview{rgin, rgtimestampFloor.data(), rgrgts.data()};
-    RunJobs(cin, CWorkers(), FindRisesJob, &preview);
+    if (!FRunJobs(cin, CWorkers(), FindRisesJob, &preview))
+        return false;
 
     uint32_t timestampHigh = timestampEpoch2001;
     for (int i = 0; i < cin; i++) {
         LSTAT const* plstat = &rgin[i].lstat;
-        char szMin[20], szMax[20], szHigh[20];
-        printf("%s - %s %08lX %08lX %s\n", DateFromTimestamp(plstat->lspanTransient.timestampMin, szMin, 20),
-               DateFromTimestamp(plstat->lspanTransient.timestampMax, szMax, 20),
-               (unsigned long)plstat->lspanTransient.ibStart, (unsigned long)plstat->ibOldest, rgin[i].pszName);
         std::vector<uint32_t> const& rgts = rgrgts[(size_t)i];
         int cused = (int)(rgts.end() - std::upper_bound(rgts.begin(), rgts.end(), timestampHigh));
         if (cused > 0)
             timestampHigh = rgts.back();
-        printf("\tused %d records, up to %s\n", cused, DateFromTimestamp(timestampHigh, szHigh, 20));
+        PREVIEWROW row{rgin[i].pszName,
+                       plstat->lspanTransient.timestampMin,
+                       plstat->lspanTransient.timestampMax,
+                       plstat->lspanTransient.ibStart,
+                       plstat->ibOldest,
+                       cused,
+                       timestampHigh};
+        if (pfnPreview)
+            pfnPreview(pv, &row);
         rgrgts[(size_t)i] = std::vector<uint32_t>();
     }
+    return true;
 }
 
-// The inputs stay mapped while the output is written: writing over one of them would destroy it.
-void RefuseOutputThatIsAnInput(JOININ const* rgin, int cin, const char* pszOutput)
-{
-    struct stat stOut;
-    if (stat(pszOutput, &stOut) != 0)
-        return;
-    for (int i = 0; i < cin; i++) {
-        struct stat stIn;
-        if (stat(rgin[i].pszName, &stIn) == 0 && stIn.st_dev == stOut.st_dev && stIn.st_ino == stOut.st_ino)
-            GiveUsageAndExit("output file '%s' is also an input", pszOutput);
-    }
-}
-
-// The joined log takes the output's place only when complete, so a failed join never leaves a
-// truncated log under the output's name (a pipe or device is written as the merge goes).
-struct JOINOUT {
-    OUTFILE outfile;
-};
-
-void OpenJoinOutput(JOINOUT* pout, const char* pszOutput)
-{
-    int err = ErrOpenOutFile(&pout->outfile, pszOutput);
-    if (err != 0)
-        GiveUsageAndExit("can't open file '%s' for writing. %s.", pszOutput, strerror(err));
-}
-
-void WriteJoinOutput(void* pvOut, unsigned char const* pb, int cb)
-{
-    WriteOutFile(&((JOINOUT*)pvOut)->outfile, pb, (size_t)cb);
-}
-
-void CloseJoinOutput(JOINOUT* pout, const char* pszOutput)
-{
-    int err = ErrCommitOutFile(&pout->outfile);
-    if (err != 0)
-        GiveUsageAndExit("can't write file '%s'. %s.", pszOutput, err > 0 ? strerror(err) : "write error");
-}
-
-// An input cut short while it was read gave zeros for the missing bytes: the merge of them must
-// not replace the output.
-void RefuseChangedInputs(JOININ const* rgin, int cin, JOINOUT* pout)
-{
-    for (int i = 0; i < cin; i++) {
-        if (rgin[i].pstream->FChanged()) {
-            AbandonOutFile(&pout->outfile);
-            GiveUsageAndExit("file '%s' changed while it was being read.", rgin[i].pszName);
-        }
-    }
-}
+namespace {
 
 // The merge's order of inputs: (timestamp, record type, place in the sorted table), the tie rules
 // of a first-to-last search.
@@ -293,7 +262,7 @@ int CmpMergeOrder(unsigned int ia, unsigned int ib, void* ctx)
     return ia < ib ? -1 : (ia > ib ? 1 : 0);
 }
 
-void StartInputs(JOININ* rgin, int cin)
+void StartInputs(JOININ* rgin, int cin, MERGEHOOK const* phook)
 {
     for (int i = 0; i < cin; i++) {
         JOININ* pin = &rgin[i];
@@ -310,8 +279,7 @@ void StartInputs(JOININ* rgin, int cin)
         }
         if (!fLoaded) {
             FUsedUp(pin);
-            printf("%s finished\n", pin->pszName);
-            pin->fFinished = true;
+            Finish(pin, phook);
         }
     }
 }
@@ -321,16 +289,24 @@ void StartInputs(JOININ* rgin, int cin)
 struct MERGEOUT {
     PFNMERGEOUT pfnOut;
     void* pvOut;
+    bool fStopped;              // the sink refused bytes: the merge ends
     JOININ const* pinPending;   // whose mapping holds the pending bytes; null when none wait
     unsigned char const* pbPending;
     long cbPending;
 };
 constexpr long cbPendingMax = 1L << 26;   // well inside the int that PFNMERGEOUT takes
 
+void HandOut(MERGEOUT* pmo, unsigned char const* pb, long cb)
+{
+    QF_ASSERT(cb > 0 && cb <= cbPendingMax);
+    if (!pmo->fStopped && !pmo->pfnOut(pmo->pvOut, pb, (int)cb))
+        pmo->fStopped = true;
+}
+
 void FlushMergeOut(MERGEOUT* pmo)
 {
     if (pmo->cbPending > 0)
-        pmo->pfnOut(pmo->pvOut, pmo->pbPending, (int)pmo->cbPending);
+        HandOut(pmo, pmo->pbPending, pmo->cbPending);
     pmo->pinPending = nullptr;
     pmo->cbPending = 0;
 }
@@ -354,7 +330,7 @@ void PutRecord(MERGEOUT* pmo, JOININ const* pin)
 {
     if (pin->pbCur == pin->rgbRec) {
         FlushMergeOut(pmo);
-        pmo->pfnOut(pmo->pvOut, pin->pbCur, pin->cbCur);
+        HandOut(pmo, pin->pbCur, pin->cbCur);
         return;
     }
     PutMappedBytes(pmo, pin, pin->pbCur, pin->cbCur);
@@ -489,27 +465,33 @@ bool FLeadTogether(JOININ const* rgin, unsigned int const* rgiGroup, int cgroup,
            (first.timestampCur == top.timestampCur && first.pbCur[3] < top.pbCur[3]);
 }
 
-long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, void* pvOut)
+struct FREEINDICES {
+    void operator()(unsigned int* pi) const { free(pi); }
+};
+
+long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, MERGEHOOK const* phook, PFNMERGEOUT pfnOut, void* pvOut)
 {
-    std::unique_ptr<unsigned int[]> rgiHeap(new (std::nothrow) unsigned int[(size_t)cin + 1]);
-    std::unique_ptr<unsigned int[]> rgiGroup(new (std::nothrow) unsigned int[(size_t)cin + 1]);
+    // From malloc: the library's operator new aborts where not even its exception finds room.
+    std::unique_ptr<unsigned int[], FREEINDICES> rgiHeap((unsigned int*)malloc(((size_t)cin + 1) * sizeof(unsigned int)));
+    std::unique_ptr<unsigned int[], FREEINDICES> rgiGroup((unsigned int*)malloc(((size_t)cin + 1) * sizeof(unsigned int)));
     if (!rgiHeap || !rgiGroup)
-        GiveUsageAndExit("out of memory");
+        return -1;
     HEAP heap{rgiHeap.get(), 0, CmpMergeOrder, rgin};
     for (int i = 0; i < cin; i++) {
-        SkipAhead(pscan, &rgin[i]);
+        SkipAhead(pscan, &rgin[i], phook);
         if (!rgin[i].fFinished)
             HeapPush(&heap, (unsigned int)i);
     }
 
-    MERGEOUT mo{pfnOut, pvOut, nullptr, nullptr, 0};
+    MERGEOUT mo{pfnOut, pvOut, false, nullptr, nullptr, 0};
     int crecPass = crecPassFirst;
     long cwritten = 0;
     bool fWriting = false;
     // The group: the inputs whose current records are chosen together, in table order; empty when
     // the next group is to be taken from the heap.
     int cgroup = 0;
-    while (cgroup > 0 || heap.c > 0) {
+    while ((cgroup > 0 || heap.c > 0) && !mo.fStopped) {
+        QF_ASSERT(cgroup >= 0 && cgroup + heap.c <= cin);
         if (cgroup == 0) {
             rgiGroup[cgroup++] = HeapPop(&heap);
             JOININ const* pfirst = &rgin[rgiGroup[0]];
@@ -521,6 +503,7 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
         if (fWriting && pchosen->fStarted) {
             bool fCut;
             int crec = CrecPassTogether(rgin, rgiGroup.get(), cgroup, &heap, crecPass, &mo, &fCut);
+            QF_ASSERT(crec >= 0 && crec <= crecPass);
             cwritten += crec;
             if (fCut)
                 crecPass = 1;
@@ -531,7 +514,8 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
         bool fVinf = pchosen->pbCur[3] == rtVINF;
         if (fWriting || fVinf) {
             if (!pchosen->fStarted) {
-                printf("%s started\n", pchosen->pszName);
+                if (phook->pfnStarted)
+                    phook->pfnStarted(phook->pv, pchosen->pszName);
                 pchosen->fStarted = true;
             }
             if (fVinf)
@@ -549,21 +533,21 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
         for (int k = cgroup - 1; k >= 0; k--) {
             JOININ* pin = &rgin[rgiGroup[k]];
             if (k > 0 && (pin->cbCur != cbChosen || memcmp(pin->pbCur, pbChosen, (size_t)cbChosen) != 0)) {
-                printf("NOTE: non-matching records\n");
-                printf("%s: ", pszChosen);
-                ScanRecord(pscan, pbChosen, cbChosen, grfdispShowRecord, nullptr);
-                printf("%s: ", pin->pszName);
-                ScanRecord(pscan, pin->pbCur, pin->cbCur, grfdispShowRecord, nullptr);
-                printf("--------------------------");
+                VLR vlrChosen, vlrOther;
+                DecodeShown(pscan, pbChosen, cbChosen, &vlrChosen);
+                DecodeShown(pscan, pin->pbCur, pin->cbCur, &vlrOther);
+                if (phook->pfnMismatch)
+                    phook->pfnMismatch(phook->pv, pszChosen, pbChosen, cbChosen, &vlrChosen, pin->pszName, pin->pbCur,
+                                       pin->cbCur, &vlrOther);
             }
-            Advance(pin);
+            Advance(pin, phook);
         }
         // Before the next choice, the inputs that moved pass over what they would skip, in the
         // table's sorted order.
         int cmoved = 0;
         for (int k = 0; k < cgroup; k++) {
             JOININ* pin = &rgin[rgiGroup[k]];
-            SkipAhead(pscan, pin);
+            SkipAhead(pscan, pin, phook);
             if (!pin->fFinished)
                 rgiGroup[cmoved++] = rgiGroup[k];
         }
@@ -576,14 +560,14 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, vo
         }
     }
     FlushMergeOut(&mo);
-    return cwritten;
+    return mo.fStopped ? -1 : cwritten;
 }
 
 } // namespace
 
-void GatherLogStats(JOININ* rgin, int cin, int cworker)
+bool FGatherLogStats(JOININ* rgin, int cin, int cworker)
 {
-    RunJobs(cin, cworker, StatsJob, rgin);
+    return FRunJobs(cin, cworker, StatsJob, rgin);
 }
 
 void GetLogStats(STREAM* pstream, LSTAT* plstat)
@@ -658,30 +642,49 @@ bool _FReadNextRecordLstat(JOININ* pin)
     return FLoadRecord(pin, pos, cb);
 }
 
-long MergeLogs(SCANSTATE* pscan, JOININ* rgin, int cin, PFNMERGEOUT pfnOut, void* pvOut)
+void SortJoinInputs(JOININ* rgin, int cin)
 {
     HeapSort(rgin, (unsigned)cin, (int)sizeof(JOININ), _CmpLstat);
-    StartInputs(rgin, cin);
-    return MergeInputs(pscan, rgin, cin, pfnOut, pvOut);
 }
 
-void JoinLogs(SCANSTATE* pscan, JOININ* rgin, int cin, const char* pszOutput)
+long CrecMergeSortedLogs(SCANSTATE* pscan, JOININ* rgin, int cin, MERGEHOOK const* phook, PFNMERGEOUT pfnOut,
+                         void* pvOut)
 {
-    printf("\n");
-    HeapSort(rgin, (unsigned)cin, (int)sizeof(JOININ), _CmpLstat);
-    PrintPreview(rgin, cin);
-    RefuseOutputThatIsAnInput(rgin, cin, pszOutput);
+    MERGEHOOK const hookNone{};
+    if (!phook)
+        phook = &hookNone;
+    StartInputs(rgin, cin, phook);
+    return MergeInputs(pscan, rgin, cin, phook, pfnOut, pvOut);
+}
 
-    JOINOUT out;
-    OpenJoinOutput(&out, pszOutput);
-    StartInputs(rgin, cin);
-    long cwritten = MergeInputs(pscan, rgin, cin, WriteJoinOutput, &out);
-    RefuseChangedInputs(rgin, cin, &out);
-    CloseJoinOutput(&out, pszOutput);
-    printf("%ld records written to %s\n", cwritten, pszOutput);
+long CrecMergeLogs(SCANSTATE* pscan, JOININ* rgin, int cin, MERGEHOOK const* phook, PFNMERGEOUT pfnOut, void* pvOut)
+{
+    SortJoinInputs(rgin, cin);
+    return CrecMergeSortedLogs(pscan, rgin, cin, phook, pfnOut, pvOut);
+}
 
-    for (int i = 0; i < cin; i++) {
-        delete rgin[i].pstream;
-        rgin[i].pstream = nullptr;
-    }
+JOINTABLE::~JOINTABLE()
+{
+    for (int iin = 0; iin < cin; iin++)
+        delete rgin[iin].pstream;
+    free(rgin);
+}
+
+bool FReserveJoinTable(JOINTABLE* pjoin, int cinMax)
+{
+    QF_ASSERT(pjoin->rgin == nullptr);
+    pjoin->rgin = (JOININ*)calloc((size_t)cinMax, sizeof(JOININ));
+    if (!pjoin->rgin)
+        return false;
+    pjoin->cinMax = cinMax;
+    return true;
+}
+
+void AddJoinInput(JOINTABLE* pjoin, const char* pszName, STREAM* pstream)
+{
+    QF_ASSERT(pjoin->cin < pjoin->cinMax);
+    JOININ* pin = &pjoin->rgin[pjoin->cin++];
+    memset(pin, 0, sizeof *pin);
+    pin->pszName = pszName;
+    pin->pstream = pstream;
 }

@@ -1,5 +1,5 @@
 // Ending the program on a fatal error.
-#include "support/fatal.h"
+#include "driver/fatal.h"
 
 #include <cstdarg>
 #include <cstdio>

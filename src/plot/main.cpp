@@ -6,17 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <strings.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "carpage.h"
-#include "history.h"
-#include "page.h"
-#include "report.h"
+#include "plot/carpage.h"
+#include "plot/history.h"
+#include "plot/page.h"
+#include "plot/studyreport.h"
+#include "input/download.h"
+#include "support/outfile.h"
 #include "support/timecal.h"
 
 namespace {
@@ -79,52 +78,30 @@ bool FStartsAsReport(const char* pszPath)
     return fText;
 }
 
-bool FTarballName(const char* psz)
+int FailWithErr(const char* szWhat, const char* szPath, int err)
 {
-    size_t cch = std::strlen(psz);
-    return cch >= 5 && strcasecmp(psz + cch - 4, ".tar") == 0;
-}
-
-// The decoding steps write their own report to standard output as they go; the page must hold
-// nothing else, so that output goes nowhere while they run.
-int FdSilenceStdout()
-{
-    std::fflush(stdout);
-    int fdSaved = dup(1);
-    int fdNull = open("/dev/null", O_WRONLY);
-    if (fdSaved < 0 || fdNull < 0 || dup2(fdNull, 1) < 0) {
-        if (fdNull >= 0)
-            close(fdNull);
-        return fdSaved;
-    }
-    close(fdNull);
-    return fdSaved;
-}
-
-void RestoreStdout(int fdSaved)
-{
-    std::fflush(stdout);
-    if (fdSaved >= 0) {
-        dup2(fdSaved, 1);
-        close(fdSaved);
-    }
+    errno = err;
+    return Fail(szWhat, szPath);
 }
 
 int WritePageOut(std::string const& strPage, const char* pszOutput)
 {
-    // The output file is opened only now, so inputs that do not read leave an older page alone.
-    FILE* pfileOut = stdout;
-    if (pszOutput) {
-        pfileOut = std::fopen(pszOutput, "wb");
-        if (!pfileOut)
-            return Fail("can't create", pszOutput);
+    if (!pszOutput) {
+        bool fOk = std::fwrite(strPage.data(), 1, strPage.size(), stdout) == strPage.size();
+        if (std::fflush(stdout) != 0 || !fOk)
+            return Fail("can't write", "-");
+        return 0;
     }
-    bool fOk = std::fwrite(strPage.data(), 1, strPage.size(), pfileOut) == strPage.size();
-    fOk = std::fflush(pfileOut) == 0 && fOk;
-    if (pszOutput)
-        fOk = std::fclose(pfileOut) == 0 && fOk;
-    if (!fOk)
-        return Fail("can't write", pszOutput ? pszOutput : "-");
+    // The page is opened only now, so inputs that do not read leave an older page alone, and it
+    // takes the old page's place only once it is whole on the disk.
+    OUTFILE outfile;
+    int err = ErrOpenOutFile(&outfile, pszOutput);
+    if (err != 0)
+        return FailWithErr("can't create", pszOutput, err);
+    WriteOutFile(&outfile, strPage.data(), strPage.size());
+    err = ErrCommitOutFile(&outfile);
+    if (err != 0)
+        return FailWithErr("can't write", pszOutput, err > 0 ? err : EIO);
     return 0;
 }
 
@@ -144,32 +121,18 @@ int PlotLogs(std::vector<const char*> const& rgpszInput, int fMetric, const char
 {
     HISTORY hist;
     std::string strErr;
-    int fdSaved = FdSilenceStdout();
-    bool fZone = !pszZone || FUseTimeZone(pszZone);
-    bool fOk = fZone && FReadHistory(rgpszInput.data(), (int)rgpszInput.size(), &hist, &strErr);
-    RestoreStdout(fdSaved);
-    if (!fZone)
+    double hoursOffset;
+    if (pszZone && !FUseTimeZone(pszZone, &hoursOffset))
         return FailWith(std::string("unknown time zone '") + pszZone + "'");
-    if (!fOk)
+    if (!FReadHistory(rgpszInput.data(), (int)rgpszInput.size(), &hist, &strErr))
         return FailWith(strErr);
     std::string strPage;
     WriteCarPage(&hist, fMetric, &strPage);
     return WritePageOut(strPage, pszOutput);
 }
 
-// Years of history fill memory in proportion to the inputs; an address space too small for them
-// ends with the program's own kind of message.
-void OutOfMemory()
+int PlotMain(int argc, char** argv)
 {
-    std::fputs("quenfell-plot: out of memory\n", stderr);
-    std::_Exit(1);
-}
-
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    std::set_new_handler(OutOfMemory);
     std::vector<const char*> rgpszInput;
     const char* pszOutput = nullptr;
     const char* pszZone = nullptr;
@@ -233,4 +196,17 @@ int main(int argc, char** argv)
         return FailWith(std::string("'") + rgpszInput[i] + "' is a battery report: it is drawn alone");
     }
     return PlotLogs(rgpszInput, fMetric, pszZone, pszOutput);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Years of history fill memory in proportion to the inputs; an address space too small for them
+    // ends with the program's own kind of message.
+    try {
+        return PlotMain(argc, argv);
+    } catch (std::bad_alloc const&) {
+        return FailWith("out of memory");
+    }
 }

@@ -1,11 +1,11 @@
 // Small writers shared by both pages, and their date axes' ticks.
-#include "svg.h"
+#include "plot/svg.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
-#include "report.h"
+#include "plot/studyreport.h"
 
 void Append(std::string* pstr, const char* szFormat, ...)
 {

@@ -79,11 +79,11 @@ struct HISTORY {
     int cinput = 0;
     long crecMerged = 0;                // records the merge took (0 for one input)
     std::vector<SAMPLE> rgsample;       // working state while reading
+    bool fOutOfMemory = false;          // a step of the reading ran out of memory: the history is not whole
 };
 
 // Reads the inputs (plain logs, or downloads named *.tar) into *phist. On failure returns false
-// with the reason, "could not find vms_log in 'x'" and the like, in *pstrErr. What the decoding
-// steps print goes to standard output; the caller silences it.
+// with the reason, "could not find vms_log in 'x'" and the like, in *pstrErr. Nothing is printed.
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr);
 
 // Thins cpt points to at most 2 * cInterval: the span is cut into cInterval runs of points, and
