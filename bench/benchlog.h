@@ -260,7 +260,7 @@ inline void TimeSectionScan(benchmark::State& state, BENCHLOG const& log)
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     for (auto _ : state)
-        Silenced([&] { BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, 0, 0, &prun->layout); });
+        Silenced([&] { BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, nullptr, &prun->layout); });
     state.SetBytesProcessed((int64_t)state.iterations() * log.cb);
 }
 

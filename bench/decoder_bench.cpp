@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "analysis/decoder.h"
+#include "report/report.h"
 #include "benchlog.h"
 #include "input/stream.h"
 #include "records/record.h"
@@ -128,10 +129,13 @@ BENCHLOG const& Log()
 void Decode(RUN* prun, STREAM* pstream, unsigned grfRt, int grfDisplay)
 {
     prun->timestampLastValid = (unsigned)time(nullptr);
+    REPORTER reporter{(grfDisplay & fdispTab) != 0, (grfDisplay & fdispMetric) != 0, nullptr, 0};
+    CONSUMER const cons = ConsumerOfReport(&reporter);
     DECODE decode;
-    decode.grfDisplay = grfDisplay;
+    decode.mode = modeListing;
     decode.grfRt = grfRt;
     decode.pszPath = "vms_log";
+    decode.pcons = &cons;
     DecodeVmsFile(prun, pstream, decode);
 }
 

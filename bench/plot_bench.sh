@@ -7,7 +7,7 @@
 set -euo pipefail
 build=${1:-build/bench}
 runs=${RUNS:-3}
-plot=$build/tools/plot/quenfell-plot
+plot=$build/src/plot/quenfell-plot
 genlog=$build/tools/genlog
 touch=$build/bench/touch_pass
 sample=$(dirname "$0")/../examples/200906051330.tar

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "analysis/decoder.h"
+#include "report/report.h"
 #include "benchlog.h"
 #include "input/stream.h"
 #include "records/record.h"
@@ -123,9 +124,12 @@ void BM_DefaultReport(benchmark::State& state)
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     prun->timestampLastValid = tsLogStart + 3u * 365 * 86400;
+    REPORTER reporter{};
+    CONSUMER const cons = ConsumerOfReport(&reporter);
     DECODE decode;
-    decode.fSummary = 1;
+    decode.mode = modeSummary;
     decode.pszPath = "vms_log";
+    decode.pcons = &cons;
     for (auto _ : state)
         Silenced([&] { DecodeVmsFile(prun.get(), &stream, decode); });
     state.SetBytesProcessed((int64_t)state.iterations() * log.cb);

@@ -15,7 +15,6 @@
 #include "driver/process.h"
 #include "fuzz_temp.h"
 #include "records/record.h"
-#include "driver/fatal.h"
 #include "support/output.h"
 #include "support/timecal.h"
 
@@ -125,24 +124,29 @@ void RunProgram(uint8_t bOptions, const uint8_t* pb, size_t cb)
 {
     std::unique_ptr<PROGRAM> pprog = std::make_unique<PROGRAM>();
     InitProgram(pprog.get());
-    LoadAnnotationsFile(&pprog->notes, s_strNotesPath.c_str());
+    FAILURE fail;
+    if (!FLoadAnnotationsFile(&pprog->notes, s_strNotesPath.c_str(), &fail))
+        abort();
     SetOptions(&pprog->opt, bOptions);
 
+    // A failure ends the run as the program would: nothing after it is read.
+    bool fOk;
     if ((bOptions & 7) == modeJoin) {
         // Two overlapping downloads: the first three quarters of the log and its last three quarters.
         size_t cbQuarter = cb / 4;
         FillMemFile(&s_mfLog, pb, cb - cbQuarter);
         FillMemFile(&s_mfJoin, pb + cbQuarter, cb - cbQuarter);
-        ProcessInput(pprog.get(), s_mfLog.strPath.c_str(), 2);
-        ProcessInput(pprog.get(), s_mfJoin.strPath.c_str(), 1);
+        fOk = FProcessInput(pprog.get(), s_mfLog.strPath.c_str(), 2, &fail) &&
+              FProcessInput(pprog.get(), s_mfJoin.strPath.c_str(), 1, &fail);
     } else if (bOptions & fbDownload2009) {
         FillTarball(pb, cb);
-        ProcessInput(pprog.get(), s_strTarPath.c_str(), 1);
+        fOk = FProcessInput(pprog.get(), s_strTarPath.c_str(), 1, &fail);
     } else {
         FillMemFile(&s_mfLog, pb, cb);
-        ProcessInput(pprog.get(), s_mfLog.strPath.c_str(), 1);
+        fOk = FProcessInput(pprog.get(), s_mfLog.strPath.c_str(), 1, &fail);
     }
-    FinishInputs(pprog.get());
+    if (fOk)
+        FFinishInputs(pprog.get(), &fail);
 }
 
 }   // namespace
@@ -180,9 +184,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    try {
-        RunProgram(data[0], data + 1, size - 1);
-    } catch (FuzzExit const&) {
-    }
+    RunProgram(data[0], data + 1, size - 1);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "input/stream.h"
+#include "records/listing.h"
 #include "records/scanner.h"
 #include "support/timecal.h"
 
@@ -54,6 +55,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
+// The record at pos taken and listed as the listing walk lists it.
+void ListRecordAt(SCANSTATE* pscan, STREAM* pstream, long pos, int cb, int grfDisplay, VLR* pvlr)
+{
+    unsigned char rgbBuf[cbRecordBuffer];
+    unsigned long cbRec = (unsigned long)cb;
+    unsigned char const* pb = PbRecordBytes(pstream, pos, &cbRec, rgbBuf);
+    ScanRecord(pscan, pb, (int)cbRec, 0, pvlr);
+    PrintRecordLine(pos, pb, (int)cbRec, pvlr, grfDisplay);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // No vehicle known and an empty tally, whatever the inputs before this one held.
@@ -63,8 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The record decoder alone, on the input's own bytes: lengths up to the input's size only.
     if (size > 0) {
         int cb = (int)(size < (size_t)cbRecordMax ? size : (size_t)cbRecordMax);
-        ScanRecord(pscan.get(), data, cb, fdispList | fdispRawBytes | fdispHeaderBytes, nullptr);
-        ScanRecord(pscan.get(), data, cb, fdispList | fdispTab | fdispMetric | fdispRawBytes, nullptr);
+        VLR vlrOwn;
+        ClearVlr(&vlrOwn, sectNil);
+        ScanRecord(pscan.get(), data, cb, 0, &vlrOwn);
+        PrintRecordLine(0, data, cb, &vlrOwn, fdispRawBytes | fdispHeaderBytes);
+        PrintRecordLine(0, data, cb, &vlrOwn, fdispTab | fdispMetric | fdispRawBytes);
+        ScanRecord(pscan.get(), data, cb, 1, nullptr);
     }
 
     if (size == 0 || !FWriteInput(data, size))
@@ -93,13 +108,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         Check(posFast >= pos && posFast + cbFast <= cbFile && cbFast >= 4 && cbFast <= cbRecordMax,
               "record outside the file");
-        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast,
-                           fdispList | fdispOffset | fdispRawBytes | fdispHeaderBytes, &vlr);
-        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast,
-                           fdispList | fdispOffset | fdispRawBytes | fdispHeaderBytes | fdispTab | fdispMetric, &vlr);
-        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast, 0, nullptr);
+        ListRecordAt(pscan.get(), &stream, posFast, cbFast, fdispOffset | fdispRawBytes | fdispHeaderBytes, &vlr);
+        ListRecordAt(pscan.get(), &stream, posFast, cbFast,
+                     fdispOffset | fdispRawBytes | fdispHeaderBytes | fdispTab | fdispMetric, &vlr);
+        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast, 0, &vlr);
+        ScanRecordFromFile(pscan.get(), &stream, posFast, (unsigned long)cbFast, 1, nullptr);
         // Reading past the end of the file decodes zeros in place of the missing bytes.
-        ScanRecordFromFile(pscan.get(), &stream, cbFile - 3, (unsigned long)cbFast, fdispList, &vlr);
+        ListRecordAt(pscan.get(), &stream, cbFile - 3, cbFast, 0, &vlr);
         pos = posFast + cbFast;
     }
     fflush(stdout);

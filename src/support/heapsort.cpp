@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "support/assert.h"
+
 namespace {
 
 // An array being sorted by HeapSort: the callbacks see the elements through this.
@@ -101,13 +103,18 @@ void HeapPush(HEAP* pheap, unsigned int i)
         std::swap(pheap->rgi[k], pheap->rgi[kParent]);
         k = kParent;
     }
+    QF_ASSERT(k == 0 || pheap->pfnCmp(pheap->rgi[(k - 1) / 2], pheap->rgi[k], pheap->ctx) < 0);
 }
 
 unsigned int HeapPop(HEAP* pheap)
 {
+    QF_ASSERT(pheap->c > 0);
     unsigned int iTop = pheap->rgi[0];
     pheap->rgi[0] = pheap->rgi[--pheap->c];
     if (pheap->c > 1)
         SiftDown(pheap, 0, pheap->c - 1, CmpHeapPositions, SwapHeapPositions);
+    // The new top sorts before its children (the heap's order holds where it changed first).
+    QF_ASSERT(pheap->c < 2 || pheap->pfnCmp(pheap->rgi[0], pheap->rgi[1], pheap->ctx) < 0);
+    QF_ASSERT(pheap->c < 3 || pheap->pfnCmp(pheap->rgi[0], pheap->rgi[2], pheap->ctx) < 0);
     return iTop;
 }

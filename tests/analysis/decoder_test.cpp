@@ -7,8 +7,10 @@
 
 #include "analysis/decoder.h"
 #include "logfixture.h"
+#include "merge/merge.h"
 #include "records/record.h"
 #include "records/scanner.h"
+#include "summary_harness.h"
 
 namespace {
 
@@ -326,6 +328,118 @@ TEST_F(Listing, TableOfContentsOnlyWithVerboseSummary)
     EXPECT_EQ(out.substr(0, sizeof szVinLine - 1 + 18), std::string(szVinLine) + "Long-term Records\n");
     out = Decode(WrappedLog(), {.fVerbose = 1, .fPermanent = 1});
     EXPECT_EQ(out.find("Long-term Records\n"), std::string::npos);
+}
+
+// What a consumer that only counts is told; nothing of it is printed.
+struct TOLD {
+    int cvehicle = 0, crecord = 0, cend = 0, csessionrecord = 0, cdrive = 0, ccharge = 0, ctotals = 0, cnote = 0;
+    int cmerged = 0, cstarted = 0, cfinished = 0;
+    long cbMerged = 0;
+};
+
+CONSUMER CountingConsumer(TOLD* ptold)
+{
+    CONSUMER cons{};
+    cons.pv = ptold;
+    cons.pfnVehicle = [](void* pv, VEHICLE const*) { ((TOLD*)pv)->cvehicle++; };
+    cons.pfnNotes = [](void* pv, uint32_t, uint32_t, int) { ((TOLD*)pv)->cnote++; };
+    cons.pfnRecord = [](void* pv, SHOWNRECORD const*) { ((TOLD*)pv)->crecord++; };
+    cons.pfnListingEnd = [](void* pv, TAGSTATS const*, char const*) { ((TOLD*)pv)->cend++; };
+    cons.pfnSessionRecord = [](void* pv, VLR const*) { ((TOLD*)pv)->csessionrecord++; };
+    cons.pfnDrive = [](void* pv, DRIVESESSION const*) { ((TOLD*)pv)->cdrive++; };
+    cons.pfnCharge = [](void* pv, CHARGESESSION const*) { ((TOLD*)pv)->ccharge++; };
+    cons.pfnTotals = [](void* pv, SUMMARYTOTALS const*) { ((TOLD*)pv)->ctotals++; };
+    return cons;
+}
+
+// Whatever a run asks for, the core tells its consumer and writes nothing itself: a consumer that
+// only counts (the car page's kind) leaves standard output empty, in every mode and in the merge.
+TEST_F(Listing, ACountingConsumerLeavesStandardOutputEmpty)
+{
+    LogBuilder log = LogStart(tsBase);
+    AddDrive(log, tsBase + 60, 300, 30.0);
+    log.Add(IdleRec(tsBase + 900, 70));
+    AddChargeMinutes(log, tsBase + 3600, 20);
+    log.Add(IdleRec(tsBase + 9000, 90));
+    std::string path = TempDir() + "/counted_log";
+    log.WriteFile(path);
+    prun->timestampLastValid = tsBase + 86400;
+
+    struct {
+        const char* szName;
+        MODE mode;
+        int fVerbose, fPermanent;
+        unsigned grfRt;
+    } const rgcase[] = {
+        {"summary -v", modeSummary, 1, 0, 0},
+        {"-u -d", modeDetail, 0, 0, GrfRtOfSelection(fselDrive)},
+        {"-a -v", modeListing, 1, 0, 0xFFFFFFFF},
+        {"-p", modeListing, 0, 1, 0},
+        {"-b, long-term part", modeStudy, 0, 1, 0},
+    };
+    for (auto const& c : rgcase) {
+        STREAM stream;
+        ASSERT_TRUE(stream.FOpenFile(path.c_str()));
+        TOLD told;
+        CONSUMER cons = CountingConsumer(&told);
+        DECODE decode;
+        decode.mode = c.mode;
+        decode.fVerbose = c.fVerbose;
+        decode.fPermanent = c.fPermanent;
+        decode.grfRt = c.grfRt;
+        decode.pcons = &cons;
+        fflush(stdout);
+        testing::internal::CaptureStdout();
+        DecodeVmsFile(prun.get(), &stream, decode);
+        fflush(stdout);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.szName;
+        EXPECT_EQ(told.cvehicle, 1) << c.szName;
+        bool const fSummary = c.mode == modeSummary || c.mode == modeDetail;
+        EXPECT_EQ(told.ctotals, fSummary ? 1 : 0) << c.szName;
+        EXPECT_EQ(told.cdrive, fSummary ? 1 : 0) << c.szName;
+        EXPECT_EQ(told.ccharge, fSummary ? 1 : 0) << c.szName;
+        EXPECT_EQ(told.csessionrecord > 300, fSummary) << c.szName;
+        EXPECT_EQ(told.cend, c.mode == modeListing ? 1 : 0) << c.szName;
+        // -u with -d shows the drive records it walks; a listing shows what passes its filters.
+        EXPECT_EQ(told.crecord > 0, c.mode == modeListing || c.mode == modeDetail) << c.szName;
+    }
+
+    // The merge of two copies: every record once, progress told to the hook.
+    JOINTABLE join;
+    ASSERT_TRUE(FReserveJoinTable(&join, 2));
+    for (int i = 0; i < 2; i++) {
+        AddJoinInput(&join, path.c_str(), new STREAM());
+        ASSERT_TRUE(join.rgin[i].pstream->FOpenFile(path.c_str()));
+        GetLogStats(join.rgin[i].pstream, &join.rgin[i].lstat);
+    }
+    TOLD told;
+    MERGEHOOK hook{&told, [](void* pv, char const*) { ((TOLD*)pv)->cstarted++; },
+                   [](void* pv, char const*) { ((TOLD*)pv)->cfinished++; }, nullptr, nullptr};
+    SCANSTATE scan;
+    InitScanState(&scan);
+    fflush(stdout);
+    testing::internal::CaptureStdout();
+    long crec = CrecMergeLogs(&scan, join.rgin, join.cin, &hook,
+                              [](void* pv, unsigned char const*, int cb) {
+                                  ((TOLD*)pv)->cbMerged += cb;
+                                  return true;
+                              },
+                              &told);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_GT(crec, 300);
+    EXPECT_EQ(told.cstarted, 1);
+    EXPECT_EQ(told.cfinished, 2);
+    EXPECT_GT(told.cbMerged, 300 * 20);
+
+    // A sink that cannot take the bytes stops the merge, which says so.
+    for (int i = 0; i < 2; i++) {
+        join.rgin[i].fStarted = join.rgin[i].fFinished = false;
+        GetLogStats(join.rgin[i].pstream, &join.rgin[i].lstat);
+    }
+    EXPECT_EQ(CrecMergeLogs(&scan, join.rgin, join.cin, nullptr, [](void*, unsigned char const*, int) { return false; },
+                            nullptr),
+              -1);
 }
 
 }   // namespace

@@ -15,13 +15,48 @@ struct SESSIONCASE {
     std::string sLines;                       // expected session lines and messages
 };
 
+std::string DateText(uint32_t timestamp)
+{
+    char sz[20];
+    return DateFromTimestamp(timestamp, sz, sizeof sz);
+}
+
+// The lines, and the sessions handed to the consumer: one per line, in the line's order, with the
+// line's times and SOC.
 void ExpectSessions(const std::vector<SESSIONCASE>& rgcase)
 {
     ASSERT_TRUE(FSetZones("UTC"));
     for (const SESSIONCASE& c : rgcase) {
         LogBuilder log = LogStart();
         c.build(log);
-        EXPECT_EQ(SessionLines(RunSummary(log)), c.sLines) << c.szName;
+        SESSIONSSEEN seen;
+        std::string sLines = SessionLines(RunSummary(log, {}, "vms_log", &seen));
+        EXPECT_EQ(sLines, c.sLines) << c.szName;
+        size_t idrive = 0, icharge = 0;
+        for (std::string const& line : LinesStartingWith(sLines, "")) {
+            // "start - end (duration) Action  ss% -> ee%", the duration as long as its hours
+            size_t ichAction = line.find(") ", 41) + 2;
+            if (line.compare(19, 3, " - ") != 0 || ichAction < 2 || line.size() < ichAction + 18)
+                continue;
+            bool fDrive = line.compare(ichAction, 6, "Drive ") == 0;
+            uint32_t tsStart, tsEnd;
+            int pctStart, pctEnd;
+            if (fDrive) {
+                ASSERT_LT(idrive, seen.rgdrive.size()) << c.szName;
+                DRIVESESSION const& ds = seen.rgdrive[idrive++];
+                tsStart = ds.timestampStart, tsEnd = ds.timestampEnd, pctStart = ds.pctSOCStart, pctEnd = ds.pctSOCEnd;
+            } else {
+                ASSERT_LT(icharge, seen.rgcharge.size()) << c.szName;
+                CHARGESESSION const& cs = seen.rgcharge[icharge++];
+                tsStart = cs.timestampStart, tsEnd = cs.timestampEnd, pctStart = cs.pctSOCStart, pctEnd = cs.pctSOCEnd;
+            }
+            EXPECT_EQ(line.substr(0, 19), DateText(tsStart)) << c.szName;
+            EXPECT_EQ(line.substr(22, 19), DateText(tsEnd)) << c.szName;
+            EXPECT_EQ(std::stoi(line.substr(ichAction + 7, 3)), pctStart) << c.szName;
+            EXPECT_EQ(std::stoi(line.substr(ichAction + 15, 3)), pctEnd) << c.szName;
+        }
+        EXPECT_EQ(idrive, seen.rgdrive.size()) << c.szName;
+        EXPECT_EQ(icharge, seen.rgcharge.size()) << c.szName;
     }
 }
 

@@ -231,4 +231,32 @@ TEST_F(PlotProgram, SampleDownload)
     EXPECT_EQ(CountOf(res.out, "<rect class=\"bar\""), CNonZeroRows(resStudy.out));
 }
 
+// However little address space the page is given, it ends with its own message or the page, never
+// with a signal: running out inside the merge of two downloads, or in the page's own tables, comes
+// back as "quenfell-plot: out of memory" with status 1.
+TEST_F(PlotProgram, SmallAddressSpaceEndsWithItsOwnMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's own shadow memory needs more address space than any limit here";
+#else
+    std::string pathSample = std::string(QF_SOURCE_DIR) + "/examples/200906051330.tar";
+    struct stat st;
+    if (stat(pathSample.c_str(), &st) != 0)
+        GTEST_SKIP() << "no " << pathSample;
+    RunResult resFree = RunPlot({pathSample, pathSample});
+    ASSERT_EQ(resFree.status, 0) << resFree.err;
+    bool fOutOfMemory = false;
+    for (int kib = 40000; kib >= 6000; kib -= 1000) {
+        RunResult r = RunProgram({"/bin/sh", "-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
+                                  QF_PLOT_BINARY, pathSample, pathSample});
+        SCOPED_TRACE("ulimit -v " + std::to_string(kib) + ": " + r.err);
+        // 127: the loader could not map the program's libraries.
+        EXPECT_TRUE(r.status == 127 || (r.status == 0 && r.out == resFree.out) ||
+                    (r.status == 1 && r.out.empty() && r.err.rfind("quenfell-plot: ", 0) == 0));
+        fOutOfMemory = fOutOfMemory || r.err == "quenfell-plot: out of memory\n";
+    }
+    EXPECT_TRUE(fOutOfMemory);
+#endif
+}
+
 }  // namespace
