@@ -83,10 +83,11 @@ int FsyncRetry(int fd)
 
 namespace {
 
-// stdio counts a short return as a failure, so the whole buffer goes out or the write fails.
+// stdio takes any count short of cb as a failure and keeps errno; a negative count it must not
+// be given, since some of its paths add the count unchecked.
 ssize_t CookieWrite(void* pvCookie, char const* pch, size_t cb)
 {
-    return FWriteAll((int)(intptr_t)pvCookie, pch, cb) ? (ssize_t)cb : -1;
+    return FWriteAll((int)(intptr_t)pvCookie, pch, cb) ? (ssize_t)cb : 0;
 }
 
 int CookieClose(void*)
