@@ -61,6 +61,9 @@ constexpr long long secLookupLimit = 1LL << 38;
 // marks "no more transitions" with an end far beyond it).
 constexpr long long secTransitionSearchLimit = 1LL << 36;
 constexpr int cStretchMax = 64;
+constexpr int cZoneReadTries = 8;
+// Where the system's database keeps its zone files, one per name.
+char const s_szZoneFolder[] = "/usr/share/zoneinfo/";
 
 // The process's zones: the system's, found on first use from TZ or /etc/localtime, and the
 // display zone that -z may replace.
@@ -151,29 +154,33 @@ int FFindZone(char const* name, ZONE* pzone, std::string* pstrWhy = nullptr)
         *pzone = ZONE{};
         return 1;
     }
-    // The database's first use walks its folder and reads a few files of its own; when one of
-    // those reads failed, that is the reason a zone was not found. The probes of files that
-    // need not exist fail with ENOENT.
+    // The database's first use walks its folder and passes over what it cannot read there, so a
+    // zone whose file is present was lost to such a failure, whose reason the library keeps.
     date::time_zone const* ptz;
-    errno = 0;
     try {
         ptz = date::locate_zone(name);
     } catch (...) {
-        if (pstrWhy)
-            *pstrWhy = errno != 0 && errno != ENOENT ? strerror(errno) : "no such zone";
+        if (pstrWhy) {
+            std::string path = std::string(s_szZoneFolder) + name;
+            *pstrWhy = access(path.c_str(), F_OK) == 0 ? "the time-zone database could not be read in full"
+                                                       : "no such zone";
+        }
         return 0;
     }
-    errno = 0;
-    try {
-        ptz->get_info(date::sys_seconds{});
-    } catch (std::exception const& e) {
-        if (pstrWhy)
-            *pstrWhy = errno != 0 ? strerror(errno) : e.what();
-        return 0;
-    } catch (...) {
-        if (pstrWhy)
-            *pstrWhy = errno != 0 ? strerror(errno) : "unreadable zone";
-        return 0;
+    // The zone file may be read again after a failure, so an interrupted read is made again.
+    for (int iTry = 0;; iTry++) {
+        errno = 0;
+        try {
+            ptz->get_info(date::sys_seconds{});
+            break;
+        } catch (...) {
+            int err = errno;
+            if (err == EINTR && iTry < cZoneReadTries)
+                continue;
+            if (pstrWhy)
+                *pstrWhy = err != 0 ? strerror(err) : "the zone's file could not be read";
+            return 0;
+        }
     }
     *pzone = ZONE{ptz, nullptr};
     return 1;

@@ -17,6 +17,8 @@
 //   QF_FAULT_KIND   the kind to fail (read, write, open, ...; see s_rgkind); none: only count
 //   QF_FAULT_N      which call of that kind fails, from 1
 //   QF_FAULT_ERROR  EIO, ENOSPC, ENOMEM, EINTR, or "short" (a read or write of half the bytes)
+//   QF_FAULT_PATH   when set, only opens of a path that contains it count towards QF_FAULT_N
+//   QF_FAULT_ALSO_KIND, QF_FAULT_ALSO_N   a second call that fails the same way (a double fault)
 //   QF_FAULT_BOARD  a file of sizeof(FAULTBOARD) bytes that receives the counts as they happen,
 //                   so that they survive any end of the program
 #include "faultboard.h"
@@ -94,7 +96,12 @@ struct SHIM {
     FAULTBOARD* pboard;
     int ikindFault;        // -1: count only
     unsigned long nFault;
+    int ikindAlso;         // the second fault's kind, or -1
+    unsigned long nAlso;
+    unsigned long cAlso;   // calls of that kind so far
     int errFault;          // 0: a short transfer
+    char const* szPath;    // only opens of such paths count, or null
+    unsigned long cPath;   // such opens so far
 };
 SHIM s_shim;
 
@@ -110,6 +117,29 @@ int IkindOf(long nr)
 bool FShortTransfer(long nr)
 {
     return nr == SYS_read || nr == SYS_pread64 || nr == SYS_write || nr == SYS_pwrite64;
+}
+
+// The path an open names, or null for a call that is no open.
+char const* PszOpenPath(long nr, long const* rga)
+{
+    if (nr == SYS_open || nr == SYS_creat)
+        return (char const*)rga[0];
+    if (nr == SYS_openat || nr == SYS_openat2)
+        return (char const*)rga[1];
+    return nullptr;
+}
+
+bool FContains(char const* sz, char const* szPart)
+{
+    for (; sz && *sz; sz++) {
+        char const* pch = sz;
+        char const* pchPart = szPart;
+        while (*pchPart && *pch == *pchPart)
+            pch++, pchPart++;
+        if (*pchPart == 0)
+            return true;
+    }
+    return false;
 }
 
 bool FWrite(long nr)
@@ -134,7 +164,17 @@ extern "C" void OnTrappedCall(int, siginfo_t* psi, void* pvContext)
     bool fDone = false;
     if (ikind >= 0) {
         unsigned long n = __atomic_add_fetch(&pboard->rgccall[ikind], 1, __ATOMIC_RELAXED);
-        if (ikind == s_shim.ikindFault && n == s_shim.nFault) {
+        bool fFail = false;
+        if (ikind == s_shim.ikindFault) {
+            if (s_shim.szPath != nullptr)
+                fFail = FContains(PszOpenPath(nr, rga), s_shim.szPath) &&
+                        __atomic_add_fetch(&s_shim.cPath, 1, __ATOMIC_RELAXED) == s_shim.nFault;
+            else
+                fFail = n == s_shim.nFault;
+        }
+        if (ikind == s_shim.ikindAlso && __atomic_add_fetch(&s_shim.cAlso, 1, __ATOMIC_RELAXED) == s_shim.nAlso)
+            fFail = true;
+        if (fFail) {
             pboard->nrFired = (int)nr;
             pboard->a0Fired = rga[0];
             if (s_shim.errFault == 0) {
@@ -170,6 +210,14 @@ int ErrFromName(char const* sz)
         if (strcmp(e.szName, sz) == 0)
             return e.err;
     return EIO;
+}
+
+int IkindFromName(char const* szKind)
+{
+    for (int ikind = 0; szKind != nullptr && ikind < ckindFault; ikind++)
+        if (strcmp(s_rgszFaultKind[ikind], szKind) == 0)
+            return ikind;
+    return -1;
 }
 
 // The filter: calls from the shim's own instruction pass, every call of a kind is trapped, and
@@ -222,14 +270,14 @@ FAULTBOARD* PboardMap()
 __attribute__((constructor)) void StartShim()
 {
     s_shim.pboard = PboardMap();
-    s_shim.ikindFault = -1;
-    char const* szKind = getenv("QF_FAULT_KIND");
+    s_shim.ikindFault = IkindFromName(getenv("QF_FAULT_KIND"));
+    s_shim.ikindAlso = IkindFromName(getenv("QF_FAULT_ALSO_KIND"));
     char const* szN = getenv("QF_FAULT_N");
+    char const* szNAlso = getenv("QF_FAULT_ALSO_N");
     char const* szErr = getenv("QF_FAULT_ERROR");
-    for (int ikind = 0; szKind != nullptr && ikind < ckindFault; ikind++)
-        if (strcmp(s_rgszFaultKind[ikind], szKind) == 0)
-            s_shim.ikindFault = ikind;
+    s_shim.szPath = getenv("QF_FAULT_PATH");
     s_shim.nFault = szN ? strtoul(szN, nullptr, 10) : 0;
+    s_shim.nAlso = szNAlso ? strtoul(szNAlso, nullptr, 10) : 0;
     s_shim.errFault = szErr ? ErrFromName(szErr) : EIO;
 
     struct sigaction sa;
