@@ -59,9 +59,20 @@ std::vector<MODE> const s_rgmode = {
 struct FAULT {
     int ikind;
     unsigned long n;
-    char const* szError;   // as QF_FAULT_ERROR takes it
-    int err;               // 0 for a short transfer
+    char const* szError;             // as QF_FAULT_ERROR takes it
+    int err;                         // 0 for a short transfer
+    char const* szPath = nullptr;    // only opens of such paths count
+    int ikindAlso = -1;              // a second call failing the same way
+    unsigned long nAlso = 0;
 };
+
+int IkindOf(char const* szKind)
+{
+    for (int ikind = 0; ikind < ckindFault; ikind++)
+        if (strcmp(s_rgszFaultKind[ikind], szKind) == 0)
+            return ikind;
+    return -1;
+}
 
 struct OUTCOME {
     std::string out, err;
@@ -214,6 +225,12 @@ struct SWEEP {
             env.push_back(std::string("QF_FAULT_KIND=") + s_rgszFaultKind[pfault->ikind]);
             env.push_back("QF_FAULT_N=" + std::to_string(pfault->n));
             env.push_back(std::string("QF_FAULT_ERROR=") + pfault->szError);
+            if (pfault->szPath)
+                env.push_back(std::string("QF_FAULT_PATH=") + pfault->szPath);
+            if (pfault->ikindAlso >= 0) {
+                env.push_back(std::string("QF_FAULT_ALSO_KIND=") + s_rgszFaultKind[pfault->ikindAlso]);
+                env.push_back("QF_FAULT_ALSO_N=" + std::to_string(pfault->nAlso));
+            }
         }
         std::vector<char*> rgpszArg, rgpszEnv;
         for (auto const& s : argv)
@@ -422,6 +439,93 @@ TEST(Faults, EverySystemCallFailingInTurn)
     if (!strKnown.empty())
         printf("known failures of code reshaped elsewhere:\n%s", strKnown.c_str());
     EXPECT_EQ(cFailures, 0);
+}
+
+// The joined log reaches the disk before its name does: a failed sync of the file leaves the old
+// log, a failed sync of the folder after the rename leaves the whole new one (the folder is let
+// be), and a rename that fails when the clean-up's unlink fails too leaves a temporary file that
+// the message names.
+TEST(Faults, ReplacedFileIsSyncedBeforeItsName)
+{
+    SWEEP sweep;
+    sweep.SetUp();
+    if (HasFatalFailure())
+        return;
+    MODE const& join = s_rgmode[3];
+    ASSERT_STREQ(join.szName, "join");
+    OUTCOME base = sweep.Run(join, nullptr);
+    ASSERT_EQ(base.status, 0) << base.err;
+    EXPECT_EQ(base.board.rgccall[IkindOf("fsync")], 2u);
+    std::string out = sweep.dirRun + "/joined.log";
+    std::string errWrite = "ERROR: can't write file '" + out + "'. Input/output error.\n";
+
+    FAULT faultFile{IkindOf("fsync"), 1, "EIO", EIO};
+    OUTCOME r = sweep.Run(join, &faultFile);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errWrite);
+    EXPECT_EQ(r.strOutput, s_szOldOutput);
+    EXPECT_TRUE(r.rgstrStray.empty());
+
+    FAULT faultFolder{IkindOf("fsync"), 2, "EIO", EIO};
+    r = sweep.Run(join, &faultFolder);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.strOutput, base.strOutput);
+    EXPECT_EQ(r.out, base.out);
+
+    FAULT faultDouble{IkindOf("rename"), 1, "EIO", EIO, nullptr, IkindOf("unlink"), 1};
+    r = sweep.Run(join, &faultDouble);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.strOutput, s_szOldOutput);
+    ASSERT_EQ(r.rgstrStray.size(), 1u);
+    EXPECT_EQ(r.rgstrStray[0].rfind(".quenfell-join-", 0), 0u) << r.rgstrStray[0];
+    EXPECT_EQ(r.err, "temporary file '" + sweep.dirRun + "/" + r.rgstrStray[0] +
+                         "' left behind: could not remove it. Input/output error.\n" + errWrite);
+}
+
+// A TZ that names no zone, or a zone whose file cannot be read, is said in one line with the
+// reason and the zone used instead; the run goes on in that zone with its usual status. An
+// interrupted read of the zone's file is made again and says nothing.
+TEST(Faults, UnusableZoneIsSaidAndTheRunGoesOn)
+{
+    SWEEP sweep;
+    sweep.SetUp();
+    if (HasFatalFailure())
+        return;
+    struct CASE {
+        char const* szTZ;
+        char const* szError;   // the zone file's open fails so, or null
+        char const* szWhy;     // null: nothing is said
+    } const rgcase[] = {
+        {"Mars/Base", nullptr, "no such zone"},
+        {"America/Los_Angeles", "EIO", "Input/output error"},
+        {"America/Los_Angeles", "ENOMEM", "Cannot allocate memory"},
+        {"America/Los_Angeles", "EINTR", nullptr},
+    };
+    for (CASE const& c : rgcase) {
+        SCOPED_TRACE(std::string(c.szTZ) + " " + (c.szError ? c.szError : ""));
+        MODE mode = s_rgmode[0];
+        mode.szTZ = c.szTZ;
+        FAULT fault{IkindOf("open"), 1, c.szError ? c.szError : "EIO", 0, c.szTZ};
+        OUTCOME r = sweep.Run(mode, c.szError ? &fault : nullptr);
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (c.szWhy == nullptr) {
+            OUTCOME base = sweep.Run(mode, nullptr);
+            EXPECT_TRUE(r.board.fFired);
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(r.out, base.out);
+            continue;
+        }
+        std::string strStart = std::string("time zone ") + c.szTZ + " from TZ cannot be used (" + c.szWhy + "): using ";
+        ASSERT_EQ(r.err.rfind(strStart, 0), 0u) << r.err;
+        ASSERT_GT(r.err.size(), strStart.size() + 9);
+        ASSERT_EQ(r.err.substr(r.err.size() - 9), " instead\n") << r.err;
+        std::string strZone = r.err.substr(strStart.size(), r.err.size() - 9 - strStart.size());
+        MODE modeUsed = mode;
+        modeUsed.szTZ = strZone.c_str();
+        OUTCOME used = sweep.Run(modeUsed, nullptr);
+        EXPECT_EQ(used.err, "");
+        EXPECT_EQ(r.out, used.out) << "the times are not those of " << strZone;
+    }
 }
 
 }   // namespace
