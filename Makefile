@@ -19,7 +19,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan test-tsan test-fuzz install check-browser bench build-fuzz fuzz coverage clean
+.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan test-tsan test-fuzz test-faults install check-browser bench build-fuzz fuzz coverage clean
 
 all: build
 
@@ -55,6 +55,13 @@ test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TARGETS)
 	ctest --preset tsan -j $(JOBS)
+
+# Every system call of the report, the listing, the battery study, the join and both pages failing
+# in turn: every call of every kind each run makes, with EIO, ENOSPC, ENOMEM and EINTR, and reads
+# and writes cut short (tests/faults). make test runs a sample of it.
+test-faults: build
+	cmake --build --preset release -j $(JOBS) --target test_faults
+	QF_FAULT_SWEEP=all ./build/release/tests/test_faults
 
 # The programs, manual pages, bash completion, copyright and changelog, as CMake's install rules
 # lay them out (cmake/Packaging.cmake).

@@ -3,9 +3,12 @@
 // variants are reported as ordinary members. The archive's size bounds every step of the walk.
 #include "input/tar.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "input/stream.h"
 
@@ -20,10 +23,33 @@ constexpr int ibTarVersion = 263;
 constexpr int ibTarPrefix = 345;
 constexpr int cbTarPrefix = 155;
 
+// Sizes of 8 GiB and more do not fit the field's 11 octal digits; such a member's size is a
+// big-endian binary number instead, marked by the first byte's high bit, with the next bit as its
+// sign. A negative size, or one too large to add a header to, is taken as running past any
+// archive, as a size that cannot be true.
+constexpr unsigned char bTarBase256 = 0x80;
+constexpr unsigned char bTarBase256Negative = 0x40;
+constexpr unsigned long long cbTarSizeMax = 1ULL << 62;
+
+unsigned long long CbFromBase256Field(unsigned char const* pch)
+{
+    if (pch[0] & bTarBase256Negative)
+        return cbTarSizeMax;
+    unsigned long long cb = pch[0] & (bTarBase256Negative - 1);
+    for (int ich = 1; ich < cbTarSize; ich++) {
+        if (cb >= cbTarSizeMax >> 8)
+            return cbTarSizeMax;
+        cb = cb << 8 | pch[ich];
+    }
+    return cb;
+}
+
 // Blanks, then octal digits up to the first other character or the field's end. Accumulating in
 // 32 bits keeps exactly the low 32 bits of the full value, however many digits follow.
-uint32_t CbFromTarSizeField(unsigned char const* pch)
+unsigned long long CbFromTarSizeField(unsigned char const* pch)
 {
+    if (pch[0] & bTarBase256)
+        return CbFromBase256Field(pch);
     int ich = 0;
     while (ich < cbTarSize && pch[ich] == ' ')
         ich++;
@@ -60,6 +86,22 @@ void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf)
     szFull[cchPrefix] = '/';
     memcpy(szFull + cchPrefix + 1, ptarf->szName, cchName + 1);
     memcpy(ptarf->szName, szFull, sizeof(szFull));
+}
+
+// The archive is read with pread on the stream's descriptor: stdio gives up on a read that a
+// signal interrupts, and a short read is carried on.
+bool FReadBlockAt(int fd, long long ib, unsigned char* pb)
+{
+    size_t cbDone = 0;
+    while (cbDone < cbTarBlock) {
+        ssize_t cb = pread(fd, pb + cbDone, cbTarBlock - cbDone, (off_t)(ib + (long long)cbDone));
+        if (cb < 0 && errno == EINTR)
+            continue;
+        if (cb <= 0)
+            return false;
+        cbDone += (size_t)cb;
+    }
+    return true;
 }
 
 struct FINDCONTEXT {
@@ -105,9 +147,10 @@ void TAR::Close()
 
 void TAR::Scan(PFNTARSCAN pfn, void* context)
 {
-    if (!pfile || fseeko(pfile, 0, SEEK_END) != 0)
+    struct stat st;
+    if (!pfile || fstat(fileno(pfile), &st) != 0)
         return;
-    long long cbArchive = ftello(pfile);
+    long long cbArchive = st.st_size;
     if (cbArchive <= 0)
         return;
 
@@ -116,7 +159,7 @@ void TAR::Scan(PFNTARSCAN pfn, void* context)
     long long ib = 0;
     for (;;) {
         unsigned char hdr[cbTarBlock];
-        if (fseeko(pfile, (off_t)ib, SEEK_SET) != 0 || fread(hdr, sizeof(hdr), 1, pfile) != 1)
+        if (!FReadBlockAt(fileno(pfile), ib, hdr))
             return;
         if (hdr[0] == 0)
             return;

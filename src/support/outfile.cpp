@@ -1,7 +1,8 @@
 // Output files that replace their target in one step. Where the file system has unnamed files
 // the bytes go to one and get a name only when complete, so not even SIGKILL can leave a partial
 // file behind; elsewhere a named temporary file is removed on exit and on the usual
-// terminating signals.
+// terminating signals. The bytes are synced before any name points at them and the folder after,
+// so that a power cut right after the run finds the old file or the whole new one.
 #include "support/outfile.h"
 
 #include <cerrno>
@@ -13,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "support/retry.h"
 
 namespace {
 
@@ -113,54 +116,90 @@ int ErrFinalTarget(char const* path, std::string* pstrTarget)
 }
 
 // Writes a fresh name "<folder>.quenfell-join-XXXXXX" into s_tempguard.szTempPending; false when too long.
-bool FMakeTempName(std::string const& strFolder, bool fTemplate)
+bool FMakeTempName(std::string const& strFolder)
 {
     static char const s_szAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     char szSuffix[7] = "XXXXXX";
-    if (!fTemplate) {
-        struct timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        unsigned long n = ((unsigned long)ts.tv_nsec * 2654435761u) ^ ((unsigned long)getpid() << 16) ^ (++s_tempguard.nSeq * 40503u);
-        for (int i = 0; i < 6; i++, n /= 62)
-            szSuffix[i] = s_szAlphabet[n % 62];
-    }
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    unsigned long n = ((unsigned long)ts.tv_nsec * 2654435761u) ^ ((unsigned long)getpid() << 16) ^ (++s_tempguard.nSeq * 40503u);
+    for (int i = 0; i < 6; i++, n /= 62)
+        szSuffix[i] = s_szAlphabet[n % 62];
     int cch = snprintf(s_tempguard.szTempPending, sizeof s_tempguard.szTempPending, "%s%s%s", strFolder.c_str(), s_szTempStem, szSuffix);
     return cch > 0 && (size_t)cch < sizeof s_tempguard.szTempPending;
 }
 
+// A new file of its own name beside the target; the umask applies to its mode as to any new file.
 int FdOpenNamedTemp(OUTFILE* pout, std::string const& strFolder)
 {
     InstallCleanupOnce();
-    if (!FMakeTempName(strFolder, true)) {
-        errno = ENAMETOOLONG;
-        return -1;
+    int fd = -1;
+    errno = EEXIST;
+    for (int i = 0; i < cTempNameTries && fd < 0 && errno == EEXIST; i++) {
+        if (!FMakeTempName(strFolder)) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        sigset_t setOld;
+        BlockCleanupSignals(&setOld);
+        fd = FdOpenRetry(s_tempguard.szTempPending, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        int err = errno;
+        if (fd >= 0) {
+            s_tempguard.fTempPending = 1;
+            pout->strTemp = s_tempguard.szTempPending;
+        }
+        sigprocmask(SIG_SETMASK, &setOld, nullptr);
+        errno = err;
     }
-    sigset_t setOld;
-    BlockCleanupSignals(&setOld);
-    int fd = mkostemp(s_tempguard.szTempPending, O_CLOEXEC);
-    int err = errno;
-    if (fd >= 0) {
-        s_tempguard.fTempPending = 1;
-        pout->strTemp = s_tempguard.szTempPending;
-    }
-    sigprocmask(SIG_SETMASK, &setOld, nullptr);
-    errno = err;
     return fd;
 }
 
-int ErrOpenDirect(OUTFILE* pout, char const* path, bool fRegular)
+// The stream over fd, which pout then owns; on failure fd is closed.
+int ErrAttachStream(OUTFILE* pout, int fd)
 {
-    int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | (fRegular ? O_TRUNC : 0));
-    if (fd < 0)
-        return errno;
-    pout->pfile = fdopen(fd, "wb");
+    pout->pfile = PfileWriterOver(fd);
     if (!pout->pfile) {
         int err = errno;
         close(fd);
         return err;
     }
-    pout->fDirect = true;
+    pout->fd = fd;
     return 0;
+}
+
+int ErrOpenDirect(OUTFILE* pout, char const* path, bool fRegular)
+{
+    int fd = FdOpenRetry(path, O_WRONLY | O_CLOEXEC | O_NOCTTY | (fRegular ? O_TRUNC : 0));
+    if (fd < 0)
+        return errno;
+    int err = ErrAttachStream(pout, fd);
+    if (err == 0)
+        pout->fDirect = true;
+    return err;
+}
+
+// Removes a temporary file that must not stay. When that fails too, the file is left, and since
+// nothing else will ever remove it, the line says where it is.
+void RemoveTemp(char const* szTemp)
+{
+    int ret;
+    do
+        ret = unlink(szTemp);
+    while (ret != 0 && errno == EINTR);
+    if (ret != 0 && errno != ENOENT)
+        fprintf(stderr, "temporary file '%s' left behind: could not remove it. %s.\n", szTemp, strerror(errno));
+}
+
+// Once the new file has its name, the folder is synced so that the name survives a power cut. A
+// folder that cannot be synced (some file systems refuse it) is let be: the file in its place is
+// whole and synced, and a failure reported now would claim that the old file stayed.
+void SyncFolderOf(std::string const& strTarget)
+{
+    int fd = FdOpenRetry(StrFolderOf(strTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    FsyncRetry(fd);
+    close(fd);
 }
 
 // Gives an unnamed file the name szName; false with errno set.
@@ -168,10 +207,10 @@ bool FLinkUnnamed(int fd, char const* szName)
 {
     char szProc[64];
     snprintf(szProc, sizeof szProc, "/proc/self/fd/%d", fd);
-    if (linkat(AT_FDCWD, szProc, AT_FDCWD, szName, AT_SYMLINK_FOLLOW) == 0)
+    if (LinkatRetry(AT_FDCWD, szProc, AT_FDCWD, szName, AT_SYMLINK_FOLLOW) == 0)
         return true;
     // Without /proc only the privileged way is left.
-    return errno == ENOENT && linkat(fd, "", AT_FDCWD, szName, AT_EMPTY_PATH) == 0;
+    return errno == ENOENT && LinkatRetry(fd, "", AT_FDCWD, szName, AT_EMPTY_PATH) == 0;
 }
 
 // A new target gets its name directly; an existing one is replaced by a rename from a temporary
@@ -189,7 +228,7 @@ int ErrPublishUnnamed(OUTFILE* pout, int fd)
     int err = EEXIST;
     std::string strFolder = StrFolderOf(pout->strTarget);
     for (int i = 0; i < cTempNameTries && err == EEXIST; i++) {
-        if (!FMakeTempName(strFolder, false)) {
+        if (!FMakeTempName(strFolder)) {
             err = ENAMETOOLONG;
             break;
         }
@@ -197,9 +236,9 @@ int ErrPublishUnnamed(OUTFILE* pout, int fd)
     }
     if (err == 0) {
         s_tempguard.fTempPending = 1;
-        if (rename(s_tempguard.szTempPending, pout->strTarget.c_str()) != 0) {
+        if (RenameRetry(s_tempguard.szTempPending, pout->strTarget.c_str()) != 0) {
             err = errno;
-            unlink(s_tempguard.szTempPending);
+            RemoveTemp(s_tempguard.szTempPending);
         }
         ClearPendingTemp();
     }
@@ -218,6 +257,7 @@ void NoteError(OUTFILE* pout)
 int ErrOpenOutFile(OUTFILE* pout, char const* path)
 {
     pout->pfile = nullptr;
+    pout->fd = -1;
     pout->strTarget.clear();
     pout->strTemp.clear();
     pout->fDirect = false;
@@ -244,7 +284,7 @@ int ErrOpenOutFile(OUTFILE* pout, char const* path)
             return ErrOpenDirect(pout, path, true);
         // Replacing needs only the folder's permission; the user must also be allowed to write
         // the file itself, or the join would overwrite what open would have refused.
-        int fdCheck = open(pout->strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        int fdCheck = FdOpenRetry(pout->strTarget.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fdCheck < 0)
             return errno;
         close(fdCheck);
@@ -252,15 +292,9 @@ int ErrOpenOutFile(OUTFILE* pout, char const* path)
     }
 
     std::string strFolder = StrFolderOf(pout->strTarget);
-    int fd = open(strFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    int fd = FdOpenRetry(strFolder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
         fd = FdOpenNamedTemp(pout, strFolder);
-        if (fd >= 0) {
-            mode_t maskOld = umask(0);
-            umask(maskOld);
-            fchmod(fd, 0666 & ~maskOld);
-        }
-    }
     if (fd < 0)
         return errno;
     if (pout->fHaveOld) {
@@ -270,14 +304,10 @@ int ErrOpenOutFile(OUTFILE* pout, char const* path)
         (void)errChown;
         fchmod(fd, st.st_mode & 07777);
     }
-    pout->pfile = fdopen(fd, "wb");
-    if (!pout->pfile) {
-        err = errno;
-        close(fd);
+    err = ErrAttachStream(pout, fd);
+    if (err != 0)
         AbandonOutFile(pout);
-        return err;
-    }
-    return 0;
+    return err;
 }
 
 void WriteOutFile(OUTFILE* pout, void const* pv, size_t cb)
@@ -291,35 +321,42 @@ int ErrCommitOutFile(OUTFILE* pout)
     errno = 0;
     if (fflush(pout->pfile) != 0)
         NoteError(pout);
-    // The unnamed file is linked through a descriptor of its own, after the stream is closed and
-    // its close has reported any late error.
-    int fdLink = -1;
-    if (!pout->fDirect && pout->strTemp.empty() && pout->errnoFirst == 0) {
-        fdLink = fcntl(fileno(pout->pfile), F_DUPFD_CLOEXEC, 3);
-        if (fdLink < 0)
-            NoteError(pout);
-    }
-    errno = 0;
-    if (fclose(pout->pfile) != 0)
-        NoteError(pout);
+    fclose(pout->pfile);
     pout->pfile = nullptr;
+    int fd = pout->fd;
+    pout->fd = -1;
 
-    int err = pout->errnoFirst;
-    if (pout->fDirect)
-        return err;
+    if (pout->fDirect) {
+        if (close(fd) != 0 && errno != EINTR)
+            NoteError(pout);
+        return pout->errnoFirst;
+    }
+    // The bytes reach the disk before a name points at them: on file systems that do not order
+    // the two, a power cut right after the rename could otherwise leave an empty file.
+    if (pout->errnoFirst == 0 && FsyncRetry(fd) != 0)
+        NoteError(pout);
     if (!pout->strTemp.empty()) {
-        if (err == 0 && rename(pout->strTemp.c_str(), pout->strTarget.c_str()) != 0)
+        // A late write error can come with the close; after EINTR the descriptor is gone all the same.
+        if (close(fd) != 0 && errno != EINTR)
+            NoteError(pout);
+        int err = pout->errnoFirst;
+        if (err == 0 && RenameRetry(pout->strTemp.c_str(), pout->strTarget.c_str()) != 0)
             err = errno;
         if (err != 0)
-            unlink(pout->strTemp.c_str());
+            RemoveTemp(pout->strTemp.c_str());
         ClearPendingTemp();
         pout->strTemp.clear();
+        if (err == 0)
+            SyncFolderOf(pout->strTarget);
         return err;
     }
+    int err = pout->errnoFirst;
     if (err == 0)
-        err = ErrPublishUnnamed(pout, fdLink);
-    if (fdLink >= 0)
-        close(fdLink);
+        err = ErrPublishUnnamed(pout, fd);
+    // The file is synced, so its close can report nothing that matters any more.
+    close(fd);
+    if (err == 0)
+        SyncFolderOf(pout->strTarget);
     return err;
 }
 
@@ -328,8 +365,11 @@ void AbandonOutFile(OUTFILE* pout)
     if (pout->pfile)
         fclose(pout->pfile);
     pout->pfile = nullptr;
+    if (pout->fd >= 0)
+        close(pout->fd);
+    pout->fd = -1;
     if (!pout->strTemp.empty()) {
-        unlink(pout->strTemp.c_str());
+        RemoveTemp(pout->strTemp.c_str());
         ClearPendingTemp();
         pout->strTemp.clear();
     }

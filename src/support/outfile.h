@@ -8,7 +8,8 @@
 #include <string>
 
 struct OUTFILE {
-    FILE* pfile;
+    FILE* pfile;             // buffers the writes to fd, retrying interrupted ones
+    int fd;                  // the file being written, or -1
     std::string strTarget;   // the file that commit replaces; a symbolic link's final target
     std::string strTemp;     // a named temporary file beside it, or empty
     bool fDirect;            // written in place: nothing to replace, nothing to remove
@@ -24,9 +25,10 @@ int ErrOpenOutFile(OUTFILE* pout, char const* path);
 // Appends cb bytes; the first failure is kept for commit to report.
 void WriteOutFile(OUTFILE* pout, void const* pv, size_t cb);
 
-// Puts the written bytes in the target's place. Returns 0, or the errno value of the first
-// failure (-1 when a write failed without one) after which the target is untouched and the
-// temporary file gone.
+// Puts the written bytes in the target's place: synced, renamed over the target, the folder synced.
+// Returns 0, or the errno value of the first failure (-1 when a write failed without one) after
+// which the target is untouched and the temporary file gone; a temporary file that cannot be
+// removed either is named in a line on standard error.
 int ErrCommitOutFile(OUTFILE* pout);
 
 // Drops what was written; the target stays as it was.

@@ -2,6 +2,9 @@
 #include "support/output.h"
 
 #include <cstring>
+#include <unistd.h>
+
+#include "support/retry.h"
 
 namespace {
 // 256 KiB: four pipe buffers a write. Each of its pages faults the first time it fills, and on a
@@ -9,10 +12,19 @@ namespace {
 // more than it saved a long listing (1 MiB: the default report of a 64 MiB log 5% slower).
 constexpr size_t cbOutputBuffer = 1 << 18;
 char s_rgchOutput[cbOutputBuffer];
+FILE* s_pfileOutput;   // standard output's stream of ours, once made
 }
 
+// Standard output becomes a stream of ours over descriptor 1, since the library's own loses its
+// buffer to a write that a signal interrupts; it stays what it was when none can be made.
 void InitOutput()
 {
+    if (s_pfileOutput != nullptr)
+        return;
+    fflush(stdout);
+    s_pfileOutput = PfileWriterOver(STDOUT_FILENO);
+    if (s_pfileOutput != nullptr)
+        stdout = s_pfileOutput;
     setvbuf(stdout, s_rgchOutput, _IOFBF, cbOutputBuffer);
 }
 

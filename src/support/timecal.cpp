@@ -12,6 +12,7 @@ using date::hh_mm_ss;
 }
 #include <date/ptz.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -19,6 +20,8 @@ using date::hh_mm_ss;
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <unistd.h>
 
 #include "support/civil.h"
@@ -58,6 +61,9 @@ constexpr long long secLookupLimit = 1LL << 38;
 // marks "no more transitions" with an end far beyond it).
 constexpr long long secTransitionSearchLimit = 1LL << 36;
 constexpr int cStretchMax = 64;
+constexpr int cZoneReadTries = 8;
+// Where the system's database keeps its zone files, one per name.
+char const s_szZoneFolder[] = "/usr/share/zoneinfo/";
 
 // The process's zones: the system's, found on first use from TZ or /etc/localtime, and the
 // display zone that -z may replace.
@@ -135,8 +141,10 @@ ABBREV const s_rgabbrev[] = {
 };
 
 // The tz database throws for unknown names and for unreadable zone files; nothing of that
-// leaves this module.
-int FFindZone(char const* name, ZONE* pzone)
+// leaves this module, but *pstrWhy (when given) receives the reason a name was refused. A zone's
+// file is read when the zone is first asked something, so it is asked here: a zone that cannot be
+// read is refused like an unknown one rather than taken and then answering nothing.
+int FFindZone(char const* name, ZONE* pzone, std::string* pstrWhy = nullptr)
 {
     if (name == nullptr || *name == 0)
         return 0;
@@ -146,12 +154,36 @@ int FFindZone(char const* name, ZONE* pzone)
         *pzone = ZONE{};
         return 1;
     }
+    // The database's first use walks its folder and passes over what it cannot read there, so a
+    // zone whose file is present was lost to such a failure, whose reason the library keeps.
+    date::time_zone const* ptz;
     try {
-        *pzone = ZONE{date::locate_zone(name), nullptr};
-        return 1;
+        ptz = date::locate_zone(name);
     } catch (...) {
+        if (pstrWhy) {
+            std::string path = std::string(s_szZoneFolder) + name;
+            *pstrWhy = access(path.c_str(), F_OK) == 0 ? "the time-zone database could not be read in full"
+                                                       : "no such zone";
+        }
         return 0;
     }
+    // The zone file may be read again after a failure, so an interrupted read is made again.
+    for (int iTry = 0;; iTry++) {
+        errno = 0;
+        try {
+            ptz->get_info(date::sys_seconds{});
+            break;
+        } catch (...) {
+            int err = errno;
+            if (err == EINTR && iTry < cZoneReadTries)
+                continue;
+            if (pstrWhy)
+                *pstrWhy = err != 0 ? strerror(err) : "the zone's file could not be read";
+            return 0;
+        }
+    }
+    *pzone = ZONE{ptz, nullptr};
+    return 1;
 }
 
 int FResolveZone(char const* name, ZONE* pzone)
@@ -221,40 +253,66 @@ char const* PszZoneNameFromPath(char const* path)
     return pszName;
 }
 
-ZONE ZoneOfSystem()
+// The zone TZ names, or a rule it gives; false (with the reason in *pstrWhy) when it gives neither.
+bool FZoneOfTZ(char const* szTZ, ZONE* pzone, std::string* pstrWhy)
 {
-    ZONE zone;
-    char const* szTZ = getenv("TZ");
-    if (szTZ != nullptr) {
-        bool fFile = *szTZ == ':';
-        if (fFile)
-            szTZ++;
-        if (FFindZone(PszZoneNameFromPath(szTZ), &zone))
-            return zone;
-        // Not a zone name: perhaps a rule ("JST-9", "EST5EDT,M3.2.0,M11.1.0"), as the C library
-        // reads it too. A leading ':' always names a file.
-        if (!fFile && *szTZ != 0) {
-            try {
-                s_zones.posixSystem.emplace(szTZ);
-                return ZONE{nullptr, &*s_zones.posixSystem};
-            } catch (...) {
-            }
+    bool fFile = *szTZ == ':';
+    if (fFile)
+        szTZ++;
+    if (FFindZone(PszZoneNameFromPath(szTZ), pzone, pstrWhy))
+        return true;
+    // Not a zone name: perhaps a rule ("JST-9", "EST5EDT,M3.2.0,M11.1.0"), as the C library
+    // reads it too. A leading ':' always names a file.
+    if (!fFile && *szTZ != 0) {
+        try {
+            s_zones.posixSystem.emplace(szTZ);
+            *pzone = ZONE{nullptr, &*s_zones.posixSystem};
+            return true;
+        } catch (...) {
         }
     }
+    return false;
+}
+
+// The zone of /etc/localtime, else UTC; *pstrName receives its name.
+ZONE ZoneOfMachine(std::string* pstrName)
+{
+    ZONE zone;
     char szLink[1024];
     ssize_t cch = readlink("/etc/localtime", szLink, sizeof szLink - 1);
     if (cch > 0) {
         szLink[cch] = 0;
-        if (FFindZone(PszZoneNameFromPath(szLink), &zone))
+        char const* pszName = PszZoneNameFromPath(szLink);
+        if (FFindZone(pszName, &zone)) {
+            *pstrName = pszName;
             return zone;
+        }
     }
     try {
-        return ZONE{date::current_zone(), nullptr};
+        date::time_zone const* ptz = date::current_zone();
+        *pstrName = std::string(ptz->name());
+        return ZONE{ptz, nullptr};
     } catch (...) {
     }
-    if (FFindZone("UTC", &zone))
-        return zone;
+    *pstrName = "UTC";
     return ZONE{};
+}
+
+// A TZ that names no zone the database can give is said once, on standard error, before the first
+// time is shown: the run goes on in the machine's zone, but not without a word.
+ZONE ZoneOfSystem()
+{
+    ZONE zone;
+    char const* szTZ = getenv("TZ");
+    std::string strWhy;
+    if (szTZ != nullptr && FZoneOfTZ(szTZ, &zone, &strWhy))
+        return zone;
+    std::string strName;
+    zone = ZoneOfMachine(&strName);
+    if (szTZ != nullptr && *szTZ != 0)
+        fprintf(stderr, "time zone %s from TZ cannot be used (%s): using %s instead\n", szTZ, strWhy.c_str(),
+                strName.c_str());
+    return zone;
 }
 
 void SetDisplayZone(ZONE zone)

@@ -18,7 +18,6 @@
 #include <linux/seccomp.h>
 #include <poll.h>
 #include <string>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -174,21 +173,24 @@ RunResult RunSpawn(SPAWN const& spawn)
     return Finish(&child);
 }
 
-// Waits until the child is stuck writing its report into a pipe that nobody reads: it is then
-// in the middle of its work, with everything before that point done.
-bool FWaitForFullPipe(CHILD const& child)
+// Reads the child's report until the marker has come, then stops reading. The report leaves the
+// child in its output buffer's fills, so the marker has come once the child has written a full
+// buffer of it, and the child is then in the middle of its work: what is left to print is far more
+// than the pipe and the buffer hold, so it cannot finish while nobody reads. This waits for that
+// state, however slow the machine; false when the child ended first.
+bool FReadUntil(CHILD const& child, std::string const& strMarker)
 {
-    int cbCapacity = fcntl(child.fdOut, F_GETPIPE_SZ);
-    auto timeEnd = std::chrono::steady_clock::now() + durWaitMax;
-    while (std::chrono::steady_clock::now() < timeEnd) {
-        int cb = 0;
-        if (ioctl(child.fdOut, FIONREAD, &cb) == 0 && cb >= cbCapacity)
-            return true;
-        if (waitpid(child.pid, nullptr, WNOHANG) != 0)
+    std::string str;
+    char buf[65536];
+    while (str.find(strMarker) == std::string::npos) {
+        ssize_t cb = read(child.fdOut, buf, sizeof buf);
+        if (cb < 0 && errno == EINTR)
+            continue;
+        if (cb <= 0)
             return false;
-        usleep(2000);
+        str.append(buf, (size_t)cb);
     }
-    return false;
+    return true;
 }
 
 std::vector<std::string> Entries(const std::string& dir)
@@ -353,7 +355,7 @@ TEST_F(Surroundings, JoinStoppedHalfWayKeepsTheOldOutput)
                 EXPECT_EQ(r.err, "ERROR: can't write file '" + out + "'. File too large.\n");
             } else {
                 CHILD child = Spawn(spawn);
-                ASSERT_TRUE(FWaitForFullPipe(child));
+                ASSERT_TRUE(FReadUntil(child, "Skip: "));
                 EXPECT_EQ(FTempLeft(dir), fRefuseTmpfile);
                 if (sig == SIGPIPE) {
                     close(child.fdOut);   // the reader of the report goes away
@@ -422,7 +424,7 @@ TEST_F(Surroundings, InputCutShortWhileItIsRead)
 
     WriteLongMerge("long.log");
     child = Spawn({{"-a", "-v", Path("long.log")}});
-    ASSERT_TRUE(FWaitForFullPipe(child));
+    ASSERT_TRUE(FReadUntil(child, "\n"));
     ASSERT_EQ(truncate(Path("long.log").c_str(), 0), 0);
     r = Finish(&child);
     EXPECT_EQ(r.status, 255);

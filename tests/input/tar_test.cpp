@@ -299,8 +299,10 @@ TEST(Tar, EmptyOrZeroFirstArchivesHaveNoMembers)
 }
 
 // Blanks are skipped, then octal digits are read up to the first other character; the value
-// keeps its low 32 bits. The member sits in 4096 bytes of data followed by nothing, so a size
-// beyond them is reported cut to the 4096 bytes.
+// keeps its low 32 bits. A first byte with its high bit set starts a big-endian binary size, as
+// GNU tar writes sizes of 8 GiB and more; its next bit marks a negative, impossible size. The
+// member sits in 4096 bytes of data followed by nothing, so a size beyond them is reported cut to
+// the 4096 bytes.
 TEST(Tar, SizeFieldIsReadAsOctalText)
 {
     struct Case {
@@ -320,7 +322,13 @@ TEST(Tar, SizeFieldIsReadAsOctalText)
         {"00000000009", 0},
         {"", 0},
         {"            ", 0},
-        {std::string("\x80\0\0\0\0\0\0\0\0\0\x02\x00", 12), 0},
+        {std::string("\x80\0\0\0\0\0\0\0\0\0\x02\x00", 12), 512},
+        {std::string("\x80\0\0\0\0\0\0\0\0\0\x03\xE8", 12), 1000},
+        {std::string("\x80\0\0\0\0\0\0\0\0\0\x10\x01", 12), 4096},       // cut
+        {std::string("\x80\0\0\0\0\0\0\x02\0\0\0\0", 12), 4096},         // 8 GiB, cut
+        {std::string("\x80\0\0\0\0\0\0\x02\0\0\0\x01", 12), 4096},       // not its low 32 bits
+        {std::string("\xBF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 12), 4096},   // past 64 bits, cut
+        {std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFC\x18", 12), 4096},   // -1000, cut
         {"00000010000", 4096},
         {"00000010001", 4096},                  // cut: 4097 bytes do not fit
         {"37777777777", 4096},                  // 2^32 - 1, cut
