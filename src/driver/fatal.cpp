@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/output.h"
 
@@ -32,4 +33,18 @@ void GiveUsageAndExit(const char* format, ...)
     va_end(args);
     fprintf(stderr, "ERROR: %s\n", szMessage);
     ExitFatal();
+}
+
+void PrintOutputErrorReason()
+{
+    int err = ErrOutput();
+    if (err != 0)
+        fprintf(stderr, "could not write standard output: %s.\n", strerror(err));
+}
+
+void ReportOutputError()
+{
+    PrintOutputErrorReason();
+    // The line itself is kept as users have seen it.
+    fputs("ERROR: " szWriteErrorOnStdout "\n", stderr);
 }

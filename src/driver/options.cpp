@@ -35,7 +35,7 @@ int StatusAfterFlush()
 {
     if (FFlushOutput())
         return 0;
-    fputs("ERROR: write error on standard output\n", stderr);
+    ReportOutputError();
     return statusFatal;
 }
 

@@ -9,10 +9,12 @@
 #include <memory>
 
 #include "analysis/decoder.h"
+#include "driver/fatal.h"
 #include "driver/study.h"
 #include "input/download.h"
 #include "merge/join.h"
 #include "report/battery.h"
+#include "support/output.h"
 #include "support/workers.h"
 
 namespace {
@@ -54,6 +56,17 @@ bool FDecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, FAILURE* 
         return false;
     }
     return true;
+}
+
+// The join's report so far must have reached its destination before the joined log replaces the
+// old one.
+bool FReportWritten(void*, FAILURE* pfail)
+{
+    if (FFlushOutput())
+        return true;
+    PrintOutputErrorReason();
+    SetFailure(pfail, szWriteErrorOnStdout);
+    return false;
 }
 
 }   // namespace
@@ -124,8 +137,11 @@ bool FHandleInput(PROGRAM* pprog, const char* pszArg, int cargLeft, FAILURE* pfa
     OPENERROR openerr;
     OPENRESULT openres = OpenDownload(pstream.get(), pszArg, &members, &openerr);
     if (openres == openNoLog) {
-        if (openerr.errMap != 0)
-            fprintf(stderr, "could not mmap file: %s\n", strerror(openerr.errMap));
+        // A download that could not be read at all says why before the line users know.
+        if (openerr.err != 0) {
+            FFlushOutput();
+            fprintf(stderr, "could not open file '%s' %s.\n", pszArg, strerror(openerr.err));
+        }
         SetFailure(pfail, "could not find vms_log in '%s'", pszArg);
         return false;
     }
@@ -183,7 +199,8 @@ bool FFinishInputs(PROGRAM* pprog, FAILURE* pfail)
         PrintJoinStart();
         MERGEHOOK const hook = MergeHookOfReport(&pprog->reporter);
         long cwritten;
-        if (!FJoinLogs(&pprog->run.scan, pjoin, pprog->opt.pszJoinOutput, PrintPreviewRow, &hook, &cwritten, pfail))
+        if (!FJoinLogs(&pprog->run.scan, pjoin, pprog->opt.pszJoinOutput, PrintPreviewRow, &hook, FReportWritten,
+                       &cwritten, pfail))
             return false;
         PrintJoinEnd(cwritten, pprog->opt.pszJoinOutput);
     }

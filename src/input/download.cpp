@@ -58,12 +58,16 @@ OPENRESULT OpenTarballLog(STREAM* pstream, char const* pszPath, MEMBERHOOK const
     find.phook = phook;
     tar.Scan(FTakeMember, &find);
     tar.Close();
+    // A walk that a failed read cut short may have missed the log; one that found it reads it.
+    if (tar.ErrScan() != 0 && find.tarfLog.ibData == 0) {
+        perror->err = tar.ErrScan();
+        return openNoLog;
+    }
     // An empty member has nothing to map; asking for it would only add a system complaint.
     if (find.tarfLog.ibData != 0 && find.tarfLog.cb > 0 &&
-        !pstream->FOpenFileSegment(pszPath, (unsigned long)find.tarfLog.ibData, (unsigned long)find.tarfLog.cb)) {
+        !pstream->FOpenFileSegment(pszPath, (unsigned long)find.tarfLog.ibData, (unsigned long)find.tarfLog.cb))
         perror->err = errno;
-        perror->errMap = pstream->ErrMap();
-    }
+    perror->errMap = pstream->ErrMap();
     return pstream->CbSize() > 0 ? openOk : openNoLog;
 }
 

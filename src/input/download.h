@@ -26,8 +26,9 @@ enum OPENRESULT {
     openNoLog,      // a tar download that could not be read, or holds no vms_log member to read
 };
 
-// Why an open failed: errno of the open (0 for an empty file or a tar that opened but holds no log
-// to read) and, when a mapping was what failed, its errno.
+// Why an open failed: errno of the open or read that failed (0 for an empty file, or a tar that was
+// read but holds no log to read). errMap is the errno of a mapping that could not be made, whose
+// bytes were read instead (the open may still have succeeded).
 struct OPENERROR {
     int err;
     int errMap;

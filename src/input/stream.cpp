@@ -1,12 +1,14 @@
-// STREAM: reads a whole file or one segment of a file through a private read-only mapping, with a
-// standard I/O fallback that only exists after a whole file turned out to be empty. Every read is
-// checked against the mapping, whatever position a caller stored.
+// STREAM: reads a whole file or one segment of a file through a private read-only mapping, or, when
+// no mapping can be made, from a copy read into memory; a standard I/O fallback only exists after a
+// whole file turned out to be empty. Every read is checked against the bytes held, whatever position
+// a caller stored.
 #include "input/stream.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <fcntl.h>
@@ -14,6 +16,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include "support/retry.h"
 
 namespace {
 
@@ -87,7 +91,7 @@ void InstallBusErrorHandler()
 // hang nor crash the program.
 int FdOpenRegularFile(char const* path, long long* pcbFile)
 {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = FdOpenRetry(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat st;
@@ -123,7 +127,7 @@ FILE* PfileOpenRegularFile(char const* path)
 
 STREAM::STREAM()
     : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0), iLiveMap(-1),
-      errMap(0)
+      errMap(0), pbOwned(nullptr), fOwnedShort(false)
 {
 }
 
@@ -144,12 +148,43 @@ void STREAM::CloseFile()
     iLiveMap = -1;
     if (pvMapBase)
         munmap(pvMapBase, cbMapTotal);
+    free(pbOwned);
+    pbOwned = nullptr;
+    fOwnedShort = false;
     pfile = nullptr;
     pbMap = nullptr;
     pvMapBase = nullptr;
     cbMapTotal = 0;
     cbMap = 0;
     posMap = 0;
+}
+
+// A mapping that cannot be made (no address space left, a file system without mmap) is not the end:
+// the bytes are read into memory instead, and a file that shrinks meanwhile reads as zeros from the
+// cut on, as a mapped one does.
+bool STREAM::FReadInstead(int fd, unsigned long ibStart, unsigned long cb)
+{
+    errMap = errno;
+    pbOwned = (unsigned char*)malloc(cb);
+    if (!pbOwned) {
+        errno = errMap;
+        return false;
+    }
+    ssize_t cbRead = CbReadAllAt(fd, pbOwned, cb, (off_t)ibStart);
+    if (cbRead < 0) {
+        int err = errno;
+        free(pbOwned);
+        pbOwned = nullptr;
+        errno = err;
+        return false;
+    }
+    if ((unsigned long)cbRead < cb) {
+        memset(pbOwned + cbRead, 0, cb - (unsigned long)cbRead);
+        fOwnedShort = true;
+    }
+    pbMap = pbOwned;
+    cbMap = (long)cb;
+    return true;
 }
 
 bool STREAM::FOpenFile(char const* path)
@@ -160,7 +195,10 @@ bool STREAM::FOpenFile(char const* path)
     pfile = PfileOpenRegularFile(path);
     if (!pfile)
         return false;
-    long cb = CbSize();
+    struct stat st;
+    if (fstat(fileno(pfile), &st) != 0)
+        return false;
+    long cb = (long)st.st_size;
     if (cb <= 0) {
         // An empty file: the caller reports it as such, not with a stale error text.
         errno = 0;
@@ -168,7 +206,7 @@ bool STREAM::FOpenFile(char const* path)
     }
     void* pv = mmap(nullptr, (size_t)cb, PROT_READ, MAP_PRIVATE, fileno(pfile), 0);
     if (pv == MAP_FAILED)
-        return false;
+        return FReadInstead(fileno(pfile), 0, (unsigned long)cb);
     KeepMapping(pv, (unsigned long)cb);
     pbMap = (unsigned char const*)pv;
     cbMap = cb;
@@ -199,7 +237,7 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     unsigned long dib = ibStart % cbPage;
     void* pv = mmap(nullptr, cb + dib, PROT_READ, MAP_PRIVATE, fd, (off_t)(ibStart - dib));
     if (pv == MAP_FAILED) {
-        errMap = errno;
+        FReadInstead(fd, ibStart, cb);
     } else {
         KeepMapping(pv, cb + dib);
         pbMap = (unsigned char const*)pv + dib;
@@ -241,7 +279,7 @@ void STREAM::KeepMapping(void* pv, unsigned long cb)
 
 bool STREAM::FChanged() const
 {
-    return iLiveMap >= 0 && s_busguard.rglivemap[iLiveMap].fChanged.load() != 0;
+    return fOwnedShort || (iLiveMap >= 0 && s_busguard.rglivemap[iLiveMap].fChanged.load() != 0);
 }
 
 long STREAM::CbSizeUnmapped()

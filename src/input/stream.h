@@ -22,12 +22,12 @@ public:
     STREAM& operator=(STREAM const&) = delete;
 
     void CloseFile();
-    // Maps a whole file; false for a file that cannot be opened or mapped, or is empty.
+    // Maps a whole file (or, when it cannot be mapped, reads it into memory); false with errno set
+    // for a file that cannot be opened or read, errno 0 for an empty one.
     bool FOpenFile(char const* path);
-    // Maps cb bytes of the file from offset ibStart (any alignment). On failure errno says why, and
-    // ErrMap tells a failed mapping from the rest.
+    // The same for cb bytes of the file from offset ibStart (any alignment).
     bool FOpenFileSegment(char const* path, unsigned long ibStart, unsigned long cb);
-    // The errno value of the mapping that the last open could not make, or 0.
+    // The errno value of the mapping that the last open could not make (and read instead), or 0.
     int ErrMap() const { return errMap; }
     // Reads cb bytes in memory that the caller keeps unchanged while the stream is open; false
     // (and nothing open) when cb is 0.
@@ -56,6 +56,7 @@ public:
 
 private:
     void KeepMapping(void* pv, unsigned long cb);
+    bool FReadInstead(int fd, unsigned long ibStart, unsigned long cb);
     long CbSizeUnmapped();
     bool FSetPosUnmapped(long pos);
 
@@ -69,4 +70,6 @@ private:
     unsigned long cbMapTotal;
     int iLiveMap;   // the mapping's entry in the bus-error handler's table, or -1
     int errMap;
+    unsigned char* pbOwned;   // the bytes read instead of mapped (malloc'd), or null
+    bool fOwnedShort;         // the file was shorter than its size when they were read
 };

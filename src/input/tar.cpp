@@ -89,7 +89,8 @@ void TarNameFromHeader(unsigned char const* hdr, TARF* ptarf)
 }
 
 // The archive is read with pread on the stream's descriptor: stdio gives up on a read that a
-// signal interrupts, and a short read is carried on.
+// signal interrupts, and a short read is carried on. False at the end of the file, or with errno
+// set when the read failed.
 bool FReadBlockAt(int fd, long long ib, unsigned char* pb)
 {
     size_t cbDone = 0;
@@ -97,8 +98,12 @@ bool FReadBlockAt(int fd, long long ib, unsigned char* pb)
         ssize_t cb = pread(fd, pb + cbDone, cbTarBlock - cbDone, (off_t)(ib + (long long)cbDone));
         if (cb < 0 && errno == EINTR)
             continue;
-        if (cb <= 0)
+        if (cb < 0)
             return false;
+        if (cb == 0) {
+            errno = 0;
+            return false;
+        }
         cbDone += (size_t)cb;
     }
     return true;
@@ -122,7 +127,7 @@ int _FindAFile(TARF const& tarf, void* context)
 
 }   // namespace
 
-TAR::TAR() : pfile(nullptr) {}
+TAR::TAR() : pfile(nullptr), errScan(0) {}
 
 TAR::~TAR()
 {
@@ -147,9 +152,14 @@ void TAR::Close()
 
 void TAR::Scan(PFNTARSCAN pfn, void* context)
 {
+    errScan = 0;
     struct stat st;
-    if (!pfile || fstat(fileno(pfile), &st) != 0)
+    if (!pfile)
         return;
+    if (fstat(fileno(pfile), &st) != 0) {
+        errScan = errno;
+        return;
+    }
     long long cbArchive = st.st_size;
     if (cbArchive <= 0)
         return;
@@ -159,8 +169,10 @@ void TAR::Scan(PFNTARSCAN pfn, void* context)
     long long ib = 0;
     for (;;) {
         unsigned char hdr[cbTarBlock];
-        if (!FReadBlockAt(fileno(pfile), ib, hdr))
+        if (!FReadBlockAt(fileno(pfile), ib, hdr)) {
+            errScan = errno;
             return;
+        }
         if (hdr[0] == 0)
             return;
 

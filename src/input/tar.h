@@ -28,7 +28,10 @@ public:
     void Close();
     void Scan(PFNTARSCAN pfn, void* context);
     bool FFindFile(char const* name, TARF* ptarf);
+    // The errno value of the read that stopped the last walk early, or 0 when it read to the end.
+    int ErrScan() const { return errScan; }
 
 private:
     FILE* pfile;
+    int errScan;
 };

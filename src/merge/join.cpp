@@ -44,7 +44,7 @@ JOININ const* PinChanged(JOININ const* rgin, int cin)
 }   // namespace
 
 bool FJoinLogs(SCANSTATE* pscan, JOINTABLE* pjoin, const char* pszOutput, PFNPREVIEW pfnPreview,
-               MERGEHOOK const* phook, long* pcwritten, FAILURE* pfail)
+               MERGEHOOK const* phook, PFNREADY pfnReady, long* pcwritten, FAILURE* pfail)
 {
     JOININ* rgin = pjoin->rgin;
     int const cin = pjoin->cin;
@@ -75,6 +75,10 @@ bool FJoinLogs(SCANSTATE* pscan, JOINTABLE* pjoin, const char* pszOutput, PFNPRE
     if (JOININ const* pin = PinChanged(rgin, cin)) {
         AbandonOutFile(&outfile);
         SetFailure(pfail, "file '%s' changed while it was being read.", pin->pszName);
+        return false;
+    }
+    if (pfnReady && !pfnReady(phook ? phook->pv : nullptr, pfail)) {
+        AbandonOutFile(&outfile);
         return false;
     }
     err = ErrCommitOutFile(&outfile);

@@ -51,7 +51,10 @@ bool FOpenInput(const char* pszPath, STREAM* pstream, unsigned int* ptimestampLa
     case openOk:
         break;
     case openNoLog:
-        *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
+        if (openerr.err != 0)
+            *pstrErr = std::string("can't read '") + pszPath + "': " + strerror(openerr.err);
+        else
+            *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
         return false;
     case openNoFile:
         *pstrErr = std::string("can't open '") + pszPath + "': " +

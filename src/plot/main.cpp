@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,8 @@
 #include "plot/studyreport.h"
 #include "input/download.h"
 #include "support/outfile.h"
+#include "support/output.h"
+#include "support/retry.h"
 #include "support/timecal.h"
 
 namespace {
@@ -25,14 +29,36 @@ constexpr size_t cbSniff = 4096;
 
 REPORT s_report;   // about a megabyte: the capacity and firmware tables at full size
 
-bool FReadAll(FILE* pfile, std::string* pstr)
+// The rest of the file, appended; false with errno set when a read fails. Reads that a signal
+// interrupts are made again.
+bool FReadAll(int fd, std::string* pstr)
 {
     char ach[65536];
-    size_t cb;
-    while ((cb = std::fread(ach, 1, sizeof(ach), pfile)) > 0)
-        pstr->append(ach, cb);
-    return !std::ferror(pfile);
+    for (;;) {
+        ssize_t cb = CbReadAll(fd, ach, sizeof ach);
+        if (cb < 0)
+            return false;
+        pstr->append(ach, (size_t)cb);
+        if ((size_t)cb < sizeof ach)
+            return true;
+    }
 }
+
+// The descriptor, closed when it goes.
+struct FD {
+    int fd;
+    explicit FD(const char* pszPath) : fd(FdOpenRetry(pszPath, O_RDONLY | O_CLOEXEC)) {}
+    ~FD()
+    {
+        if (fd >= 0) {
+            int err = errno;
+            close(fd);
+            errno = err;
+        }
+    }
+    FD(FD const&) = delete;
+    FD& operator=(FD const&) = delete;
+};
 
 int Fail(const char* szWhat, const char* szPath)
 {
@@ -68,14 +94,12 @@ bool FLooksLikeReport(std::string const& str)
 // report.
 bool FStartsAsReport(const char* pszPath)
 {
-    FILE* pfile = std::fopen(pszPath, "rb");
-    if (!pfile)
+    FD file(pszPath);
+    if (file.fd < 0)
         return false;
     char ach[cbSniff];
-    size_t cb = std::fread(ach, 1, sizeof ach, pfile);
-    bool fText = !std::ferror(pfile) && cb > 0 && FLooksLikeReport(std::string(ach, cb));
-    std::fclose(pfile);
-    return fText;
+    ssize_t cb = CbReadAll(file.fd, ach, sizeof ach);
+    return cb > 0 && FLooksLikeReport(std::string(ach, (size_t)cb));
 }
 
 int FailWithErr(const char* szWhat, const char* szPath, int err)
@@ -89,7 +113,7 @@ int WritePageOut(std::string const& strPage, const char* pszOutput)
     if (!pszOutput) {
         bool fOk = std::fwrite(strPage.data(), 1, strPage.size(), stdout) == strPage.size();
         if (std::fflush(stdout) != 0 || !fOk)
-            return Fail("can't write", "-");
+            return FailWithErr("can't write", "-", ErrOutput() != 0 ? ErrOutput() : errno);
         return 0;
     }
     // The page is opened only now, so inputs that do not read leave an older page alone, and it
@@ -162,7 +186,7 @@ int PlotMain(int argc, char** argv)
 
     if (rgpszInput.empty()) {
         std::string strReport;
-        if (!FReadAll(stdin, &strReport))
+        if (!FReadAll(STDIN_FILENO, &strReport))
             return Fail("can't read", "-");
         return PlotReport(strReport, pszOutput);
     }
@@ -170,20 +194,18 @@ int PlotMain(int argc, char** argv)
     // One input that is not a download may be a report: its first bytes tell.
     if (rgpszInput.size() == 1 && !FTarballName(rgpszInput[0])) {
         const char* pszName = rgpszInput[0];
-        FILE* pfile = std::fopen(pszName, "rb");
-        if (!pfile)
+        FD file(pszName);
+        if (file.fd < 0)
             return Fail("can't open", pszName);
         std::string strText;
         char ach[cbSniff];
-        size_t cb = std::fread(ach, 1, sizeof ach, pfile);
-        strText.append(ach, cb);
-        bool fOk = !std::ferror(pfile);
+        ssize_t cb = CbReadAll(file.fd, ach, sizeof ach);
+        bool fOk = cb >= 0;
+        if (fOk)
+            strText.append(ach, (size_t)cb);
         bool fReport = fOk && FLooksLikeReport(strText);
         if (fReport)
-            fOk = FReadAll(pfile, &strText);
-        int errnoRead = errno;
-        std::fclose(pfile);
-        errno = errnoRead;
+            fOk = FReadAll(file.fd, &strText);
         if (!fOk)
             return Fail("can't read", pszName);
         if (fReport)
@@ -204,6 +226,7 @@ int main(int argc, char** argv)
 {
     // Years of history fill memory in proportion to the inputs; an address space too small for them
     // ends with the program's own kind of message.
+    InitOutput();
     try {
         return PlotMain(argc, argv);
     } catch (std::bad_alloc const&) {

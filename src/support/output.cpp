@@ -1,6 +1,7 @@
 // Report output through one large stdio buffer.
 #include "support/output.h"
 
+#include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
@@ -13,7 +14,24 @@ namespace {
 constexpr size_t cbOutputBuffer = 1 << 18;
 char s_rgchOutput[cbOutputBuffer];
 FILE* s_pfileOutput;   // standard output's stream of ours, once made
+int s_errOutput;       // why its first write failed, 0 while none has
+
+// stdio takes any count short of cb as a failure; the reason is kept for the message.
+ssize_t CookieWriteOutput(void*, char const* pch, size_t cb)
+{
+    if (FWriteAll(STDOUT_FILENO, pch, cb))
+        return (ssize_t)cb;
+    if (s_errOutput == 0)
+        s_errOutput = errno;
+    return 0;
 }
+
+int CookieCloseOutput(void*)
+{
+    return 0;
+}
+
+}   // namespace
 
 // Standard output becomes a stream of ours over descriptor 1, since the library's own loses its
 // buffer to a write that a signal interrupts; it stays what it was when none can be made.
@@ -22,7 +40,8 @@ void InitOutput()
     if (s_pfileOutput != nullptr)
         return;
     fflush(stdout);
-    s_pfileOutput = PfileWriterOver(STDOUT_FILENO);
+    cookie_io_functions_t io = {nullptr, CookieWriteOutput, nullptr, CookieCloseOutput};
+    s_pfileOutput = fopencookie(nullptr, "w", io);
     if (s_pfileOutput != nullptr)
         stdout = s_pfileOutput;
     setvbuf(stdout, s_rgchOutput, _IOFBF, cbOutputBuffer);
@@ -31,6 +50,11 @@ void InitOutput()
 int FFlushOutput()
 {
     return fflush(stdout) == 0 && !ferror(stdout);
+}
+
+int ErrOutput()
+{
+    return s_errOutput;
 }
 
 void PrintSectionTitle(const char* title)

@@ -9,6 +9,8 @@ void InitOutput();
 // Flushes standard output. Returns 1 when everything written so far reached its destination,
 // 0 after a write error (disk full, closed descriptor).
 int FFlushOutput();
+// Why the first write of standard output failed (its errno), or 0.
+int ErrOutput();
 
 // Writes `title`, a line of '=' as long as it, and an empty line.
 void PrintSectionTitle(const char* title);

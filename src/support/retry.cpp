@@ -36,6 +36,22 @@ bool FWriteAll(int fd, void const* pv, size_t cb)
     return true;
 }
 
+ssize_t CbReadAll(int fd, void* pv, size_t cb)
+{
+    size_t cbDone = 0;
+    while (cbDone < cb) {
+        ssize_t cbRead = read(fd, (char*)pv + cbDone, cb - cbDone);
+        if (cbRead < 0 && errno == EINTR)
+            continue;
+        if (cbRead < 0)
+            return -1;
+        if (cbRead == 0)
+            break;
+        cbDone += (size_t)cbRead;
+    }
+    return (ssize_t)cbDone;
+}
+
 ssize_t CbReadAllAt(int fd, void* pv, size_t cb, off_t ib)
 {
     char* pch = (char*)pv;

@@ -13,6 +13,10 @@ int FdOpenRetry(char const* path, int grfOpen, mode_t mode = 0);
 // Writes all cb bytes; false with errno set on the first failure other than an interruption.
 bool FWriteAll(int fd, void const* pv, size_t cb);
 
+// Reads up to cb bytes from the descriptor's position, going on after short reads until cb bytes or
+// the end; the count read, or -1 with errno set.
+ssize_t CbReadAll(int fd, void* pv, size_t cb);
+
 // Reads up to cb bytes at offset ib, going on after short reads until cb bytes or the end of the
 // file; the count read, or -1 with errno set.
 ssize_t CbReadAllAt(int fd, void* pv, size_t cb, off_t ib);

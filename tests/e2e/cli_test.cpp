@@ -282,7 +282,10 @@ TEST(CommandLine, WriteErrorOnStandardOutputFails)
 {
     for (auto const& args : std::vector<std::vector<std::string>>{{"-s", "12/30/2009"}, {"-z"}}) {
         RunResult res = RunToFullDisk(args);
-        EXPECT_EQ(res.err, "ERROR: write error on standard output\n") << args[0];
+        // The reason comes first; the line users know stays as it was.
+        EXPECT_EQ(res.err, "could not write standard output: No space left on device.\n"
+                           "ERROR: write error on standard output\n")
+            << args[0];
         EXPECT_EQ(res.status, 255) << args[0];
     }
     // Nothing written, nothing lost.

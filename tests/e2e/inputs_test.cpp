@@ -70,7 +70,13 @@ TEST_F(Inputs, InputsThatCannotBeRead)
     std::string pathEmpty = dir + "/empty";
     std::string pathFifo = dir + "/fifo";
     std::string pathFifoTar = dir + "/fifo.tar";
+    std::string pathDirTar = dir + "/folder.tar";
+    std::string pathEmptyTar = dir + "/empty.tar";
+    std::string pathNoLogTar = dir + "/nolog.tar";
     WriteText(pathEmpty, "");
+    WriteText(pathEmptyTar, "");
+    WriteBytes(pathNoLogTar, MakeTar({{"readme.txt", {'h', 'i', '\n'}}}));
+    ASSERT_EQ(mkdir(pathDirTar.c_str(), 0700), 0);
     ASSERT_EQ(mkfifo(pathFifo.c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(pathFifoTar.c_str(), 0600), 0);
 
@@ -83,7 +89,14 @@ TEST_F(Inputs, InputsThatCannotBeRead)
         {pathEmpty, "ERROR: could not open file '" + pathEmpty + "' file is empty.\n"},
         {pathFifo, "ERROR: could not open file '" + pathFifo + "' No such device.\n"},
         {"/dev/null", "ERROR: could not open file '/dev/null' No such device.\n"},
-        {pathFifoTar, "ERROR: could not find vms_log in '" + pathFifoTar + "'\n"},
+        // A download that cannot be read at all says why before the line users know; one that was
+        // read but holds no log gives that line alone.
+        {pathFifoTar, "could not open file '" + pathFifoTar + "' No such device.\nERROR: could not find vms_log in '" +
+                          pathFifoTar + "'\n"},
+        {pathDirTar, "could not open file '" + pathDirTar + "' Is a directory.\nERROR: could not find vms_log in '" +
+                         pathDirTar + "'\n"},
+        {pathEmptyTar, "ERROR: could not find vms_log in '" + pathEmptyTar + "'\n"},
+        {pathNoLogTar, "ERROR: could not find vms_log in '" + pathNoLogTar + "'\n"},
     };
     for (auto const& c : rgcase) {
         // Nothing may wait for a writer: timeout's 124 would show a hang.
@@ -101,9 +114,9 @@ TEST_F(Inputs, TarballIsKnownByItsLastFourCharacters)
         std::string name;
         std::string err;
     } const rgcase[] = {
-        {"x.tar", "ERROR: could not find vms_log in 'x.tar'\n"},
-        {"LOG.TAR", "ERROR: could not find vms_log in 'LOG.TAR'\n"},
-        {"a.TaR", "ERROR: could not find vms_log in 'a.TaR'\n"},
+        {"x.tar", "could not open file 'x.tar' No such file or directory.\nERROR: could not find vms_log in 'x.tar'\n"},
+        {"LOG.TAR", "could not open file 'LOG.TAR' No such file or directory.\nERROR: could not find vms_log in 'LOG.TAR'\n"},
+        {"a.TaR", "could not open file 'a.TaR' No such file or directory.\nERROR: could not find vms_log in 'a.TaR'\n"},
         {".tar", "ERROR: could not open file '.tar' No such file or directory.\n"},
         {"x.tar.gz", "ERROR: could not open file 'x.tar.gz' No such file or directory.\n"},
     };
