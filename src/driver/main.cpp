@@ -1,5 +1,6 @@
 // Quenfell: reads the downloaded log of an electric car and reports drives, charges and battery data.
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include "driver/options.h"
 #include "driver/fatal.h"
 #include "support/output.h"
+#include "support/timecal.h"
 
 namespace {
 
@@ -34,6 +36,9 @@ int main(int argc, char** argv)
     // the signal ending the program without a word.
     signal(SIGXFSZ, SIG_IGN);
     InitOutput();
+    // A TZ that cannot be followed is said before anything else; the run goes on in the zone named.
+    if (char const* pszWarning = PszSystemZoneWarning())
+        fprintf(stderr, "%s\n", pszWarning);
     try {
         return QuenfellMain(argc, argv);
     } catch (std::bad_alloc const&) {

@@ -227,6 +227,8 @@ int main(int argc, char** argv)
     // Years of history fill memory in proportion to the inputs; an address space too small for them
     // ends with the program's own kind of message.
     InitOutput();
+    if (char const* pszWarning = PszSystemZoneWarning())
+        std::fprintf(stderr, "quenfell-plot: %s\n", pszWarning);
     try {
         return PlotMain(argc, argv);
     } catch (std::bad_alloc const&) {

@@ -75,6 +75,7 @@ struct ZONES {
     // The display zone's stretch that the last DateFromTimestamp fell in: consecutive records
     // nearly always share it, which spares the database lookup.
     ZINFO ziDisplay;
+    std::string strWarning;                        // why TZ could not be followed; empty when it was
 };
 ZONES s_zones;
 
@@ -298,8 +299,8 @@ ZONE ZoneOfMachine(std::string* pstrName)
     return ZONE{};
 }
 
-// A TZ that names no zone the database can give is said once, on standard error, before the first
-// time is shown: the run goes on in the machine's zone, but not without a word.
+// A TZ that names no zone the database can give leaves the run in the machine's zone, with the
+// reason kept for the program to say (PszSystemZoneWarning).
 ZONE ZoneOfSystem()
 {
     ZONE zone;
@@ -309,9 +310,17 @@ ZONE ZoneOfSystem()
         return zone;
     std::string strName;
     zone = ZoneOfMachine(&strName);
-    if (szTZ != nullptr && *szTZ != 0)
-        fprintf(stderr, "time zone %s from TZ cannot be used (%s): using %s instead\n", szTZ, strWhy.c_str(),
-                strName.c_str());
+    if (szTZ != nullptr && *szTZ != 0) {
+        // Built by appending: GCC 12 warns falsely (-Wrestrict) about a literal + string chain.
+        std::string& str = s_zones.strWarning;
+        str = "time zone ";
+        str += szTZ;
+        str += " from TZ cannot be used (";
+        str += strWhy;
+        str += "): using ";
+        str += strName;
+        str += " instead";
+    }
     return zone;
 }
 
@@ -529,4 +538,10 @@ int FSetZones(char const* name)
     SetDisplayZone(zone);
     s_zones.fSet = true;
     return 1;
+}
+
+char const* PszSystemZoneWarning()
+{
+    EnsureZones();
+    return s_zones.strWarning.empty() ? nullptr : s_zones.strWarning.c_str();
 }

@@ -33,3 +33,8 @@ int FKnownAbbreviation(int iabbrev, KNOWNZONE* pknown);
 // zone, as TZ naming it at the start would; for programs and tests that choose the zone themselves.
 // 1 on success, 0 (nothing changed) for a name that is none of these.
 int FSetZones(char const* name);
+
+// Finds the system zone now, and says why TZ could not be followed ("time zone X from TZ cannot be
+// used (reason): using Y instead"), or null when it was followed or is not set. The programs print
+// it once, first.
+char const* PszSystemZoneWarning();
