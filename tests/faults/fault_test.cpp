@@ -512,3 +512,23 @@ TEST(Faults, UnusableZoneIsSaidAndTheRunGoesOn)
 }
 
 }   // namespace
+
+// The car page decodes through the core, which prints nothing, so it never needs /dev/null to
+// silence anything: with every open of it failing, the page on standard output is the page alone.
+TEST(Faults, CarPageNeedsNoDevNull)
+{
+    SWEEP sweep;
+    sweep.SetUp();
+    if (HasFatalFailure())
+        return;
+    MODE const mode{"carpage to standard output", true, {"@a.tar", "@b.tar"}, nullptr, "UTC"};
+    FAULT fault{IkindOf("open"), 1, "EIO", EIO, "/dev/null"};
+    OUTCOME base = sweep.Run(mode, nullptr);
+    OUTCOME r = sweep.Run(mode, &fault);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(r.board.fFired);
+    EXPECT_EQ(r.out, base.out);
+    EXPECT_EQ(r.out.rfind("<!DOCTYPE html>\n", 0), 0u);
+    EXPECT_EQ(r.out.find("Transient Log Summary"), std::string::npos);
+}
