@@ -109,13 +109,7 @@ CHILD Spawn(SPAWN const& spawn)
             env.push_back(*ppsz);
     }
     env.push_back("TZ=" + spawn.tz);
-    std::vector<char*> rgpszArg, rgpszEnv;
-    for (auto const& arg : argv)
-        rgpszArg.push_back(const_cast<char*>(arg.c_str()));
-    rgpszArg.push_back(nullptr);
-    for (auto const& var : env)
-        rgpszEnv.push_back(const_cast<char*>(var.c_str()));
-    rgpszEnv.push_back(nullptr);
+    std::vector<char*> rgpszArg = RgpszOf(argv), rgpszEnv = RgpszOf(env);
 
     child.pid = fork();
     if (child.pid == 0) {

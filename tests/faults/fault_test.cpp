@@ -215,13 +215,7 @@ struct SWEEP {
                 env.push_back("QF_FAULT_ALSO_N=" + std::to_string(pfault->nAlso));
             }
         }
-        std::vector<char*> rgpszArg, rgpszEnv;
-        for (auto const& s : argv)
-            rgpszArg.push_back(const_cast<char*>(s.c_str()));
-        rgpszArg.push_back(nullptr);
-        for (auto const& s : env)
-            rgpszEnv.push_back(const_cast<char*>(s.c_str()));
-        rgpszEnv.push_back(nullptr);
+        std::vector<char*> rgpszArg = RgpszOf(argv), rgpszEnv = RgpszOf(env);
 
         pid_t pid = fork();
         if (pid == 0) {

@@ -75,3 +75,12 @@ std::string PathGenlog()
     size_t ib = path.rfind("/src/driver/");
     return ib == std::string::npos ? "" : path.substr(0, ib) + "/tools/genlog";
 }
+
+std::vector<char*> RgpszOf(const std::vector<std::string>& rgstr)
+{
+    std::vector<char*> rgpsz;
+    for (std::string const& str : rgstr)
+        rgpsz.push_back(const_cast<char*>(str.c_str()));
+    rgpsz.push_back(nullptr);
+    return rgpsz;
+}

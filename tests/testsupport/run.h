@@ -19,3 +19,5 @@ std::string PathGenlog();
 // Runs any program the same way (argv[0] is the path).
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& tz = "UTC",
                      const std::string& cwd = "");
+// argv or envp for execve: pointers to the texts (which must outlive the array), then null.
+std::vector<char*> RgpszOf(const std::vector<std::string>& rgstr);
