@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "plot/carpage.h"
@@ -88,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     DrawPage(data[0], data + 1, size - 1);
     fflush(stdout);
-    if (ftell(stdout) != 0)
+    struct stat st;
+    if (fstat(STDOUT_FILENO, &st) != 0 || st.st_size != 0)
         abort();
     return 0;
 }

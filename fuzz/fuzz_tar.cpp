@@ -9,14 +9,24 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "driver/process.h"
+#include "fuzz_temp.h"
+#include "input/download.h"
 #include "input/stream.h"
 #include "input/tar.h"
+#include "report/report.h"
 
 namespace {
 
 int s_fd;
 std::string s_strPath;
+std::string s_strTarPath;   // a name ending in .tar for the same bytes, as a download is given
+
+int KeepLastLog(TARF const& tarf, void* context)
+{
+    if (strcmp(tarf.szName, "vms_log") == 0)
+        *(TARF*)context = tarf;
+    return 1;
+}
 
 struct WALKCHECK {
     size_t cbFile;
@@ -82,13 +92,19 @@ void ReadMemberBack(TARF const& tarf, const uint8_t* data)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // ustar prefixes are written to standard output as they are found.
+    // The member list and ustar prefixes are written to standard output.
     if (!freopen("/dev/null", "w", stdout))
         abort();
     s_fd = memfd_create("qf-tar", 0);
     if (s_fd < 0)
         abort();
     s_strPath = "/proc/self/fd/" + std::to_string(s_fd);
+    std::string strDir = StrTempTemplate("tar");
+    if (!mkdtemp(strDir.data()))
+        abort();
+    s_strTarPath = strDir + "/download.tar";
+    if (symlink(s_strPath.c_str(), s_strTarPath.c_str()) != 0)
+        abort();
     return 0;
 }
 
@@ -113,15 +129,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (fFound && (tarf.ibData != wc.tarfFirstLog.ibData || tarf.cb != wc.tarfFirstLog.cb))
         abort();
 
-    // main's own walk keeps the last vms_log and lists every member.
-    TARSCAN scan{};
-    scan.fPrint = 1;
-    tar.Scan(_ProcessTarFileEntry, &scan);
+    TARF tarfLast{};
+    tar.Scan(KeepLastLog, &tarfLast);
     tar.Close();
-
     if (fFound)
         ReadMemberBack(tarf, data);
-    if (scan.tarfLog.ibData != 0)
-        ReadMemberBack(scan.tarfLog, data);
+
+    // The programs' opener reads the last vms_log in place, listing every member as the verbose
+    // summary does.
+    REPORTER reporter{};
+    reporter.fListMembers = 1;
+    MEMBERHOOK hook = MemberHookOfReport(&reporter);
+    STREAM stream;
+    OPENERROR openerr;
+    OPENRESULT res = OpenDownload(&stream, s_strTarPath.c_str(), &hook, &openerr);
+    if ((res == openOk) != (tarfLast.ibData != 0 && tarfLast.cb > 0))
+        abort();
+    if (res == openOk && ((unsigned long long)stream.CbSize() != tarfLast.cb ||
+                          memcmp(stream.PbMap(), data + tarfLast.ibData, tarfLast.cb) != 0))
+        abort();
     return 0;
 }
