@@ -395,6 +395,9 @@ TREND TrendOf(double const* rgx, double const* rgy, int cpt)
         ss += r * r;
     }
     double const rms = std::sqrt(ss / cpt);
+    // Points on the line give residuals of rounding alone: none of them is wild.
+    if (rms <= 1e-9 * (1 + std::fabs(trend.vAt0)))
+        return trend;
     std::vector<bool> rgfKeep((size_t)cpt);
     int ckeep = 0;
     for (int i = 0; i < cpt; i++) {
