@@ -22,7 +22,7 @@ constexpr int64_t secDay = 86400;
 constexpr int cchDate = 20;
 constexpr int cchNote = 256;
 constexpr int cTickTarget = 6;
-constexpr int cptPageBudget = 400000;   // profile points on the whole page: about 5 MB of SVG
+constexpr int cptPageBudget = 120000;   // profile points on the whole page: about 1.5 MB of SVG
 constexpr int cDriveAverage = 9;        // drives in the efficiency's moving average
 constexpr int cIntervalLine = 448;      // a line over years keeps 2 points per interval: one per pixel
 constexpr double milesWhMin = 1.0;      // shorter drives get no Wh per mile, as in the report
@@ -395,7 +395,7 @@ void AppendProfile(PAGE const* ppage, const char* szId, const char* szCaption, s
 
 constexpr const char* s_szNone = "\xe2\x80\x93";   // an en dash: the log has no such value
 constexpr int cxPlot = (int)(xRight - xLeft);      // pixels of a chart's plot at its natural size
-constexpr int csessionProfileMax = 600;            // the newest sessions that open to their profile
+constexpr int csessionProfileMax = 300;            // the newest drives, and charges, that open to their profile
 constexpr int64_t secParkedTableSpan = 366 * secDay;   // parked stretches listed one by one: the last year
 constexpr int cchargeCurveMax = 200;               // the newest charges on the compared curves
 constexpr int cMonthName = 12;

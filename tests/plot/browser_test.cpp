@@ -4,6 +4,7 @@
 // /usr/bin/chromium is missing (`make check-browser` installs it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -51,13 +52,14 @@ document.body.appendChild(pre);
 </script>
 )";
 
-RunResult RunChromium(const std::string& dir, const std::vector<std::string>& rgstrMore)
+RunResult RunChromium(const std::string& dir, const std::vector<std::string>& rgstrMore, int cx = cxWindow,
+                      int cy = cyWindow)
 {
     std::vector<std::string> argv{"/usr/bin/timeout", "180", pathChromium,
                                   "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
                                   "--hide-scrollbars", "--user-data-dir=" + dir + "/profile",
-                                  "--window-size=" + std::to_string(cxWindow) + "," + std::to_string(cyWindow)};
+                                  "--window-size=" + std::to_string(cx) + "," + std::to_string(cy)};
     argv.insert(argv.end(), rgstrMore.begin(), rgstrMore.end());
     return RunProgram(argv);
 }
@@ -271,6 +273,95 @@ TEST_F(Browser, ScreenshotOfTheCarsPage)
     std::string strPng = ReadText(pathShot);
     ASSERT_GT(strPng.size(), 50000u);
     EXPECT_EQ(strPng.substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// The car's page at a phone's width and a desktop's. Headless Chromium keeps its window at least
+// 500 pixels wide, so the page is laid out in a frame of the width in a page of the test's own,
+// whose script reads the frame (a srcdoc frame shares its origin) with every <details> open: what
+// is wider than the frame, chart text drawn under 10 pixels, and series without a legend entry.
+const char* const s_szWidthCheckScript = R"(<script>
+window.addEventListener('load', () => {
+  const doc = document.getElementById('page').contentDocument;
+  for (const d of doc.querySelectorAll('details')) d.open = true;
+  const cx = doc.documentElement.clientWidth;
+  const rows = ['scroll ' + (doc.documentElement.scrollWidth > cx ? doc.documentElement.scrollWidth : 0)];
+  const wide = (el, what) => {
+    const r = el.getBoundingClientRect();
+    if (r.right > cx + 1 || r.left < -1) rows.push(what + ' ' + (el.id || el.closest('[id]').id) + ' ' + Math.round(r.right));
+  };
+  for (const fig of doc.querySelectorAll('figure.chart')) {
+    if (fig.closest('div.scroll')) continue;
+    wide(fig, 'chart');
+    const svg = fig.querySelector('svg');
+    const scale = svg.getScreenCTM().a;
+    for (const t of svg.querySelectorAll('text')) {
+      if (doc.defaultView.getComputedStyle(t).display === 'none') continue;
+      const px = parseFloat(doc.defaultView.getComputedStyle(t).fontSize) * scale;
+      if (px < 9.95) { rows.push('small ' + fig.id + ' ' + px.toFixed(1)); break; }
+    }
+    const legend = new Set([...fig.querySelectorAll('ul.legend li')].map(li => li.textContent));
+    for (const s of fig.querySelectorAll('.series > title'))
+      if (!legend.has(s.textContent)) rows.push('unlabelled ' + fig.id + ' ' + s.textContent);
+  }
+  for (const box of doc.querySelectorAll('div.scroll')) wide(box, 'table');
+  for (const nav of doc.querySelectorAll('nav')) wide(nav, 'nav');
+  const pre = document.createElement('pre');
+  pre.id = 'qf-check';
+  pre.textContent = rows.join('\n');
+  document.body.appendChild(pre);
+});
+</script>
+)";
+
+std::string FramedPage(const std::string& strPage, int cx, int cy, const char* szScript)
+{
+    std::string strEscaped;
+    for (char ch : strPage) {
+        if (ch == '&')
+            strEscaped += "&amp;";
+        else if (ch == '"')
+            strEscaped += "&quot;";
+        else
+            strEscaped += ch;
+    }
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"></head><body style=\"margin:0;background:#888\">"
+           "<iframe id=\"page\" style=\"border:0;display:block;background:#fff;width:" +
+           std::to_string(cx) + "px;height:" + std::to_string(cy) + "px\" srcdoc=\"" + strEscaped + "\"></iframe>" +
+           szScript + "</body></html>\n";
+}
+
+TEST_F(Browser, CarPageFitsAPhoneAndADesktop)
+{
+    constexpr int cyFrame = 1600;
+    auto rginput = CarInputs(dir);
+    for (int cx : {412, 1400}) {
+        for (auto const& [strName, rgpath] : rginput) {
+            SCOPED_TRACE(strName + " at " + std::to_string(cx) + " px");
+            std::vector<std::string> rgarg{"--price", "0.30,0.12@23:00-07:00"};
+            rgarg.insert(rgarg.end(), rgpath.begin(), rgpath.end());
+            std::string const strPage = CarPageOf(rgarg);
+            std::string const pathCheck = dir + "/width-check.html";
+            WriteText(pathCheck, FramedPage(strPage, cx, cyFrame, s_szWidthCheckScript));
+            RunResult res = RunChromium(dir, {"--dump-dom", "file://" + pathCheck}, std::max(cx, 500), 900);
+            ASSERT_EQ(res.status, 0) << res.err;
+            size_t ibStart = res.out.find("<pre id=\"qf-check\">");
+            ASSERT_NE(ibStart, std::string::npos) << res.out.substr(0, 500);
+            ibStart += std::strlen("<pre id=\"qf-check\">");
+            EXPECT_EQ(res.out.substr(ibStart, res.out.find("</pre>", ibStart) - ibStart), "scroll 0");
+        }
+        // The pictures of the README: the sample download's page at both widths, when asked for.
+        const char* pszShot = std::getenv(cx < 500 ? "QF_CAR_SCREENSHOT_PHONE" : "QF_CAR_SCREENSHOT_WIDE");
+        if (!pszShot || !*pszShot)
+            continue;
+        std::vector<std::string> rgarg{"--price", "0.30,0.12@23:00-07:00"};
+        rgarg.insert(rgarg.end(), rginput.front().second.begin(), rginput.front().second.end());
+        std::string const pathShot = dir + "/shot.html";
+        WriteText(pathShot, FramedPage(CarPageOf(rgarg), cx, cyFrame, ""));
+        RunResult res = RunChromium(dir, {"--screenshot=" + std::string(pszShot), "file://" + pathShot}, cx < 500 ? 500 : cx,
+                                    cyFrame);
+        ASSERT_EQ(res.status, 0) << res.err;
+        EXPECT_EQ(ReadText(pszShot).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    }
 }
 
 }  // namespace
