@@ -153,7 +153,7 @@ void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, do
         Append(pstr, "<text x=\"%.0f\" y=\"%.1f\">%s</text>", xLeft - 5, YOf(axis, v, yT, yB) + 4, ach);
     }
     pstr->append("</g>\n");
-    Append(pstr, "<text class=\"axis-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
+    Append(pstr, "<text class=\"axis-title y-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
            (yT + yB) / 2);
     AppendText(pstr, axis.szTitle);
     pstr->append("</text>\n");
@@ -253,6 +253,16 @@ void AppendLegend(std::string* pstr, std::vector<SERIESDRAW> const& rgseries)
     pstr->append("</ul>\n");
 }
 
+// What the vertical axis's title says, in a line that only a narrow screen shows: there the title
+// itself would run into the axis labels, and is left out.
+void AppendUnits(std::string* pstr, const char* szLead, const char* szUnits)
+{
+    pstr->append("<p class=\"units\">");
+    AppendText(pstr, szLead);
+    AppendText(pstr, szUnits);
+    pstr->append("</p>\n");
+}
+
 // Spans both axes over the series (the y axis from 0 when asked), leaving a set minimum alone.
 void FitAxes(std::vector<SERIESDRAW> const& rgseries, AXIS* paxisX, AXIS* paxisY, bool fYFromZero)
 {
@@ -289,6 +299,7 @@ void AppendChart(PAGE const* ppage, const char* szId, const char* szCaption, con
     AppendText(pstr, szCaption);
     pstr->append("</figcaption>\n");
     AppendLegend(pstr, rgseries);
+    AppendUnits(pstr, "Vertical axis: ", axisY.szTitle);
     Append(pstr, "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"", cxChart, cyChart);
     AppendText(pstr, szCaption);
     pstr->append("\">\n");
@@ -353,9 +364,14 @@ void AppendProfile(PAGE const* ppage, const char* szId, const char* szCaption, s
     double const cyAll = yProfileTop + (double)rgpanel.size() * (cyPanel + cyPanelGap) + 24;
     Append(pstr,
            "<figure class=\"chart profile\" id=\"%s\">\n<ul class=\"legend\">", szId);
-    for (PANEL const& panel : rgpanel)
+    std::string strPanels;
+    for (PANEL const& panel : rgpanel) {
         AppendLegendItems(pstr, panel.rgseries);
-    Append(pstr, "</ul>\n<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"", cxChart, cyAll);
+        strPanels += (strPanels.empty() ? "" : ", ") + std::string(panel.szTitle);
+    }
+    pstr->append("</ul>\n");
+    AppendUnits(pstr, "Panels from the top: ", strPanels.c_str());
+    Append(pstr, "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"", cxChart, cyAll);
     AppendText(pstr, szCaption);
     pstr->append("\">\n");
     AXIS axisX{0, secDuration / 60.0, false, "minutes from the start"};
@@ -1216,6 +1232,7 @@ void AppendChargeCurves(PAGE const* ppage)
     Append(pstr, "<figure class=\"chart\" id=\"chart-charge-curves\">\n<figcaption>Charging curves compared"
                  "</figcaption>\n");
     AppendLegend(pstr, rgseries);
+    AppendUnits(pstr, "Vertical axis: ", "line power (kW)");
     Append(pstr, "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"Charging curves compared\">\n", cxChart,
            cyChart);
     AXIS axisX{0, 100, false, "SOC (%)"}, axisY{0, kwMax, false, "line power (kW)"};
@@ -1524,21 +1541,36 @@ void AppendBattery(PAGE const* ppage, OWNER const* powner)
                        "without the figures more than three root-mean-square residuals away; the share left is the "
                        "line's value at the newest figure over the mean of the first 90 days.");
 
-    // Imbalance over time.
+    // Imbalance over time: per day, or per week or month when the days outnumber the pixels.
     std::vector<SERIESDRAW> rgseriesImb(2);
     rgseriesImb[0] = SERIESDRAW{"mean spread", "#2471a3", kindLine, {}};
     rgseriesImb[1] = SERIESDRAW{"largest spread", "#c0392b", kindLine, {}};
-    for (IMBALANCE const& imb : powner->rgimb) {
-        double const x = (double)imb.secCivilDay + secDay / 2;
-        rgseriesImb[0].rgxy.push_back(XY{x, imb.mvMean});
-        rgseriesImb[1].rgxy.push_back(XY{x, imb.mvMax});
+    GROUP groupImb = groupDay;
+    if (!powner->rgimb.empty())
+        groupImb = GroupForSpan(powner->rgimb.front().secCivilDay, powner->rgimb.back().secCivilDay);
+    for (size_t i = 0; i < powner->rgimb.size();) {
+        int64_t const key = KeyOfSec(powner->rgimb[i].secCivilDay, groupImb);
+        double mvSum = 0, mvMax = 0;
+        int csample = 0;
+        for (; i < powner->rgimb.size() && KeyOfSec(powner->rgimb[i].secCivilDay, groupImb) == key; i++) {
+            mvSum += powner->rgimb[i].mvMean * powner->rgimb[i].csample;
+            csample += powner->rgimb[i].csample;
+            mvMax = std::fmax(mvMax, powner->rgimb[i].mvMax);
+        }
+        int64_t secFirst, secLim;
+        SpanOfKey(key, groupImb, &secFirst, &secLim);
+        double const x = (double)(secFirst + secLim) / 2;
+        rgseriesImb[0].rgxy.push_back(XY{x, mvSum / csample});
+        rgseriesImb[1].rgxy.push_back(XY{x, mvMax});
     }
     AXIS axisXImb{0, 1, true, "date"}, axisYImb{0, 1, false, "mV"};
     FitAxes(rgseriesImb, &axisXImb, &axisYImb, true);
-    AppendChart(ppage, "chart-imbalance", "Brick voltage spread",
-                "The highest minus the lowest brick voltage of the hourly status while parked, per day: its mean and "
-                "its largest.",
-                axisXImb, axisYImb, rgseriesImb, {}, 1);
+    char szNoteImb[cchNote];
+    snprintf(szNoteImb, sizeof szNoteImb,
+             "The highest minus the lowest brick voltage of the hourly status while parked, per %s: its mean and its "
+             "largest.",
+             SzGroup(groupImb));
+    AppendChart(ppage, "chart-imbalance", "Brick voltage spread", szNoteImb, axisXImb, axisYImb, rgseriesImb, {}, 1);
 
     // Hours parked by SOC and temperature.
     PARKBANDS const& bands = powner->bands;
@@ -1680,7 +1712,8 @@ constexpr const char* s_szHead =
     "font-size: 0.85em; }\n"
     "ul.legend .swatch { display: inline-block; width: 14px; height: 4px; margin-right: 5px; vertical-align: "
     "middle; }\n"
-    "svg { display: block; width: 100%; height: auto; font-size: 12px; }\n"
+    "svg { display: block; width: 100%; height: auto; font-size: 12px; overflow: visible; }\n"
+    ".units { display: none; font-size: 0.85em; color: #555; margin: 0 0 2px; }\n"
     "svg text { fill: #333; }\n"
     "svg .axis-title { font-size: 1.08em; fill: #111; }\n"
     "svg .empty { fill: #999; font-size: 1.33em; }\n"
@@ -1704,7 +1737,8 @@ constexpr const char* s_szHead =
     "@media (max-width: 880px) { svg { font-size: 15px; } }\n"
     "@media (max-width: 720px) { svg { font-size: 19px; } body { padding: 10px 8px; } "
     "figure.chart { padding: 6px 4px; } }\n"
-    "@media (max-width: 580px) { svg { font-size: 24px; } svg .x-axis text:nth-of-type(even) { display: none; } }\n"
+    "@media (max-width: 580px) { svg { font-size: 24px; } svg .x-axis text:nth-of-type(even) { display: none; } "
+    "svg .y-title { display: none; } .units { display: block; } }\n"
     "@media (max-width: 440px) { svg { font-size: 28px; } }\n"
     "</style>\n</head>\n<body>\n";
 
