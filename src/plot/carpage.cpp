@@ -979,8 +979,7 @@ void AppendDrives(PAGE const* ppage, int cptProfile)
         AppendPct(pstr, ds.pctSOCEnd);
         Append(pstr, "</td><td>%.1f</td><td>%.1f</td><td>%.1f</td><td>%.1f</td><td>", Dist(ppage, ds.miles),
                Dist(ppage, ds.mphAverage), Dist(ppage, ds.mphMax), ds.wh / 1000);
-        if (ds.miles >= milesWhMin)
-            Append(pstr, "%.0f", ds.wh / Dist(ppage, ds.miles));
+        AppendNumberOrNone(pstr, ds.miles >= milesWhMin, "%.0f", ds.wh / Dist(ppage, ds.miles));
         pstr->append("</td><td>");
         if (fTemp) {
             AppendNumberOrNone(pstr, ds.cdegBattery > 0, "%.0f", ds.degBatteryAverage);
@@ -1094,34 +1093,29 @@ void AppendCharges(PAGE const* ppage, OWNER const* powner, int cptProfile)
         pstr->append("</td>");
         if (fVolts) {
             pstr->append("<td>");
-            if (cs.cVoltsLine > 0)
-                Append(pstr, "%.0f", cs.voltsLineAverage);
+            AppendNumberOrNone(pstr, cs.cVoltsLine > 0, "%.0f", cs.voltsLineAverage);
             pstr->append("</td>");
         }
         if (fAmps) {
             pstr->append("<td>");
-            if (cs.ampsMax != 0)
-                Append(pstr, "%.0f", cs.ampsMax);
+            AppendNumberOrNone(pstr, cs.ampsMax != 0, "%.0f", cs.ampsMax);
             pstr->append("</td>");
         }
         if (fAvailable) {
             pstr->append("<td>");
-            if (cs.ampsMax != 0 && cs.ampsAvailable != 0)
-                Append(pstr, "%d", cs.ampsAvailable);
+            AppendNumberOrNone(pstr, cs.ampsMax != 0 && cs.ampsAvailable != 0, "%.0f", (double)cs.ampsAvailable);
             pstr->append("</td>");
         }
         if (fKwh) {
             pstr->append("<td>");
-            if (cs.kwh != 0)
-                Append(pstr, "%.1f", cs.kwh);
+            AppendNumberOrNone(pstr, cs.kwh != 0, "%.1f", cs.kwh);
             pstr->append("</td>");
         }
         if (fAh)
             Append(pstr, "<td>%.1f</td><td>%.1f</td>", cs.ahIn, cs.ahOut);
         if (fWallToWheel) {
             pstr->append("<td>");
-            if (cs.fWallToWheel)
-                Append(pstr, "%.0f", cs.kwh * 1000 / Dist(ppage, cs.milesSinceCharge));
+            AppendNumberOrNone(pstr, cs.fWallToWheel, "%.0f", cs.kwh * 1000 / Dist(ppage, cs.milesSinceCharge));
             pstr->append("</td>");
         }
         if (powner->fLoss) {
@@ -1448,20 +1442,33 @@ std::vector<MARK> FirmwareMarks(HISTORY const* phist)
 }
 
 // Capacity against a quantity with its fitted line over the span of the points.
+// rgxyBrick (the lowest brick Ah of each day, with its own line) may be empty.
 void AppendCapacityTrend(PAGE const* ppage, const char* szId, const char* szCaption, const char* szNote,
-                         const char* szAxis, std::vector<XY> const& rgxy, TREND const& trend, double scaleX)
+                         const char* szAxis, std::vector<XY> const& rgxy, TREND const& trend,
+                         std::vector<XY> const& rgxyBrick, TREND const& trendBrick, double scaleX)
 {
     std::vector<SERIESDRAW> rgseries(2);
     rgseries[0] = SERIESDRAW{"CAC of each day", "#c0392b", kindDots, {}};
     rgseries[1] = SERIESDRAW{"fitted trend", "#111111", kindLine, {}};
     bool fBinned = false;
-    std::vector<TIMEVALUE> rgxv;
-    for (XY const& xy : rgxy)
-        rgxv.push_back(TIMEVALUE{(int64_t)std::llround(xy.x * scaleX * 1000), xy.y, 1});
     double const span = rgxy.empty() ? 1 : (rgxy.back().x - rgxy.front().x) * scaleX;
-    rgseries[0].rgxy = BinnedAgainst(rgxv, span > 0 ? span / (cxPlot / 2) : 1, &fBinned);
+    auto binned = [&](std::vector<XY> const& rgxyIn) {
+        std::vector<TIMEVALUE> rgxv;
+        for (XY const& xy : rgxyIn)
+            rgxv.push_back(TIMEVALUE{(int64_t)std::llround(xy.x * scaleX * 1000), xy.y, 1});
+        return BinnedAgainst(rgxv, span > 0 ? span / (cxPlot / 2) : 1, &fBinned);
+    };
+    rgseries[0].rgxy = binned(rgxy);
     if (fBinned)
         rgseries[0].szName = "CAC, mean of the days at each pixel";
+    if (!rgxyBrick.empty()) {
+        rgseries.push_back(SERIESDRAW{fBinned ? "lowest brick Ah, mean of the days at each pixel" : "lowest brick Ah of each day",
+                                      "#2471a3", kindDots, binned(rgxyBrick)});
+        if (trendBrick.fFit)
+            rgseries.push_back(SERIESDRAW{"its fitted trend", "#555555", kindLine,
+                                          {XY{rgxyBrick.front().x * scaleX, ValueOfTrend(&trendBrick, rgxyBrick.front().x)},
+                                           XY{rgxyBrick.back().x * scaleX, ValueOfTrend(&trendBrick, rgxyBrick.back().x)}}});
+    }
     if (trend.fFit && !rgxy.empty()) {
         double xMin = rgxy.front().x, xMax = rgxy.front().x;
         for (XY const& xy : rgxy) {
@@ -1521,22 +1528,26 @@ void AppendBattery(PAGE const* ppage, OWNER const* powner)
                        health.trendByMiles.slope * 10000 / (ppage->fMetric ? kmPerMile : 1));
     pstr->append("</td></tr>\n");
     CloseTableBox(pstr);
-    std::vector<XY> rgxyAge, rgxyOdo;
+    std::vector<XY> rgxyAge, rgxyOdo, rgxyBrickAge;
     for (DAYSAMPLE const& day : powner->rgday) {
         if (!(day.ahCAC > 0))
             continue;
-        rgxyAge.push_back(XY{((double)day.timestamp - (double)powner->rgday[0].timestamp) / secDay, day.ahCAC});
+        double const days = ((double)day.timestamp - (double)powner->rgday[0].timestamp) / secDay;
+        rgxyAge.push_back(XY{days, day.ahCAC});
+        rgxyBrickAge.push_back(XY{days, day.ahBrickMin});
         if (day.milesOdo > 0)
             rgxyOdo.push_back(XY{day.milesOdo, day.ahCAC});
     }
     AppendCapacityTrend(ppage, "chart-capacity-age", "Capacity against age",
-                        "CAC of each daily figure against the days since the first, and the line fitted to them.",
-                        "days since the first daily figure", rgxyAge, health.trendByAge, 1);
+                        "CAC and the lowest brick capacity of each daily figure against the days since the first, "
+                        "and the lines fitted to them.",
+                        "days since the first daily figure", rgxyAge, health.trendByAge, rgxyBrickAge,
+                        health.trendBrickByAge, 1);
     char szOdo[40];
     snprintf(szOdo, sizeof szOdo, "odometer (%s)", SzDist(ppage));
     AppendCapacityTrend(ppage, "chart-capacity-odometer", "Capacity against odometer",
                         "CAC of each daily figure against the odometer it read, and the line fitted to them.", szOdo,
-                        rgxyOdo, health.trendByMiles, ppage->fMetric ? kmPerMile : 1);
+                        rgxyOdo, health.trendByMiles, {}, TREND{}, ppage->fMetric ? kmPerMile : 1);
     AppendMethod(pstr, "The trend is a straight line fitted by least squares to every daily CAC figure, fitted again "
                        "without the figures more than three root-mean-square residuals away; the share left is the "
                        "line's value at the newest figure over the mean of the first 90 days.");

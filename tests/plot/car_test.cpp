@@ -225,7 +225,7 @@ void ExpectSameSessions(const std::string& strPage, const std::string& strReport
         size_t const cLine = (size_t)CountOf(strReport, fDrive ? ") Drive " : ") Charge ");
         ASSERT_EQ(rgrowReport.size(), cLine) << "a session line of the report did not read";
         ASSERT_EQ(rgrowPage.size(), rgrowReport.size()) << (fDrive ? "drives" : "charges");
-        // A SOC the log does not have is a dash on the page; a column that no session of the car
+        // A value the log does not have is a dash on the page; a column that no session of the car
         // fills (Ah of a car whose charge records carry none) is left out.
         std::set<size_t> seticolLeftOut;
         for (size_t icol = 0; icol < rgstrHeading.size(); icol++) {
@@ -241,7 +241,8 @@ void ExpectSameSessions(const std::string& strPage, const std::string& strReport
         for (size_t i = 0; i < rgrowPage.size(); i++) {
             ROW rowExpected = rgrowReport[i];
             for (size_t icol = 0; icol < rowExpected.size(); icol++) {
-                if (rowExpected[icol] == "-1%")
+                // A missing value is a dash: the report's -1% and its blanks, but for the notes.
+                if (rowExpected[icol] == "-1%" || (rowExpected[icol].empty() && icol + 1 < rowExpected.size()))
                     rowExpected[icol] = "\xe2\x80\x93";
                 if (seticolLeftOut.count(icol))
                     rowExpected[icol] = "";
