@@ -153,7 +153,7 @@ void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, do
         Append(pstr, "<text x=\"%.0f\" y=\"%.1f\">%s</text>", xLeft - 5, YOf(axis, v, yT, yB) + 4, ach);
     }
     pstr->append("</g>\n");
-    Append(pstr, "<text class=\"axis-title y-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
+    Append(pstr, "<text class=\"axis-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
            (yT + yB) / 2);
     AppendText(pstr, axis.szTitle);
     pstr->append("</text>\n");
@@ -253,13 +253,14 @@ void AppendLegend(std::string* pstr, std::vector<SERIESDRAW> const& rgseries)
     pstr->append("</ul>\n");
 }
 
-// What the vertical axis's title says, in a line that only a narrow screen shows: there the title
-// itself would run into the axis labels, and is left out.
-void AppendUnits(std::string* pstr, const char* szLead, const char* szUnits)
+// What the axes' titles say, in a line that only a narrow screen shows: there the titles would run
+// into the axis labels, and are left out.
+void AppendUnits(std::string* pstr, const char* szVertical, const char* szAcross)
 {
-    pstr->append("<p class=\"units\">");
-    AppendText(pstr, szLead);
-    AppendText(pstr, szUnits);
+    pstr->append("<p class=\"units\">Up: ");
+    AppendText(pstr, szVertical);
+    pstr->append("; across: ");
+    AppendText(pstr, szAcross);
     pstr->append("</p>\n");
 }
 
@@ -299,7 +300,7 @@ void AppendChart(PAGE const* ppage, const char* szId, const char* szCaption, con
     AppendText(pstr, szCaption);
     pstr->append("</figcaption>\n");
     AppendLegend(pstr, rgseries);
-    AppendUnits(pstr, "Vertical axis: ", axisY.szTitle);
+    AppendUnits(pstr, axisY.szTitle, axisX.szTitle);
     Append(pstr, "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"", cxChart, cyChart);
     AppendText(pstr, szCaption);
     pstr->append("\">\n");
@@ -370,7 +371,8 @@ void AppendProfile(PAGE const* ppage, const char* szId, const char* szCaption, s
         strPanels += (strPanels.empty() ? "" : ", ") + std::string(panel.szTitle);
     }
     pstr->append("</ul>\n");
-    AppendUnits(pstr, "Panels from the top: ", strPanels.c_str());
+    strPanels = "panels from the top: " + strPanels;
+    AppendUnits(pstr, strPanels.c_str(), "minutes from the start");
     Append(pstr, "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"", cxChart, cyAll);
     AppendText(pstr, szCaption);
     pstr->append("\">\n");
@@ -1226,7 +1228,7 @@ void AppendChargeCurves(PAGE const* ppage)
     Append(pstr, "<figure class=\"chart\" id=\"chart-charge-curves\">\n<figcaption>Charging curves compared"
                  "</figcaption>\n");
     AppendLegend(pstr, rgseries);
-    AppendUnits(pstr, "Vertical axis: ", "line power (kW)");
+    AppendUnits(pstr, "line power (kW)", "SOC (%)");
     Append(pstr, "<svg viewBox=\"0 0 %.0f %.0f\" role=\"img\" aria-label=\"Charging curves compared\">\n", cxChart,
            cyChart);
     AXIS axisX{0, 100, false, "SOC (%)"}, axisY{0, kwMax, false, "line power (kW)"};
@@ -1749,7 +1751,8 @@ constexpr const char* s_szHead =
     "@media (max-width: 720px) { svg { font-size: 19px; } body { padding: 10px 8px; } "
     "figure.chart { padding: 6px 4px; } }\n"
     "@media (max-width: 580px) { svg { font-size: 24px; } svg .x-axis text:nth-of-type(even) { display: none; } "
-    "svg .y-title { display: none; } .units { display: block; } }\n"
+    "svg .axis-title { display: none; } svg .y-axis text:nth-of-type(odd) { display: none; } "
+    ".units { display: block; } }\n"
     "@media (max-width: 440px) { svg { font-size: 28px; } }\n"
     "</style>\n</head>\n<body>\n";
 
