@@ -153,11 +153,15 @@ CHARGECOST CostOfCharge(PRICE const* pprice, double kwhCharge, LINEPOWER const* 
         if (timestampTo <= timestampFrom || timestampFrom <= timestampEpoch2001)
             continue;
         double const kwPerSec = rglp[i].kw / 3600.0;
-        // Minute by minute of the display zone's clock, each piece at its own price.
+        // Minute by minute of the display zone's clock, each piece at its own price. A gap of more
+        // than a day between records (a damaged clock) is priced whole, at the minute it starts in.
+        bool const fWhole = timestampTo - timestampFrom > (uint32_t)secDay;
         for (uint32_t t = timestampFrom; t < timestampTo;) {
             int64_t const secCivil = SecCivilOf(t, pcache);
             int64_t const secOfDay = secCivil == secCivilNone ? 0 : secCivil - FloorDiv(secCivil, secDay) * secDay;
-            uint32_t const tNext = std::min<uint32_t>(timestampTo, t + (uint32_t)(secPerMinute - secOfDay % secPerMinute));
+            uint32_t const tNext =
+                fWhole ? timestampTo
+                       : std::min<uint32_t>(timestampTo, t + (uint32_t)(secPerMinute - secOfDay % secPerMinute));
             int const minute = (int)(secOfDay / secPerMinute) % minutesPerDay;
             double const kwh = kwPerSec * (tNext - t);
             kwhAll += kwh;

@@ -62,7 +62,7 @@ bool FLinePowerOfRecord(VLR const* pvlr, LINEPOWER* plp);
 // rule the charge's kWh follows: the first record draws nothing), and each minute of that time is
 // priced at the display zone's clock. The cost is then scaled to the charge's own kWh, so that a
 // charge's cost is always its kWh times its average price. kwhOffPeak is the part inside the
-// window. Records must be in time order.
+// window. Records must be in time order; a gap of more than a day is priced at its first minute.
 struct CHARGECOST {
     double cost;                // 0 without a price
     double kwhOffPeak;
@@ -104,8 +104,8 @@ struct DAYSAMPLE {
 
 // A stretch between the end of one session (drive or charge) and the start of the next, measured
 // from its first to its last hourly status with a SOC. The energy stands for the SOC lost times
-// the capacity (CAC, Ah) of the latest daily figure at or before the stretch times the pack
-// voltage given.
+// the capacity (CAC, Ah) of the latest daily figure at or before the stretch (the first one when
+// none is before it) times the pack voltage given.
 struct PARKED {
     uint32_t timestampStart, timestampEnd;   // the first and last hourly status with a SOC
     int pctStart, pctEnd;

@@ -432,7 +432,6 @@ struct OWNER {
     std::vector<DRIVESESSION> rgds;
     std::vector<CHARGESESSION> rgcs;
     std::vector<double> rgcost;
-    std::vector<IDLESAMPLE> const* prgidle;
     std::vector<DAYSAMPLE> rgday;
     std::vector<PARKED> rgparked;
     std::vector<PERIOD> rgmonth, rgyear;
@@ -455,7 +454,6 @@ void ComputeOwner(HISTORY const* phist, OWNER* powner)
     }
     for (DAYROW const& day : phist->rgday)
         powner->rgday.push_back(DAYSAMPLE{day.timestamp, day.ahCAC, day.ahBrickMin, day.ahBrickAve, day.milesOdo});
-    powner->prgidle = &phist->rgidle;
     powner->voltsPack = phist->cvoltsPack > 0 ? phist->voltsPackSum / (double)phist->cvoltsPack : 0;
     powner->fCost = phist->price.fGiven;
     std::vector<SESSIONSPAN> rgspan;
@@ -1331,9 +1329,7 @@ void AppendParked(PAGE const* ppage, OWNER const* powner)
         if (fEnergy)
             Append(pstr, ", %.1f kWh", wh / 1000);
     };
-    strHead.erase(strHead.size() - strlen("<tbody>\n"));
-    AppendByMonth(pstr, (int)rgkey.size(), strHead + "<tbody>\n", [&](int i) { return rgkey[(size_t)i]; },
-                  [&](int i) { fnRow(i); }, fnTotals);
+    AppendByMonth(pstr, (int)rgkey.size(), strHead, [&](int i) { return rgkey[(size_t)i]; }, fnRow, fnTotals);
     if (iFirst > 0)
         pstr->append("<p class=\"note\">The stretches of the last year one by one; the months table above holds "
                      "every month's total.</p>\n");
