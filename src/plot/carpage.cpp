@@ -844,26 +844,22 @@ void AppendMonths(PAGE const* ppage, OWNER const* powner)
         return;
     }
     bool const fParked = powner->voltsPack > 0 && !powner->rgparked.empty();
-    OpenTableBox(pstr, "sessions periods", "table-months");
-    Append(pstr, "<thead><tr><th>Month</th><th>Distance (%s)</th><th>Drives</th><th>Hours driving</th>"
-                 "<th>Battery out (kWh)</th><th>From the wall (kWh)</th><th>Battery to wheel (Wh/%s)</th>"
-                 "<th>Wall to wheel (Wh/%s)</th><th>Charges</th>",
-           SzDist(ppage), SzDist(ppage), SzDist(ppage));
-    if (fParked)
-        pstr->append("<th>Lost parked (kWh)</th>");
-    if (powner->fCost)
-        pstr->append("<th>Cost</th>");
-    pstr->append("</tr></thead>\n<tbody>\n");
-    size_t imonth = 0;
+    // The years in one table, always in sight; each year's months in a section of their own, the
+    // newest open.
+    auto appendHead = [&](const char* szFirst) {
+        Append(pstr, "<thead><tr><th>%s</th><th>Distance (%s)</th><th>Drives</th><th>Hours driving</th>"
+                     "<th>Battery out (kWh)</th><th>From the wall (kWh)</th><th>Battery to wheel (Wh/%s)</th>"
+                     "<th>Wall to wheel (Wh/%s)</th><th>Charges</th>",
+               szFirst, SzDist(ppage), SzDist(ppage), SzDist(ppage));
+        if (fParked)
+            pstr->append("<th>Lost parked (kWh)</th>");
+        if (powner->fCost)
+            pstr->append("<th>Cost</th>");
+        pstr->append("</tr></thead>\n<tbody>\n");
+    };
+    OpenTableBox(pstr, "sessions periods", "table-years");
+    appendHead("Year");
     for (PERIOD const& year : powner->rgyear) {
-        for (; imonth < powner->rgmonth.size() && powner->rgmonth[imonth].year == year.year; imonth++) {
-            PERIOD const& month = powner->rgmonth[imonth];
-            pstr->append("<tr class=\"month\"><td>");
-            AppendMonthName(pstr, month.year, month.month);
-            pstr->append("</td>");
-            AppendPeriodCells(ppage, month, fParked, powner->fCost);
-            pstr->append("</tr>\n");
-        }
         Append(pstr, "<tr class=\"year\"><td>%d</td>", year.year);
         AppendPeriodCells(ppage, year, fParked, powner->fCost);
         pstr->append("</tr>\n");
@@ -883,6 +879,24 @@ void AppendMonths(PAGE const* ppage, OWNER const* powner)
     AppendUpDownBars(ppage, "chart-months", "Distance and energy per month",
                      "Each %s: distance driven above the line, energy charged from the wall (kWh) below it.", rgDist,
                      rgKwh, rgDist.front().first, secLast, groupMonth);
+    size_t imonth = 0;
+    for (PERIOD const& year : powner->rgyear) {
+        Append(pstr, "<details class=\"month\"%s><summary>The months of %d</summary>\n",
+               &year == &powner->rgyear.back() ? " open" : "", year.year);
+        OpenTableBox(pstr, "sessions periods", nullptr);
+        appendHead("Month");
+        for (; imonth < powner->rgmonth.size() && powner->rgmonth[imonth].year == year.year; imonth++) {
+            PERIOD const& month = powner->rgmonth[imonth];
+            pstr->append("<tr class=\"month\"><td>");
+            AppendMonthName(pstr, month.year, month.month);
+            pstr->append("</td>");
+            AppendPeriodCells(ppage, month, fParked, powner->fCost);
+            pstr->append("</tr>\n");
+        }
+        pstr->append("</tbody>\n");
+        CloseTableBox(pstr);
+        pstr->append("</details>\n");
+    }
     AppendMethod(pstr, "A drive or charge counts in the month it starts in, in the display time zone; energy lost "
                        "while parked counts in the month its stretch begins.");
     pstr->append("</section>\n");
@@ -1738,7 +1752,7 @@ constexpr const char* s_szHead =
     "div.scroll th:first-child, div.scroll td:first-child { position: sticky; left: 0; background: #fff; }\n"
     "table.sessions td { text-align: right; white-space: nowrap; }\n"
     "table.sessions tr.profile td { text-align: left; white-space: normal; position: static; }\n"
-    "table.periods tr.year td { font-weight: bold; border-bottom: 2px solid #999; }\n"
+    "table.periods tr.year td:first-child { font-weight: bold; }\n"
     "table.figures th { font-weight: normal; color: #555; }\n"
     "summary { cursor: pointer; color: #2471a3; }\n"
     "details.month { margin: 2px 0; }\n"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -236,8 +237,9 @@ TEST_F(Browser, EveryChartOfTheCarsPageDraws)
         std::string strPage = CarPageOf(rgpath);
         std::string strExpected = CarCountsOfSource(strPage);
         // The charts that every history with drives and charges fills.
-        for (const char* szId : {"chart-calendar ", "chart-efficiency ", "chart-efficiency-speed ", "chart-soc ",
-                                 "drive-1 ", "charge-1 "}) {
+        for (const char* szId : {"chart-calendar ", "chart-months ", "chart-charge-curves ", "chart-parked ",
+                                 "chart-efficiency ", "chart-efficiency-speed ", "chart-efficiency-temp ",
+                                 "chart-capacity-age ", "chart-imbalance ", "chart-soc ", "drive-1 ", "charge-1 "}) {
             std::string strLines = "\n" + strExpected + "\n";
             size_t ib = strLines.find(std::string("\n") + szId);
             ASSERT_NE(ib, std::string::npos) << szId;
@@ -359,6 +361,32 @@ TEST_F(Browser, CarPageFitsAPhoneAndADesktop)
         WriteText(pathShot, FramedPage(CarPageOf(rgarg), cx, cyFrame, ""));
         RunResult res = RunChromium(dir, {"--screenshot=" + std::string(pszShot), "file://" + pathShot}, cx < 500 ? 500 : cx,
                                     cyFrame);
+        ASSERT_EQ(res.status, 0) << res.err;
+        EXPECT_EQ(ReadText(pszShot).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    }
+}
+
+// Ten years of one car's history as the README's pictures at both widths, when `make check-browser`
+// names the files (QF_CAR_SCREENSHOT_LONG_PHONE, QF_CAR_SCREENSHOT_LONG_WIDE): a 400 MiB log is too
+// much for every run of the tests.
+TEST_F(Browser, ScreenshotsOfTenYears)
+{
+    const char* pszPhone = std::getenv("QF_CAR_SCREENSHOT_LONG_PHONE");
+    const char* pszWide = std::getenv("QF_CAR_SCREENSHOT_LONG_WIDE");
+    if (!pszPhone || !*pszPhone || !pszWide || !*pszWide)
+        GTEST_SKIP() << "no file named for the pictures of ten years";
+    std::string const pathLog = dir + "/ten-years.log";
+    RunResult g = RunProgram({PathGenlog(), "--seed", "11", "--days", "3650", "--end", "2019-06-30 08:00", "--ring",
+                              "400M", "--longterm", "256K", "--out", pathLog});
+    ASSERT_EQ(g.status, 0) << g.err;
+    std::string const strPage = CarPageOf({"--price", "0.30,0.12@23:00-07:00", pathLog});
+    std::remove(pathLog.c_str());
+    constexpr int cyShot = 3200;
+    for (auto const& [cx, pszShot] : {std::pair{412, pszPhone}, std::pair{1400, pszWide}}) {
+        std::string const pathShot = dir + "/ten-years.html";
+        WriteText(pathShot, FramedPage(strPage, cx, cyShot, ""));
+        RunResult res = RunChromium(dir, {"--screenshot=" + std::string(pszShot), "file://" + pathShot}, std::max(cx, 500),
+                                    cyShot);
         ASSERT_EQ(res.status, 0) << res.err;
         EXPECT_EQ(ReadText(pszShot).substr(0, 8), "\x89PNG\r\n\x1a\n");
     }
