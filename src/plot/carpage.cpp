@@ -570,23 +570,29 @@ std::vector<XY> GroupedOverTime(std::vector<TIMEVALUE> const& rgtv, GROUP* pgrou
     return rgxy;
 }
 
-// Scatter points against a quantity, drawn as they are while they fit the chart's pixels, else as
-// one mean per bin of binWidth.
-std::vector<XY> BinnedAgainst(std::vector<TIMEVALUE> const& rgxv, double binWidth, bool* pfBinned)
+// A point of a scatter chart as sums: its position along the chart, and numerator and denominator.
+struct XSUM {
+    double x;
+    double num, den;
+};
+
+// Scatter points drawn as they are while they fit the chart's pixels, else as one mean per bin of
+// binWidth along the chart.
+std::vector<XY> BinnedAgainst(std::vector<XSUM> const& rgxs, double binWidth, bool* pfBinned)
 {
     std::vector<XY> rgxy;
-    *pfBinned = (int)rgxv.size() > cxPlot;
+    *pfBinned = (int)rgxs.size() > cxPlot;
     if (!*pfBinned) {
-        for (TIMEVALUE const& xv : rgxv)
-            if (xv.den > 0)
-                rgxy.push_back(XY{(double)xv.sec / 1000, xv.num / xv.den});
+        for (XSUM const& xs : rgxs)
+            if (xs.den > 0)
+                rgxy.push_back(XY{xs.x, xs.num / xs.den});
         return rgxy;
     }
     std::map<int64_t, std::pair<double, double>> mp;
-    for (TIMEVALUE const& xv : rgxv) {
-        auto& acc = mp[(int64_t)std::floor((double)xv.sec / 1000 / binWidth)];
-        acc.first += xv.num;
-        acc.second += xv.den;
+    for (XSUM const& xs : rgxs) {
+        auto& acc = mp[(int64_t)std::floor(xs.x / binWidth)];
+        acc.first += xs.num;
+        acc.second += xs.den;
     }
     for (auto const& [key, acc] : mp)
         if (acc.second > 0)
@@ -1081,9 +1087,9 @@ void AppendCharges(PAGE const* ppage, OWNER const* powner, int cptProfile)
     if (powner->fLoss)
         ccol++;
     th(fTemp, "<th>Battery temp (\xc2\xb0""C)</th>");
-    th(powner->fCost, "<th>Cost</th><th>Off-peak (kWh)</th>");
-    if (powner->fCost)
-        ccol++;
+    bool const fOffPeak = powner->fCost && phist->price.fOffPeak;
+    th(powner->fCost, "<th>Cost</th>");
+    th(fOffPeak, "<th>Off-peak (kWh)</th>");
     strHead.append("<th>Notes</th></tr></thead>\n");
     int const ichargeProfileFirst = (int)phist->rgcharge.size() - csessionProfileMax;
     CIVILCACHE cache;
@@ -1146,7 +1152,9 @@ void AppendCharges(PAGE const* ppage, OWNER const* powner, int cptProfile)
             pstr->append("</td>");
         }
         if (powner->fCost)
-            Append(pstr, "<td>%.2f</td><td>%.1f</td>", row.cost.cost, row.cost.kwhOffPeak);
+            Append(pstr, "<td>%.2f</td>", row.cost.cost);
+        if (fOffPeak)
+            Append(pstr, "<td>%.1f</td>", row.cost.kwhOffPeak);
         pstr->append("<td>");
         if (PszDSTNote(cs.timestampStart, cs.timestampEnd, szNote, cchNote))
             AppendText(pstr, szNote);
@@ -1368,7 +1376,8 @@ void AppendEfficiency(PAGE const* ppage)
     char szWh[32], szSpeed[40];
     snprintf(szWh, sizeof szWh, "Wh/%s", SzDist(ppage));
     snprintf(szSpeed, sizeof szSpeed, "average speed (%s)", SzSpeed(ppage));
-    std::vector<TIMEVALUE> rgtvTime, rgxvSpeed, rgxvTemp;
+    std::vector<TIMEVALUE> rgtvTime;
+    std::vector<XSUM> rgxsSpeed, rgxsTemp;
     std::vector<SERIESDRAW> rgseriesTime(2);
     rgseriesTime[1] = SERIESDRAW{"moving average of nine drives", "#c0392b", kindLine, {}};
     std::vector<double> rgwh;
@@ -1377,10 +1386,9 @@ void AppendEfficiency(PAGE const* ppage)
             continue;
         double const dist = Dist(ppage, row.ds.miles);
         double const wh = row.ds.wh / dist;
-        // Positions along the second axis ride in sec, in thousandths.
-        rgxvSpeed.push_back(TIMEVALUE{(int64_t)std::llround(Dist(ppage, row.ds.mphAverage) * 1000), row.ds.wh, dist});
+        rgxsSpeed.push_back(XSUM{Dist(ppage, row.ds.mphAverage), row.ds.wh, dist});
         if (row.ds.cdegBattery > 0)
-            rgxvTemp.push_back(TIMEVALUE{(int64_t)std::llround(row.ds.degBatteryAverage * 1000), row.ds.wh, dist});
+            rgxsTemp.push_back(XSUM{row.ds.degBatteryAverage, row.ds.wh, dist});
         int64_t const sec = SecCivil(row.ds.timestampStart);
         if (sec == secNoDate)
             continue;
@@ -1414,7 +1422,7 @@ void AppendEfficiency(PAGE const* ppage)
 
     bool fBinned;
     std::vector<SERIESDRAW> rgseriesSpeed(1);
-    rgseriesSpeed[0] = SERIESDRAW{"", "#2471a3", kindDots, BinnedAgainst(rgxvSpeed, 1, &fBinned)};
+    rgseriesSpeed[0] = SERIESDRAW{"", "#2471a3", kindDots, BinnedAgainst(rgxsSpeed, 1, &fBinned)};
     rgseriesSpeed[0].szName = fBinned ? "drives of each unit of speed" : "each drive";
     AXIS axisXSpeed{0, 1, false, szSpeed}, axisYSpeed{0, 1, false, szWh};
     FitAxes(rgseriesSpeed, &axisXSpeed, &axisYSpeed, true);
@@ -1426,7 +1434,7 @@ void AppendEfficiency(PAGE const* ppage)
                 axisXSpeed, axisYSpeed, rgseriesSpeed, {}, 1);
 
     std::vector<SERIESDRAW> rgseriesTemp(1);
-    rgseriesTemp[0] = SERIESDRAW{"", "#d68910", kindDots, BinnedAgainst(rgxvTemp, 1, &fBinned)};
+    rgseriesTemp[0] = SERIESDRAW{"", "#d68910", kindDots, BinnedAgainst(rgxsTemp, 1, &fBinned)};
     rgseriesTemp[0].szName = fBinned ? "drives of each degree" : "each drive";
     AXIS axisXTemp{0, 1, false, "battery temperature (\xc2\xb0""C)"}, axisYTemp{0, 1, false, szWh};
     FitAxes(rgseriesTemp, &axisXTemp, &axisYTemp, true);
@@ -1465,10 +1473,10 @@ void AppendCapacityTrend(PAGE const* ppage, const char* szId, const char* szCapt
     bool fBinned = false;
     double const span = rgxy.empty() ? 1 : (rgxy.back().x - rgxy.front().x) * scaleX;
     auto binned = [&](std::vector<XY> const& rgxyIn) {
-        std::vector<TIMEVALUE> rgxv;
+        std::vector<XSUM> rgxs;
         for (XY const& xy : rgxyIn)
-            rgxv.push_back(TIMEVALUE{(int64_t)std::llround(xy.x * scaleX * 1000), xy.y, 1});
-        return BinnedAgainst(rgxv, span > 0 ? span / (cxPlot / 2) : 1, &fBinned);
+            rgxs.push_back(XSUM{xy.x * scaleX, xy.y, 1});
+        return BinnedAgainst(rgxs, span > 0 ? span / (cxPlot / 2) : 1, &fBinned);
     };
     rgseries[0].rgxy = binned(rgxy);
     if (fBinned)
