@@ -303,6 +303,8 @@ TEST_F(CarPage, SessionsAreTheDefaultReports)
         {"overlapping downloads", rgstrDownload, {Path("all.log")}, szTz},
         {"overlapping downloads, metric, UTC", {"-m", rgstrDownload[2], rgstrDownload[0], rgstrDownload[1]},
          {"-m", Path("all.log")}, "UTC"},
+        {"overlapping downloads, a price", {"--price", "0.5", rgstrDownload[0], rgstrDownload[1], rgstrDownload[2]},
+         {Path("all.log")}, szTz},
     };
     for (auto const& tc : rgcase) {
         if (!fSample && tc.argsPlot.back() == SamplePath())
@@ -325,6 +327,17 @@ TEST_F(CarPage, SessionsAreTheDefaultReports)
         EXPECT_NE(res.out.find("<tr><th>Drives</th><td>" + std::to_string(cDrive) + "</td></tr>"), std::string::npos);
         EXPECT_NE(res.out.find("<tr><th>Charges</th><td>" + std::to_string(cCharge) + "</td></tr>"),
                   std::string::npos);
+        // A price gives the cost of every kWh from the wall; no price, no cost.
+        bool const fPrice = tc.argsPlot[0] == "--price";
+        EXPECT_EQ(res.out.find("<th>Cost</th>") != std::string::npos, fPrice);
+        if (fPrice) {
+            auto figure = [&](const std::string& strHeading) {
+                size_t ib = res.out.find("<tr><th>" + strHeading + "</th><td>");
+                EXPECT_NE(ib, std::string::npos) << strHeading;
+                return ib == std::string::npos ? 0.0 : std::stod(res.out.substr(ib + strHeading.size() + 17));
+            };
+            EXPECT_NEAR(figure("Cost of charging"), 0.5 * figure("Energy from the wall"), 0.05 + 0.5 * 0.05);
+        }
         // Every drive and charge opens to its profile.
         EXPECT_EQ(CountOf(res.out, "<details><summary>"),
                   CountOf(resReport.out, ") Drive ") + CountOf(resReport.out, ") Charge "));
