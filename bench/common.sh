@@ -14,6 +14,21 @@ OverlappingDownloads() {
   done
 }
 
+# LongHistories GENLOG DIR: the car's histories of the owner's figures, written to DIR: 8 weekly
+# downloads of 4 MB that overlap (their paths in the array `weekly`), one log of 3 years (y3.log,
+# 160 MiB ring) and one of 10 years (y10.log, 400 MiB ring).
+LongHistories() {
+  local genlog=$1 dir=$2 i
+  weekly=()
+  for i in 0 1 2 3 4 5 6 7; do
+    "$genlog" --seed 5 --days 120 --end "2010-05-01 08:00" --stop "$(date -u -d "2010-03-01 + $((i * 7)) days" +%F) 08:00" \
+      --ring 4M --out "$dir/w$i.log" 2>/dev/null
+    weekly+=("$dir/w$i.log")
+  done
+  "$genlog" --seed 11 --days 1095 --end "2012-06-30 08:00" --ring 160M --out "$dir/y3.log" 2>/dev/null
+  "$genlog" --seed 11 --days 3650 --end "2019-06-30 08:00" --ring 400M --longterm 256K --out "$dir/y10.log" 2>/dev/null
+}
+
 # Measure RSSFILE COMMAND...: the best wall-clock seconds of $runs runs of the command (its output
 # thrown away) and the largest peak resident KiB, which /usr/bin/time writes to RSSFILE.
 Measure() {

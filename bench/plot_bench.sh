@@ -3,6 +3,8 @@
 # one car (made by genlog, ten days apart, as bench/join_bench.sh makes them). Reports the best time
 # of three runs, the page's size and the peak memory beside the baseline process that maps the same
 # files, holds them all and reads every byte once (bench/touch_pass.cpp).
+# With LONG=1 also the histories of the owner's figures (bench/common.sh LongHistories): 8 weekly
+# downloads, 3 years and 10 years, each with a price and its off-peak window.
 # Usage: bench/plot_bench.sh [BUILD_DIR]   (default build/bench: genlog, quenfell-plot, touch_pass)
 set -euo pipefail
 build=${1:-build/bench}
@@ -43,3 +45,21 @@ printf 'car page of 8 downloads: %d MB in, page %d bytes, %s drives, %s charges\
   "$(grep -c '<tr class="charge">' "$work/car.html")"
 line "baseline (read all)" "$secBase" "$kbBase"
 line "quenfell-plot" "$secPlot" "$kbPlot" "$(awk -v s="$secPlot" -v b="$secBase" 'BEGIN { if (b <= 0) b = 0.001; printf "%.1f x baseline", s / b }')"
+
+if [ "${LONG:-0}" = 1 ]; then
+  LongHistories "$genlog" "$work"
+  for history in weekly y3 y10; do
+    case $history in
+    weekly) files=("${weekly[@]}") ;;
+    *) files=("$work/$history.log") ;;
+    esac
+    read -r secBase kbBase < <(measure "$touch" --keep "${files[@]}")
+    read -r secPlot kbPlot < <(measure env TZ=America/Los_Angeles "$plot" --price 0.30,0.12@23:00-07:00 \
+      -o "$work/$history.html" "${files[@]}")
+    printf 'car page of %s: %d MB in, page %d bytes, %s drives, %s charges\n' "$history" \
+      $(($(cat "${files[@]}" | wc -c) / 1000000)) "$(wc -c < "$work/$history.html")" \
+      "$(grep -c '<tr class="drive">' "$work/$history.html")" "$(grep -c '<tr class="charge">' "$work/$history.html")"
+    line "baseline (read all)" "$secBase" "$kbBase"
+    line "quenfell-plot" "$secPlot" "$kbPlot"
+  done
+fi

@@ -19,6 +19,7 @@ namespace {
 
 constexpr uint8_t fbTwoDownloads = 0x01;
 constexpr uint8_t fbMetric = 0x02;
+constexpr uint8_t fbPrice = 0x04;           // a price with an off-peak window over midnight
 
 // The inputs live in memory files, as fuzz_decode keeps its own.
 struct MEMFILE {
@@ -55,6 +56,9 @@ void DrawPage(uint8_t bMode, const uint8_t* pb, size_t cb)
         FillMemFile(&s_mfA, pb, cb);
     }
     HISTORY hist;
+    char const* pszWhy;
+    if ((bMode & fbPrice) && !FParsePrice("0.30,0.12@23:00-07:00", &hist.price, &pszWhy))
+        abort();
     std::string strErr;
     if (!FReadHistory(rgpsz, cpath, &hist, &strErr))
         return;

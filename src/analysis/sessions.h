@@ -21,6 +21,8 @@ struct DRIVESESSION {
     double wh;                  // energy out of the battery, regeneration subtracted
     double ahIn, ahOut;
     int cTCOff;                 // seconds with traction control off
+    int cdegBattery;            // one-minute records of the drive with a battery temperature; 0: none
+    double degBatteryAverage;   // their highest battery temperature, averaged; deg C
 };
 
 // One charge as its report line gives it.
@@ -36,4 +38,11 @@ struct CHARGESESSION {
     double ahIn, ahOut;
     bool fWallToWheel;          // this charge refilled what the drives since the last one used
     double milesSinceCharge;    // the drives' miles that fWallToWheel divides by
+    // Energy into the battery (battery volts times battery amps) and from the wall, both over the
+    // records that read both, by the rule kwh follows; cBattery 0: the charge records read no
+    // battery volts and amps (older cars), and both are 0.
+    int cBattery;
+    double whBattery, whWallPaired;
+    int cdegBattery;            // charge records with a battery temperature; 0: none
+    double degBatteryAverage;   // their highest battery temperature, averaged; deg C
 };

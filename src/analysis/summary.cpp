@@ -52,6 +52,11 @@ struct CHARGE {
     uint32_t timestampEnergyLast;      // 0: no energy sample yet
     int pctSOCChargeEndLast;
     double milesSinceCharge;
+    uint32_t timestampBatteryLast;     // 0: no record with both the wall's and the battery's readings yet
+    int cBattery;
+    double whBattery, whWallPaired;
+    int cdegBattery;
+    double degBatterySum;
 };
 
 // The open drive (crecDrive > 0) and the odometer bookkeeping that spans drives.
@@ -66,6 +71,8 @@ struct DRIVE {
     bool fOdoCurrent;                  // a D10M reading came after the last moving second
     double milesOdoLast;               // 0: no D10M reading yet
     double milesOdoAccum;              // odometer distance not yet handed to a closed drive
+    int cdegBattery;
+    double degBatterySum;
 };
 
 struct SPREAD {
@@ -296,6 +303,30 @@ void EndSegmentIfDue(SUMMARY* ps)
 
 // ---- Records by type ------------------------------------------------------------------------
 
+// Seconds since the record before, as the wall's energy counts them: records without a date are a
+// minute apart, as they are meant to be.
+uint32_t SecSinceEnergyRecord(uint32_t timestamp, uint32_t timestampLast)
+{
+    if (timestamp > timestampDateMin && timestampLast > timestampDateMin)
+        return timestamp - timestampLast;
+    return 60;
+}
+
+// The battery's side of the charge and the wall's over the same records, for the loss between them.
+void TakeBatteryEnergy(CHARGE* pc, VLR const* pvlr)
+{
+    constexpr uint32_t grfvlrBoth = fvlrChargeAmps | fvlrLineVolts | fvlrPower;
+    if ((pvlr->grf & grfvlrBoth) != grfvlrBoth)
+        return;
+    pc->cBattery++;
+    if (pc->timestampBatteryLast != 0) {
+        uint32_t const dt = SecSinceEnergyRecord(pvlr->timestamp, pc->timestampBatteryLast);
+        pc->whBattery += pvlr->voltsESS * pvlr->ampsESS * dt / secPerHour;
+        pc->whWallPaired += pvlr->voltsLine * pvlr->ampsCharge * dt / secPerHour;
+    }
+    pc->timestampBatteryLast = pvlr->timestamp;
+}
+
 void TakeChargeRecord(SUMMARY* ps)
 {
     CHARGE* pc = &ps->charge;
@@ -321,15 +352,17 @@ void TakeChargeRecord(SUMMARY* ps)
     }
     pc->crecCharge++;
     pc->timestampChargeEnd = pvlr->timestamp;
+    if (pvlr->grf & fvlrTempESS) {
+        pc->degBatterySum += pvlr->degESSMax;
+        pc->cdegBattery++;
+    }
+    TakeBatteryEnergy(pc, pvlr);
 
     if ((pvlr->grf & (fvlrChargeAmps | fvlrLineVolts)) == (fvlrChargeAmps | fvlrLineVolts)) {
         if (pc->timestampEnergyLast == 0) {
             pc->timestampEnergyLast = pvlr->timestamp;
         } else {
-            // Records without a date are a minute apart, as they are meant to be.
-            uint32_t dt = 60;
-            if (pvlr->timestamp > timestampDateMin && pc->timestampEnergyLast > timestampDateMin)
-                dt = pvlr->timestamp - pc->timestampEnergyLast;
+            uint32_t const dt = SecSinceEnergyRecord(pvlr->timestamp, pc->timestampEnergyLast);
             pc->kwhCharge += pvlr->voltsLine * pvlr->ampsCharge * dt / 3600000;
             pc->timestampEnergyLast = pvlr->timestamp;
         }
@@ -353,6 +386,8 @@ void TakeDriveRecord(SUMMARY* ps)
         pd->cMoving = 0;
         pd->cTCOff = 0;
         pd->mphMax = 0;
+        pd->cdegBattery = 0;
+        pd->degBatterySum = 0;
         pd->timestampDriveStart = pd->timestampDriveEnd = pvlr->timestamp;
         if (ps->fFiltered)
             Note(ps, snoteStartDrive);
@@ -389,6 +424,12 @@ KIND TakeRecordByType(SUMMARY* ps)
     case rtDR1S:
         TakeDriveRecord(ps);
         return kindDrive;
+    case rtDR1M:
+        if (ps->drive.crecDrive > 0 && (pvlr->grf & fvlrTempESS)) {
+            ps->drive.degBatterySum += pvlr->degESSMax;
+            ps->drive.cdegBattery++;
+        }
+        return kindNeither;
     case rtD10M:
         if (pvlr->grf & fvlrOdometer)
             TakeOdometerReading(ps);
@@ -424,6 +465,12 @@ void FillChargeSession(SUMMARY const* ps, int pctSOCEnd, CHARGESESSION* pcs)
     pcs->fWallToWheel =
         pc->kwhCharge != 0 && pc->milesSinceCharge > 1.0 && abs(pctSOCEnd - pc->pctSOCChargeEndLast) <= 1;
     pcs->milesSinceCharge = pc->milesSinceCharge;
+    pcs->cBattery = pc->cBattery;
+    pcs->whBattery = pc->whBattery;
+    pcs->whWallPaired = pc->whWallPaired;
+    pcs->cdegBattery = pc->cdegBattery;
+    if (pc->cdegBattery > 0)
+        pcs->degBatteryAverage = pc->degBatterySum / pc->cdegBattery;
 }
 
 // The figures of the open drive as it closes. An estimated odometer above the walk's highest
@@ -461,6 +508,9 @@ void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
     pds->ahIn = pvlr->ahIn - pd->ahInDriveStart;
     pds->ahOut = pvlr->ahOut - pd->ahOutDriveStart;
     pds->cTCOff = pd->cTCOff;
+    pds->cdegBattery = pd->cdegBattery;
+    if (pd->cdegBattery > 0)
+        pds->degBatteryAverage = pd->degBatterySum / pd->cdegBattery;
 }
 
 // ---- Closing sessions -----------------------------------------------------------------------
@@ -578,6 +628,11 @@ void CloseChargeIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
     pc->kwhCharge = 0;
     pc->timestampEnergyLast = 0;
     pc->milesSinceCharge = 0;
+    pc->timestampBatteryLast = 0;
+    pc->cBattery = 0;
+    pc->whBattery = pc->whWallPaired = 0;
+    pc->cdegBattery = 0;
+    pc->degBatterySum = 0;
 }
 
 void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@ namespace {
 // standing records between sessions, is let go.
 constexpr size_t csampleMax = 1u << 21;
 constexpr int pctSOCMax = 100;
+constexpr double ampsNearRest = 10;   // battery volts at this little current are near the resting voltage
 
 enum {
     fsampleV0 = 1,
@@ -77,7 +79,8 @@ void TakeEventRecord(HISTORY* phist, VLR const* pvlr, unsigned int timestampLast
     switch (pvlr->rt) {
     case rtDAY:
         if (pvlr->grf & fvlrCAC)
-            phist->rgday.push_back(DAYROW{pvlr->timestamp, pvlr->ahCAC, pvlr->ahBrickMin, pvlr->ahBrickAve});
+            phist->rgday.push_back(DAYROW{pvlr->timestamp, pvlr->ahCAC, pvlr->ahBrickMin, pvlr->ahBrickAve,
+                                          (pvlr->grf & fvlrOdometer) ? pvlr->milesOdo : 0});
         break;
     case rtVINF:
         if (pvlr->versFirmware != 0)
@@ -159,6 +162,10 @@ void TakeRecord(READER* preader, VLR const* pvlr)
         sample.rgv[0] = (float)pvlr->mphSpeed;
         sample.rgv[1] = (float)(pvlr->voltsESS * pvlr->ampsESS / 1000);
         sample.grf = fsampleV0 | fsampleV1;
+        if (std::fabs(pvlr->ampsESS) < ampsNearRest && pvlr->voltsESS > 0) {
+            phist->voltsPackSum += pvlr->voltsESS;
+            phist->cvoltsPack++;
+        }
         break;
     case rtC1MA:
     case rtC1MB:
@@ -189,7 +196,12 @@ void TakeRecord(READER* preader, VLR const* pvlr)
                 phist->milesOdoMax = pvlr->milesOdo;
         }
         break;
-    case rtIDLE:
+    case rtIDLE: {
+        IDLESAMPLE idle;
+        if (FIdleSampleOfRecord(pvlr, &idle) && FValidTimestamp(pvlr->timestamp, preader->timestampLastValid))
+            phist->rgidle.push_back(idle);
+        break;
+    }
     case rtDR1M:
         break;
     default:
@@ -263,6 +275,13 @@ void TakeCharge(HISTORY* phist, CHARGESESSION const* pcs)
     TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 3, &prow->rgptTemp);
     TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, -1, &prow->rgptSOC);
     AddSOCEnds(pcs->pctSOCStart, pcs->pctSOCEnd, pcs->secDuration, &prow->rgptSOC);
+    std::vector<LINEPOWER> rglp;
+    for (SAMPLE const& sample : phist->rgsample)
+        if (sample.fCharge == 1 && (sample.grf & fsampleV0) && sample.timestamp >= pcs->timestampStart &&
+            sample.timestamp <= pcs->timestampEnd)
+            rglp.push_back(LINEPOWER{sample.timestamp, sample.rgv[0]});
+    CIVILCACHE cache;
+    prow->cost = CostOfCharge(&phist->price, pcs->kwh, rglp.data(), (int)rglp.size(), &cache);
     DropSamplesTo(phist, pcs->timestampEnd);
 }
 
@@ -347,6 +366,12 @@ void SortEvents(HISTORY* phist)
         if (rgfwChange.empty() || rgfwChange.back().versFirmware != fw.versFirmware)
             rgfwChange.push_back(fw);
     rgfw.swap(rgfwChange);
+    auto& rgidle = phist->rgidle;
+    std::stable_sort(rgidle.begin(), rgidle.end(),
+                     [](IDLESAMPLE const& a, IDLESAMPLE const& b) { return a.timestamp < b.timestamp; });
+    rgidle.erase(std::unique(rgidle.begin(), rgidle.end(),
+                             [](IDLESAMPLE const& a, IDLESAMPLE const& b) { return a.timestamp == b.timestamp; }),
+                 rgidle.end());
 }
 
 void TakeSpan(HISTORY* phist)

@@ -8,13 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/owner.h"
 #include "analysis/sessions.h"
-
-// A point of a profile: seconds after the session's start, and the value.
-struct PT {
-    float sec;
-    float v;
-};
 
 // Profiles keep at most this many points per series (pairs of minimum and maximum per interval);
 // the page thins them further when there are many sessions.
@@ -34,11 +29,13 @@ struct CHARGEROW {
     std::vector<PT> rgptAmpsAvailable;
     std::vector<PT> rgptTemp;     // highest battery temperature, degrees C
     std::vector<PT> rgptSOC;
+    CHARGECOST cost;              // under HISTORY's price
 };
 
 struct DAYROW {
     uint32_t timestamp;
     double ahCAC, ahBrickMin, ahBrickAve;
+    double milesOdo;              // 0: no reading
 };
 
 struct FWCHANGE {
@@ -78,6 +75,10 @@ struct HISTORY {
     uint32_t timestampMin = 0, timestampMax = 0; // of the sessions
     int cinput = 0;
     long crecMerged = 0;                // records the merge took (0 for one input)
+    std::vector<IDLESAMPLE> rgidle;     // the hourly status of the transient part, in time order
+    double voltsPackSum = 0;            // battery volts of drive records near rest, for the parked energy
+    long cvoltsPack = 0;
+    PRICE price;                        // set before reading: each charge's cost follows it
     std::vector<SAMPLE> rgsample;       // working state while reading
     bool fOutOfMemory = false;          // a step of the reading ran out of memory: the history is not whole
 };

@@ -24,7 +24,8 @@
 
 namespace {
 
-constexpr const char* s_szUsage = "usage: quenfell-plot [-m] [-z zone] [-o page.html] [report.txt|-|log...]\n";
+constexpr const char* s_szUsage = "usage: quenfell-plot [-m] [-z zone] [--price PRICE[,OFFPEAK@HH:MM-HH:MM]] [-o page.html] "
+                                     "[report.txt|-|log...]\n";
 constexpr size_t cbSniff = 4096;
 
 REPORT s_report;   // about a megabyte: the capacity and firmware tables at full size
@@ -141,9 +142,11 @@ int PlotReport(std::string const& strReport, const char* pszOutput)
     return WritePageOut(strPage, pszOutput);
 }
 
-int PlotLogs(std::vector<const char*> const& rgpszInput, int fMetric, const char* pszZone, const char* pszOutput)
+int PlotLogs(std::vector<const char*> const& rgpszInput, int fMetric, const char* pszZone, PRICE const& price,
+             const char* pszOutput)
 {
     HISTORY hist;
+    hist.price = price;
     std::string strErr;
     double hoursOffset;
     if (pszZone && !FUseTimeZone(pszZone, &hoursOffset))
@@ -162,6 +165,7 @@ int PlotMain(int argc, char** argv)
     const char* pszZone = nullptr;
     int fMetric = 0;
     bool fStdin = false;
+    PRICE price;
     for (int iarg = 1; iarg < argc; iarg++) {
         const char* psz = argv[iarg];
         if (std::strcmp(psz, "-h") == 0 || std::strcmp(psz, "--help") == 0) {
@@ -172,6 +176,10 @@ int PlotMain(int argc, char** argv)
             pszOutput = argv[++iarg];
         } else if (std::strcmp(psz, "-z") == 0 && iarg + 1 < argc) {
             pszZone = argv[++iarg];
+        } else if (std::strcmp(psz, "--price") == 0 && iarg + 1 < argc) {
+            char const* pszWhy;
+            if (!FParsePrice(argv[++iarg], &price, &pszWhy))
+                return FailWith(std::string("--price '") + argv[iarg] + "': " + pszWhy);
         } else if (std::strcmp(psz, "-m") == 0) {
             fMetric = 1;
         } else if (std::strcmp(psz, "-") == 0 && !fStdin && rgpszInput.empty()) {
@@ -217,7 +225,7 @@ int PlotMain(int argc, char** argv)
             continue;
         return FailWith(std::string("'") + rgpszInput[i] + "' is a battery report: it is drawn alone");
     }
-    return PlotLogs(rgpszInput, fMetric, pszZone, pszOutput);
+    return PlotLogs(rgpszInput, fMetric, pszZone, price, pszOutput);
 }
 
 }  // namespace

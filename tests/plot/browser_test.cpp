@@ -4,6 +4,8 @@
 // /usr/bin/chromium is missing (`make check-browser` installs it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -51,13 +53,14 @@ document.body.appendChild(pre);
 </script>
 )";
 
-RunResult RunChromium(const std::string& dir, const std::vector<std::string>& rgstrMore)
+RunResult RunChromium(const std::string& dir, const std::vector<std::string>& rgstrMore, int cx = cxWindow,
+                      int cy = cyWindow)
 {
     std::vector<std::string> argv{"/usr/bin/timeout", "180", pathChromium,
                                   "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
                                   "--hide-scrollbars", "--user-data-dir=" + dir + "/profile",
-                                  "--window-size=" + std::to_string(cxWindow) + "," + std::to_string(cyWindow)};
+                                  "--window-size=" + std::to_string(cx) + "," + std::to_string(cy)};
     argv.insert(argv.end(), rgstrMore.begin(), rgstrMore.end());
     return RunProgram(argv);
 }
@@ -234,8 +237,9 @@ TEST_F(Browser, EveryChartOfTheCarsPageDraws)
         std::string strPage = CarPageOf(rgpath);
         std::string strExpected = CarCountsOfSource(strPage);
         // The charts that every history with drives and charges fills.
-        for (const char* szId : {"chart-calendar ", "chart-efficiency ", "chart-efficiency-speed ", "chart-soc ",
-                                 "drive-1 ", "charge-1 "}) {
+        for (const char* szId : {"chart-calendar ", "chart-months ", "chart-charge-curves ", "chart-parked ",
+                                 "chart-efficiency ", "chart-efficiency-speed ", "chart-efficiency-temp ",
+                                 "chart-capacity-age ", "chart-imbalance ", "chart-soc ", "drive-1 ", "charge-1 "}) {
             std::string strLines = "\n" + strExpected + "\n";
             size_t ib = strLines.find(std::string("\n") + szId);
             ASSERT_NE(ib, std::string::npos) << szId;
@@ -271,6 +275,130 @@ TEST_F(Browser, ScreenshotOfTheCarsPage)
     std::string strPng = ReadText(pathShot);
     ASSERT_GT(strPng.size(), 50000u);
     EXPECT_EQ(strPng.substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// The car's page at a phone's width and a desktop's. Headless Chromium keeps its window at least
+// 500 pixels wide, so the page is laid out in a frame of the width in a page of the test's own,
+// whose script reads the frame (a srcdoc frame shares its origin) with every <details> open: what
+// is wider than the frame, chart text drawn under 10 pixels, and series without a legend entry.
+const char* const s_szWidthCheckScript = R"(<script>
+window.addEventListener('load', () => {
+  const doc = document.getElementById('page').contentDocument;
+  for (const d of doc.querySelectorAll('details')) d.open = true;
+  const cx = doc.documentElement.clientWidth;
+  const rows = ['scroll ' + (doc.documentElement.scrollWidth > cx ? doc.documentElement.scrollWidth : 0)];
+  const wide = (el, what) => {
+    const r = el.getBoundingClientRect();
+    if (r.right > cx + 1 || r.left < -1) rows.push(what + ' ' + (el.id || el.closest('[id]').id) + ' ' + Math.round(r.right));
+  };
+  for (const fig of doc.querySelectorAll('figure.chart')) {
+    if (fig.closest('div.scroll')) continue;
+    wide(fig, 'chart');
+    const svg = fig.querySelector('svg');
+    const scale = svg.getScreenCTM().a;
+    for (const t of svg.querySelectorAll('text')) {
+      if (doc.defaultView.getComputedStyle(t).display === 'none') continue;
+      const px = parseFloat(doc.defaultView.getComputedStyle(t).fontSize) * scale;
+      if (px < 9.95) { rows.push('small ' + fig.id + ' ' + px.toFixed(1)); break; }
+    }
+    const legend = new Set([...fig.querySelectorAll('ul.legend li')].map(li => li.textContent));
+    for (const s of fig.querySelectorAll('.series > title'))
+      if (!legend.has(s.textContent)) rows.push('unlabelled ' + fig.id + ' ' + s.textContent);
+  }
+  for (const box of doc.querySelectorAll('div.scroll')) wide(box, 'table');
+  for (const nav of doc.querySelectorAll('nav')) wide(nav, 'nav');
+  const pre = document.createElement('pre');
+  pre.id = 'qf-check';
+  pre.textContent = rows.join('\n');
+  document.body.appendChild(pre);
+});
+</script>
+)";
+
+std::string FramedPage(const std::string& strPage, int cx, int cy, const char* szScript)
+{
+    std::string strEscaped;
+    for (char ch : strPage) {
+        if (ch == '&')
+            strEscaped += "&amp;";
+        else if (ch == '"')
+            strEscaped += "&quot;";
+        else
+            strEscaped += ch;
+    }
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"></head><body style=\"margin:0;background:#888\">"
+           "<iframe id=\"page\" style=\"border:0;display:block;background:#fff;width:" +
+           std::to_string(cx) + "px;height:" + std::to_string(cy) + "px\" srcdoc=\"" + strEscaped + "\"></iframe>" +
+           szScript + "</body></html>\n";
+}
+
+// Lays the car's pages of CarInputs out in a frame cx pixels wide; with the variable szShotVariable
+// naming a file, keeps the sample download's page there as a picture.
+void ExpectCarPagesFit(std::string const& dir, int cx, const char* szShotVariable)
+{
+    constexpr int cyFrame = 1600;
+    auto rginput = CarInputs(dir);
+    for (auto const& [strName, rgpath] : rginput) {
+        SCOPED_TRACE(strName + " at " + std::to_string(cx) + " px");
+        std::vector<std::string> rgarg{"--price", "0.30,0.12@23:00-07:00"};
+        rgarg.insert(rgarg.end(), rgpath.begin(), rgpath.end());
+        std::string const strPage = CarPageOf(rgarg);
+        std::string const pathCheck = dir + "/width-check.html";
+        WriteText(pathCheck, FramedPage(strPage, cx, cyFrame, s_szWidthCheckScript));
+        RunResult res = RunChromium(dir, {"--dump-dom", "file://" + pathCheck}, std::max(cx, 500), 900);
+        ASSERT_EQ(res.status, 0) << res.err;
+        size_t ibStart = res.out.find("<pre id=\"qf-check\">");
+        ASSERT_NE(ibStart, std::string::npos) << res.out.substr(0, 500);
+        ibStart += std::strlen("<pre id=\"qf-check\">");
+        EXPECT_EQ(res.out.substr(ibStart, res.out.find("</pre>", ibStart) - ibStart), "scroll 0");
+    }
+    const char* pszShot = std::getenv(szShotVariable);
+    if (!pszShot || !*pszShot)
+        return;
+    std::vector<std::string> rgarg{"--price", "0.30,0.12@23:00-07:00"};
+    rgarg.insert(rgarg.end(), rginput.front().second.begin(), rginput.front().second.end());
+    std::string const pathShot = dir + "/shot.html";
+    WriteText(pathShot, FramedPage(CarPageOf(rgarg), cx, cyFrame, ""));
+    RunResult res = RunChromium(dir, {"--screenshot=" + std::string(pszShot), "file://" + pathShot}, std::max(cx, 500),
+                                cyFrame);
+    ASSERT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(ReadText(pszShot).substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+TEST_F(Browser, CarPageFitsAPhone)
+{
+    ExpectCarPagesFit(dir, 412, "QF_CAR_SCREENSHOT_PHONE");
+}
+
+TEST_F(Browser, CarPageFitsADesktop)
+{
+    ExpectCarPagesFit(dir, 1400, "QF_CAR_SCREENSHOT_WIDE");
+}
+
+// Ten years of one car's history as the README's pictures at both widths, when `make check-browser`
+// names the files (QF_CAR_SCREENSHOT_LONG_PHONE, QF_CAR_SCREENSHOT_LONG_WIDE): a 400 MiB log is too
+// much for every run of the tests.
+TEST_F(Browser, ScreenshotsOfTenYears)
+{
+    const char* pszPhone = std::getenv("QF_CAR_SCREENSHOT_LONG_PHONE");
+    const char* pszWide = std::getenv("QF_CAR_SCREENSHOT_LONG_WIDE");
+    if (!pszPhone || !*pszPhone || !pszWide || !*pszWide)
+        GTEST_SKIP() << "no file named for the pictures of ten years";
+    std::string const pathLog = dir + "/ten-years.log";
+    RunResult g = RunProgram({PathGenlog(), "--seed", "11", "--days", "3650", "--end", "2019-06-30 08:00", "--ring",
+                              "400M", "--longterm", "256K", "--out", pathLog});
+    ASSERT_EQ(g.status, 0) << g.err;
+    std::string const strPage = CarPageOf({"--price", "0.30,0.12@23:00-07:00", pathLog});
+    std::remove(pathLog.c_str());
+    constexpr int cyShot = 3200;
+    for (auto const& [cx, pszShot] : {std::pair{412, pszPhone}, std::pair{1400, pszWide}}) {
+        std::string const pathShot = dir + "/ten-years.html";
+        WriteText(pathShot, FramedPage(strPage, cx, cyShot, ""));
+        RunResult res = RunChromium(dir, {"--screenshot=" + std::string(pszShot), "file://" + pathShot}, std::max(cx, 500),
+                                    cyShot);
+        ASSERT_EQ(res.status, 0) << res.err;
+        EXPECT_EQ(ReadText(pszShot).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    }
 }
 
 }  // namespace

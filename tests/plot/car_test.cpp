@@ -31,19 +31,37 @@ std::string SamplePath()
 
 typedef std::vector<std::string> ROW;
 
-// The cells of every table row of one class ("drive" or "charge"), tags removed.
-std::vector<ROW> PageRows(const std::string& strPage, const std::string& strClass)
+// The cells of one table row, tags removed: <td> cells, or <th> cells for a heading row.
+ROW CellsOf(const std::string& strRow, const std::string& strTag)
+{
+    ROW row;
+    std::string const strOpen = "<" + strTag + ">", strClose = "</" + strTag + ">";
+    for (size_t ibCell = strRow.find(strOpen); ibCell != std::string::npos; ibCell = strRow.find(strOpen, ibCell + 1)) {
+        size_t ibCellEnd = strRow.find(strClose, ibCell);
+        row.push_back(strRow.substr(ibCell + strOpen.size(), ibCellEnd - ibCell - strOpen.size()));
+    }
+    return row;
+}
+
+// The cells of every table row of one class ("drive" or "charge") in the columns whose headings
+// begin with rgstrHeading's (the first such column), read under the heading row of the row's own
+// table: "" for a column that the page leaves out, "?" for a row shorter than its heading.
+std::vector<ROW> PageRows(const std::string& strPage, const std::string& strClass,
+                          const std::vector<std::string>& rgstrHeading)
 {
     std::vector<ROW> rgrow;
     std::string const strOpen = "<tr class=\"" + strClass + "\">";
     for (size_t ib = strPage.find(strOpen); ib != std::string::npos; ib = strPage.find(strOpen, ib + 1)) {
+        size_t ibHead = strPage.rfind("<thead>", ib);
+        ROW rowHead = CellsOf(strPage.substr(ibHead, strPage.find("</thead>", ibHead) - ibHead), "th");
         size_t ibEnd = strPage.find("</tr>", ib);
-        std::string strRow = strPage.substr(ib + strOpen.size(), ibEnd - ib - strOpen.size());
+        ROW rowCells = CellsOf(strPage.substr(ib + strOpen.size(), ibEnd - ib - strOpen.size()), "td");
         ROW row;
-        for (size_t ibCell = strRow.find("<td>"); ibCell != std::string::npos;
-             ibCell = strRow.find("<td>", ibCell + 1)) {
-            size_t ibCellEnd = strRow.find("</td>", ibCell);
-            row.push_back(strRow.substr(ibCell + 4, ibCellEnd - ibCell - 4));
+        for (std::string const& strHeading : rgstrHeading) {
+            size_t icol = 0;
+            while (icol < rowHead.size() && rowHead[icol].rfind(strHeading, 0) != 0)
+                icol++;
+            row.push_back(icol < rowHead.size() ? (icol < rowCells.size() ? rowCells[icol] : "?") : "");
         }
         rgrow.push_back(row);
     }
@@ -190,18 +208,46 @@ std::vector<ROW> ReportRows(const std::string& strReport, bool fDrive)
     return rgrow;
 }
 
+// The page's headings of the report's cells, in ReportRows's order.
+const std::vector<std::string> s_rgstrDriveHeading{"Start", "End", "Duration", "SOC from", "SOC to", "Distance (",
+                                                   "Average speed", "Top speed", "Energy (kWh)", "Wh/", "Notes"};
+const std::vector<std::string> s_rgstrChargeHeading{
+    "Start",        "End",          "Duration",       "SOC from",       "SOC to",          "Line volts", "Amps",
+    "Amps available", "Energy (kWh)", "Charge in (Ah)", "Charge out (Ah)", "Wall to wheel", "Notes"};
+
 void ExpectSameSessions(const std::string& strPage, const std::string& strReport, const std::string& strWhat)
 {
     SCOPED_TRACE(strWhat);
     for (bool fDrive : {true, false}) {
-        std::vector<ROW> rgrowPage = PageRows(strPage, fDrive ? "drive" : "charge");
+        std::vector<std::string> const& rgstrHeading = fDrive ? s_rgstrDriveHeading : s_rgstrChargeHeading;
+        std::vector<ROW> rgrowPage = PageRows(strPage, fDrive ? "drive" : "charge", rgstrHeading);
         std::vector<ROW> rgrowReport = ReportRows(strReport, fDrive);
         size_t const cLine = (size_t)CountOf(strReport, fDrive ? ") Drive " : ") Charge ");
         ASSERT_EQ(rgrowReport.size(), cLine) << "a session line of the report did not read";
         ASSERT_EQ(rgrowPage.size(), rgrowReport.size()) << (fDrive ? "drives" : "charges");
+        // A value the log does not have is a dash on the page; a column that no session of the car
+        // fills (Ah of a car whose charge records carry none) is left out.
+        std::set<size_t> seticolLeftOut;
+        for (size_t icol = 0; icol < rgstrHeading.size(); icol++) {
+            bool fOnPage = false, fFilled = false;
+            for (size_t i = 0; i < rgrowPage.size(); i++) {
+                fOnPage = fOnPage || !rgrowPage[i][icol].empty();
+                fFilled = fFilled || (rgrowReport[i][icol] != "" && rgrowReport[i][icol] != "0.0");
+            }
+            if (!fOnPage && !rgrowPage.empty() && !fFilled && icol >= 5 && icol + 1 < rgstrHeading.size())
+                seticolLeftOut.insert(icol);
+        }
         std::set<std::string> setStart;
         for (size_t i = 0; i < rgrowPage.size(); i++) {
-            EXPECT_EQ(rgrowPage[i], rgrowReport[i]) << (fDrive ? "drive " : "charge ") << i;
+            ROW rowExpected = rgrowReport[i];
+            for (size_t icol = 0; icol < rowExpected.size(); icol++) {
+                // A missing value is a dash: the report's -1% and its blanks, but for the notes.
+                if (rowExpected[icol] == "-1%" || (rowExpected[icol].empty() && icol + 1 < rowExpected.size()))
+                    rowExpected[icol] = "\xe2\x80\x93";
+                if (seticolLeftOut.count(icol))
+                    rowExpected[icol] = "";
+            }
+            EXPECT_EQ(rgrowPage[i], rowExpected) << (fDrive ? "drive " : "charge ") << i;
             setStart.insert(rgrowPage[i][0]);
         }
         EXPECT_EQ(setStart.size(), rgrowPage.size()) << "a session twice";
@@ -257,6 +303,8 @@ TEST_F(CarPage, SessionsAreTheDefaultReports)
         {"overlapping downloads", rgstrDownload, {Path("all.log")}, szTz},
         {"overlapping downloads, metric, UTC", {"-m", rgstrDownload[2], rgstrDownload[0], rgstrDownload[1]},
          {"-m", Path("all.log")}, "UTC"},
+        {"overlapping downloads, a price", {"--price", "0.5", rgstrDownload[0], rgstrDownload[1], rgstrDownload[2]},
+         {Path("all.log")}, szTz},
     };
     for (auto const& tc : rgcase) {
         if (!fSample && tc.argsPlot.back() == SamplePath())
@@ -279,6 +327,17 @@ TEST_F(CarPage, SessionsAreTheDefaultReports)
         EXPECT_NE(res.out.find("<tr><th>Drives</th><td>" + std::to_string(cDrive) + "</td></tr>"), std::string::npos);
         EXPECT_NE(res.out.find("<tr><th>Charges</th><td>" + std::to_string(cCharge) + "</td></tr>"),
                   std::string::npos);
+        // A price gives the cost of every kWh from the wall; no price, no cost.
+        bool const fPrice = tc.argsPlot[0] == "--price";
+        EXPECT_EQ(res.out.find("<th>Cost</th>") != std::string::npos, fPrice);
+        if (fPrice) {
+            auto figure = [&](const std::string& strHeading) {
+                size_t ib = res.out.find("<tr><th>" + strHeading + "</th><td>");
+                EXPECT_NE(ib, std::string::npos) << strHeading;
+                return ib == std::string::npos ? 0.0 : std::stod(res.out.substr(ib + strHeading.size() + 17));
+            };
+            EXPECT_NEAR(figure("Cost of charging"), 0.5 * figure("Energy from the wall"), 0.05 + 0.5 * 0.05);
+        }
         // Every drive and charge opens to its profile.
         EXPECT_EQ(CountOf(res.out, "<details><summary>"),
                   CountOf(resReport.out, ") Drive ") + CountOf(resReport.out, ") Charge "));

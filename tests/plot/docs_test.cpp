@@ -173,7 +173,7 @@ TEST(Docs, BashCompletion)
         {{"quenfell", "-b", "sub/"}, {"sub/c.Tar", "sub/vms_log"}},
         {{"quenfell", "-n", ""}, {".tar", "B.TAR", "a.tar", "notes.txt", "sub", "vms_log", "x.tar.gz"}},
         {{"quenfell", "-dj", "no"}, {"notes.txt"}},
-        {{"quenfell-plot", "-"}, {"--help", "-h", "-m", "-o", "-z"}},
+        {{"quenfell-plot", "-"}, {"--help", "--price", "-h", "-m", "-o", "-z"}},
         {{"quenfell-plot", ""}, {"B.TAR", "a.tar", "notes.txt", "sub", "vms_log"}},
         {{"quenfell-plot", "-m", "sub/"}, {"sub/c.Tar", "sub/vms_log"}},
         {{"quenfell-plot", "-o", ""}, {".tar", "B.TAR", "a.tar", "notes.txt", "sub", "vms_log", "x.tar.gz"}},

@@ -80,7 +80,9 @@ TEST_F(PlotProgram, ReadsAFileOrStandardInputAndWritesStandardOutputOrAFile)
 TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
 {
     std::string pathBroken = dir + "/broken.txt";
-    std::string const szUsage = "usage: quenfell-plot [-m] [-z zone] [-o page.html] [report.txt|-|log...]\n";
+    std::string const szUsage =
+        "usage: quenfell-plot [-m] [-z zone] [--price PRICE[,OFFPEAK@HH:MM-HH:MM]] [-o page.html] "
+        "[report.txt|-|log...]\n";
     LogBuilder lb;
     lb.Add(VinfRec(ts0101, false, "SFZRE8B19A3000123")).Add(IdleRec(ts0101 + 3600, 80));
     lb.WriteTar(dir + "/1.tar");
@@ -97,6 +99,11 @@ TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
         {{dir + "/missing.txt"}, "quenfell-plot: can't open '" + dir + "/missing.txt': No such file or directory\n"},
         {{dir}, "quenfell-plot: can't read '" + dir + "': Is a directory\n"},
         {{"-x", pathReport}, szUsage},
+        {{"--price", "0,30", dir + "/1.tar"},
+         "quenfell-plot: --price '0,30': an off-peak price is written 0.12@23:00-07:00\n"},
+        {{"--price", "-1", dir + "/1.tar"}, "quenfell-plot: --price '-1': a price is a number of 0 or more, such as 0.30\n"},
+        {{"--price", "0.3,0.1@23:00-7:00", dir + "/1.tar"},
+         "quenfell-plot: --price '0.3,0.1@23:00-7:00': an off-peak window is written HH:MM-HH:MM, such as 23:00-07:00\n"},
         {{pathReport, pathReport}, "quenfell-plot: '" + pathReport + "' is a battery report: it is drawn alone\n"},
         {{"-", pathReport}, szUsage},
         {{pathReport, "-o"}, szUsage},
