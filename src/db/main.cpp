@@ -224,9 +224,13 @@ int main(int argc, char** argv)
         prog.pszName = pszPath;
         ADDED added;
         std::string strWhy;
-        bool fAdded = FAddDownload(&hdb, pszPath, ShowStep, &prog, &added, &strWhy);
+        ADDRESULT result = AddDownload(&hdb, pszPath, ShowStep, &prog, &added, &strWhy);
         ClearProgress(&prog);
-        if (!fAdded) {
+        if (result == addFailed) {
+            Complain(strWhy);
+            return statusFailed;
+        }
+        if (result == addRefused) {
             Complain(strWhy);
             status = statusFailed;
             continue;

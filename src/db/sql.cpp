@@ -1,13 +1,20 @@
 // Statements and messages over SQLite's C API.
 #include "db/sql.h"
 
+
 std::string StrSqlError(sqlite3* pdb, int rc, char const* szWhat)
 {
     std::string str = szWhat;
     str += ": ";
+    // A write that the system refuses outright (rather than cutting it short, which SQLite calls a
+    // full disk) comes back as a write error: a file past its size limit, a full quota.
+    if (rc == SQLITE_IOERR_WRITE) {
+        str += "the disk refused to write (it may be full, or the file may grow no larger)";
+        return str;
+    }
     switch (rc & 0xFF) {
     case SQLITE_FULL:
-        str += "the disk is full (or the file may grow no larger)";
+        str += "the disk is full";
         break;
     case SQLITE_READONLY:
         str += "the database can only be read here (a read-only file or folder)";

@@ -492,9 +492,10 @@ void TakePeriod(RECORDS const& recs, ADDED* padded)
     }
 }
 
-// Everything after BEGIN: false leaves the transaction for the caller to roll back.
+// Everything after BEGIN: false leaves the transaction for the caller to roll back; *pfRefused
+// tells that the download, not the database, is at fault.
 bool FAddInTransaction(HISTDB* phdb, char const* pszPath, HASHJOB const& hash, DOWNLOAD const& dl, PFNSTEP pfnStep,
-                       void* pvStep, ADDED* padded, std::string* pstrErr)
+                       void* pvStep, ADDED* padded, bool* pfRefused, std::string* pstrErr)
 {
     sqlite3* pdb = phdb->pdb;
     if (!FFindDuplicate(pdb, hash.szHex, padded, pstrErr) || padded->fAlreadyAdded)
@@ -506,6 +507,7 @@ bool FAddInTransaction(HISTDB* phdb, char const* pszPath, HASHJOB const& hash, D
     if (!strVIN.empty() && dl.szVIN[0] != 0 && strVIN != dl.szVIN) {
         *pstrErr = std::string("'") + pszPath + "' is a download of another car (VIN " + dl.szVIN + "); '" +
                    phdb->strPath + "' holds the history of VIN " + strVIN;
+        *pfRefused = true;
         return false;
     }
     int rver = dl.rver != 0 ? dl.rver : rverCar;
@@ -573,8 +575,8 @@ bool FReadRunsBackwards(sqlite3* pdb, int part, uint32_t bucketLast, PFNRUN pfn,
     return true;
 }
 
-bool FAddDownload(HISTDB* phdb, char const* pszPath, PFNSTEP pfnStep, void* pvStep, ADDED* padded,
-                  std::string* pstrErr)
+ADDRESULT AddDownload(HISTDB* phdb, char const* pszPath, PFNSTEP pfnStep, void* pvStep, ADDED* padded,
+                      std::string* pstrErr)
 {
     *padded = ADDED{};
     if (pfnStep)
@@ -586,23 +588,30 @@ bool FAddDownload(HISTDB* phdb, char const* pszPath, PFNSTEP pfnStep, void* pvSt
     bool fRead = FReadDownload(pszPath, &dl, pstrErr);
     threadHash.join();
     if (!fRead)
-        return false;
+        return addRefused;
     if (hash.err != 0) {
         *pstrErr = std::string("can't read '") + pszPath + "': " + strerror(hash.err);
-        return false;
+        return addRefused;
     }
     if (dl.fChanged) {
         *pstrErr = std::string("file '") + pszPath + "' changed while it was being read";
-        return false;
+        return addRefused;
     }
     if (pfnStep)
         pfnStep(pvStep, "merging");
-    if (!FExec(phdb->pdb, "BEGIN IMMEDIATE", pstrErr))
-        return false;
-    if (!FAddInTransaction(phdb, pszPath, hash, dl, pfnStep, pvStep, padded, pstrErr) ||
-        (padded->fAlreadyAdded ? !FExec(phdb->pdb, "ROLLBACK", pstrErr) : !FExec(phdb->pdb, "COMMIT", pstrErr))) {
+    bool fRefused = false;
+    std::string strWhy;
+    if (FExec(phdb->pdb, "BEGIN IMMEDIATE", &strWhy)) {
+        if (FAddInTransaction(phdb, pszPath, hash, dl, pfnStep, pvStep, padded, &fRefused, &strWhy) &&
+            FExec(phdb->pdb, padded->fAlreadyAdded ? "ROLLBACK" : "COMMIT", &strWhy))
+            return addDone;
         sqlite3_exec(phdb->pdb, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
     }
-    return true;
+    if (fRefused) {
+        *pstrErr = strWhy;
+        return addRefused;
+    }
+    *pstrErr = std::string("'") + pszPath + "' not added (" + strWhy + "); '" + phdb->strPath +
+               "' is as it was before it";
+    return addFailed;
 }

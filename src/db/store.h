@@ -41,10 +41,15 @@ struct ADDED {
 // after its records are written and before they are committed.
 typedef void (*PFNSTEP)(void* pv, char const* szStep);
 
-// Adds the download (a log or a *.tar) in one transaction. False with the message when it cannot
-// be read or the database cannot be changed; the database is then as it was.
-bool FAddDownload(HISTDB* phdb, char const* pszPath, PFNSTEP pfnStep, void* pvStep, ADDED* padded,
-                  std::string* pstrErr);
+enum ADDRESULT {
+    addDone,      // added, or found added before (ADDED says which)
+    addRefused,   // the download cannot be read, or is of another car: the next one may do
+    addFailed,    // the database cannot be changed (a full disk, a lock held too long)
+};
+// Adds the download (a log or a *.tar) in one transaction. Unless it is done, *pstrErr says why;
+// the database is then as it was.
+ADDRESULT AddDownload(HISTDB* phdb, char const* pszPath, PFNSTEP pfnStep, void* pvStep, ADDED* padded,
+                      std::string* pstrErr);
 
 // The bytes of the runs of one part, in order, from bucket bucketFirst on; pfn returns false to
 // stop. False with the message when the database cannot be read.
