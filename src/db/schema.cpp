@@ -303,7 +303,8 @@ bool FOpenHistory(char const* pszPath, bool fWrite, PFNWAITING pfnWaiting, void*
     }
     }
 
-    int grfOpen = fWrite ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    // One thread uses the connection: SQLite's own locks on it would only cost time.
+    int grfOpen = (fWrite ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(pszPath, &phdb->pdb, grfOpen, nullptr);
     if (rc != SQLITE_OK) {
         *pstrErr = StrSqlError(phdb->pdb, rc, (std::string("can't open '") + pszPath + "'").c_str());

@@ -182,36 +182,46 @@ bool FTakeHeldRun(void* pv, uint32_t bucket, uint8_t const* pb, size_t cb)
     return true;
 }
 
-// Writes the run of one bucket: its records [irecFirst, irecLim) of recs.
-bool FWriteRun(sqlite3* pdb, int part, uint32_t bucket, RECORDS const& recs, size_t irecFirst, size_t irecLim,
+// The statements that write runs, prepared once for a download.
+struct RUNWRITER {
+    sqlite3* pdb;
+    STMT stmtPut, stmtDelete;
+};
+
+bool FPrepareRunWriter(RUNWRITER* pwriter, sqlite3* pdb, std::string* pstrErr)
+{
+    pwriter->pdb = pdb;
+    return FPrepare(pdb,
+                    "INSERT OR REPLACE INTO records (id, part, bucket, time_first, time_last, count, digest, bytes) "
+                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                    &pwriter->stmtPut, pstrErr) &&
+           FPrepare(pdb, "DELETE FROM records WHERE id = ?", &pwriter->stmtDelete, pstrErr);
+}
+
+// Writes the run of one bucket: records [irecFirst, irecLim) of recs, which lie back to back in
+// its own bytes; none removes the run.
+bool FWriteRun(RUNWRITER* pwriter, int part, uint32_t bucket, RECORDS const& recs, size_t irecFirst, size_t irecLim,
                std::string* pstrErr)
 {
-    STMT stmt;
     if (irecFirst >= irecLim) {
-        if (!FPrepare(pdb, "DELETE FROM records WHERE id = ?", &stmt, pstrErr))
-            return false;
-        BindInt64(&stmt, 1, IdRun(part, bucket));
-        return FStepDone(pdb, &stmt, "can't write the records", pstrErr);
+        BindInt64(&pwriter->stmtDelete, 1, IdRun(part, bucket));
+        return FStepDone(pwriter->pdb, &pwriter->stmtDelete, "can't write the records", pstrErr);
     }
     SUM sum;
     for (size_t irec = irecFirst; irec < irecLim; irec++)
         AddToSum(&sum, recs, irec);
     size_t ibFirst = recs.rgrec[irecFirst].ib;
     size_t ibLim = recs.rgrec[irecLim - 1].ib + recs.rgrec[irecLim - 1].cb;
-    if (!FPrepare(pdb,
-                  "INSERT OR REPLACE INTO records (id, part, bucket, time_first, time_last, count, digest, bytes) "
-                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
-                  &stmt, pstrErr))
-        return false;
-    BindInt64(&stmt, 1, IdRun(part, bucket));
-    BindInt64(&stmt, 2, part);
-    BindInt64(&stmt, 3, bucket);
-    BindInt64(&stmt, 4, sum.timestampFirst);
-    BindInt64(&stmt, 5, sum.timestampLast);
-    BindInt64(&stmt, 6, sum.crec);
-    BindInt64(&stmt, 7, (int64_t)sum.digest);
-    BindBlob(&stmt, 8, recs.rgb.data() + ibFirst, ibLim - ibFirst);
-    return FStepDone(pdb, &stmt, "can't write the records", pstrErr);
+    STMT* pstmt = &pwriter->stmtPut;
+    BindInt64(pstmt, 1, IdRun(part, bucket));
+    BindInt64(pstmt, 2, part);
+    BindInt64(pstmt, 3, bucket);
+    BindInt64(pstmt, 4, sum.timestampFirst);
+    BindInt64(pstmt, 5, sum.timestampLast);
+    BindInt64(pstmt, 6, sum.crec);
+    BindInt64(pstmt, 7, (int64_t)sum.digest);
+    BindBlob(pstmt, 8, recs.rgb.data() + ibFirst, ibLim - ibFirst);
+    return FStepDone(pwriter->pdb, pstmt, "can't write the records", pstrErr);
 }
 
 bool FSameRecords(RECORDS const& recsA, size_t irecA, size_t irecLimA, RECORDS const& recsB, size_t irecB,
@@ -228,15 +238,16 @@ bool FSameRecords(RECORDS const& recsA, size_t irecA, size_t irecLimA, RECORDS c
 
 // Merges the download's records of buckets [rgdbucket[idbFirst], rgdbucket[idbLim - 1]] into the
 // held runs of those buckets and writes the runs that changed.
-bool FMergeStretch(HISTDB* phdb, RECORDS const& recsAdded, std::vector<DBUCKET> const& rgdbucket, size_t idbFirst,
-                   size_t idbLim, ADDED* padded, std::vector<CHANGEDRUN>* prgchanged, std::string* pstrErr)
+bool FMergeStretch(RUNWRITER* pwriter, RECORDS const& recsAdded, std::vector<DBUCKET> const& rgdbucket,
+                   size_t idbFirst, size_t idbLim, ADDED* padded, std::vector<CHANGEDRUN>* prgchanged,
+                   std::string* pstrErr)
 {
     uint32_t bucketFirst = rgdbucket[idbFirst].bucket;
     uint32_t bucketLast = rgdbucket[idbLim - 1].bucket;
     RECORDS recsHeld;
     std::vector<HELDRUN> rgrunHeld;
     RUNREADER reader{&recsHeld, &rgrunHeld, bucketLast};
-    if (!FReadRuns(phdb->pdb, partTransient, bucketFirst, FTakeHeldRun, &reader, pstrErr))
+    if (!FReadRuns(pwriter->pdb, partTransient, bucketFirst, FTakeHeldRun, &reader, pstrErr))
         return false;
 
     RECORDS recsStretch;
@@ -273,7 +284,7 @@ bool FMergeStretch(HISTDB* phdb, RECORDS const& recsAdded, std::vector<DBUCKET> 
         if (fHeld && FSameRecords(recsMerged, irecRunFirst, irec, recsHeld, rgrunHeld[irunHeld].irecFirst,
                                   rgrunHeld[irunHeld].irecLim))
             continue;
-        if (!FWriteRun(phdb->pdb, partTransient, bucket, recsMerged, irecRunFirst, irec, pstrErr))
+        if (!FWriteRun(pwriter, partTransient, bucket, recsMerged, irecRunFirst, irec, pstrErr))
             return false;
         prgchanged->push_back(CHANGEDRUN{bucket, RECORDS{}});
         AppendRecordRange(&prgchanged->back().recs, recsMerged, irecRunFirst, irec);
@@ -282,21 +293,21 @@ bool FMergeStretch(HISTDB* phdb, RECORDS const& recsAdded, std::vector<DBUCKET> 
     for (size_t irun = 0; irun < rgrunHeld.size(); irun++) {
         if (rgfProduced[irun])
             continue;
-        if (!FWriteRun(phdb->pdb, partTransient, rgrunHeld[irun].bucket, recsMerged, 0, 0, pstrErr))
+        if (!FWriteRun(pwriter, partTransient, rgrunHeld[irun].bucket, recsMerged, 0, 0, pstrErr))
             return false;
         prgchanged->push_back(CHANGEDRUN{rgrunHeld[irun].bucket, RECORDS{}});
     }
     return true;
 }
 
-bool FAddTransient(HISTDB* phdb, RECORDS const& recs, ADDED* padded, std::vector<CHANGEDRUN>* prgchanged,
+bool FAddTransient(RUNWRITER* pwriter, RECORDS const& recs, ADDED* padded, std::vector<CHANGEDRUN>* prgchanged,
                    std::string* pstrErr)
 {
     std::vector<DBUCKET> rgdbucket = RgdbucketOf(recs);
     if (rgdbucket.empty())
         return true;
     std::map<uint32_t, HELDSUM> mapHeld;
-    if (!FReadHeldSums(phdb->pdb, rgdbucket.front().bucket, rgdbucket.back().bucket, &mapHeld, pstrErr))
+    if (!FReadHeldSums(pwriter->pdb, rgdbucket.front().bucket, rgdbucket.back().bucket, &mapHeld, pstrErr))
         return false;
     // Stretches of buckets next to one another where the download holds something the runs do not.
     size_t idb = 0;
@@ -314,7 +325,7 @@ bool FAddTransient(HISTDB* phdb, RECORDS const& recs, ADDED* padded, std::vector
         while (idbLim < rgdbucket.size() && rgdbucket[idbLim].bucket == rgdbucket[idbLim - 1].bucket + 1 &&
                FDiffers(rgdbucket[idbLim]))
             idbLim++;
-        if (!FMergeStretch(phdb, recs, rgdbucket, idb, idbLim, padded, prgchanged, pstrErr))
+        if (!FMergeStretch(pwriter, recs, rgdbucket, idb, idbLim, padded, prgchanged, pstrErr))
             return false;
         idb = idbLim;
     }
@@ -341,38 +352,43 @@ bool FSameRecord(RECORDS const& recsA, size_t irecA, RECORDS const& recsB, size_
            memcmp(PbRecord(recsA, irecA), PbRecord(recsB, irecB), recsA.rgrec[irecA].cb) == 0;
 }
 
-struct ONERUN {
-    RECORDS* precs;
-    uint32_t bucket;
+struct LONGTERMRUNS {
+    std::map<uint32_t, RECORDS>* pmap;
+    uint32_t bucketLast;
 };
 
-bool FTakeOneRun(void* pv, uint32_t bucket, uint8_t const* pb, size_t cb)
+bool FTakeLongTermRun(void* pv, uint32_t bucket, uint8_t const* pb, size_t cb)
 {
-    ONERUN* prun = (ONERUN*)pv;
-    if (bucket == prun->bucket)
-        AppendRecords(prun->precs, pb, cb);
-    return false;
+    LONGTERMRUNS* pruns = (LONGTERMRUNS*)pv;
+    if (bucket > pruns->bucketLast)
+        return false;
+    AppendRecords(&(*pruns->pmap)[bucket], pb, cb);
+    return true;
 }
 
 // Each long-term record once, by bucket of its own time, in order of time, type and bytes, so
-// that the runs do not depend on the order downloads come in.
-bool FAddLongTerm(HISTDB* phdb, RECORDS const& recs, ADDED* padded, RECORDS* precsNew, std::string* pstrErr)
+// that the runs do not depend on the order downloads come in. The held runs of the download's span
+// are read in one go: a long-term part holds the car's whole life, a day or so a bucket.
+bool FAddLongTerm(RUNWRITER* pwriter, RECORDS const& recs, ADDED* padded, RECORDS* precsNew, std::string* pstrErr)
 {
+    if (recs.rgrec.empty())
+        return true;
     std::vector<size_t> rgirec(recs.rgrec.size());
     for (size_t i = 0; i < rgirec.size(); i++)
         rgirec[i] = i;
     std::stable_sort(rgirec.begin(), rgirec.end(), [&](size_t a, size_t b) { return FLessRecord(recs, a, b); });
+    std::map<uint32_t, RECORDS> mapHeld;
+    LONGTERMRUNS runs{&mapHeld, recs.rgrec[rgirec.back()].timestamp >> cbitBucket};
+    if (!FReadRuns(pwriter->pdb, partLongTerm, recs.rgrec[rgirec.front()].timestamp >> cbitBucket, FTakeLongTermRun,
+                   &runs, pstrErr))
+        return false;
     size_t i = 0;
     while (i < rgirec.size()) {
         uint32_t bucket = recs.rgrec[rgirec[i]].timestamp >> cbitBucket;
         size_t iLim = i;
         while (iLim < rgirec.size() && (recs.rgrec[rgirec[iLim]].timestamp >> cbitBucket) == bucket)
             iLim++;
-        RECORDS recsHeld;
-        ONERUN onerun{&recsHeld, bucket};
-        if (!FReadRuns(phdb->pdb, partLongTerm, bucket, FTakeOneRun, &onerun, pstrErr))
-            return false;
-
+        RECORDS const& recsHeld = mapHeld[bucket];
         RECORDS recsRun = recsHeld;
         for (size_t j = i; j < iLim; j++) {
             size_t irec = rgirec[j];
@@ -396,7 +412,7 @@ bool FAddLongTerm(HISTDB* phdb, RECORDS const& recs, ADDED* padded, RECORDS* pre
             RECORDS recsSorted;
             for (size_t k : rgirecRun)
                 AppendRecord(&recsSorted, recsRun, k);
-            if (!FWriteRun(phdb->pdb, partLongTerm, bucket, recsSorted, 0, recsSorted.rgrec.size(), pstrErr))
+            if (!FWriteRun(pwriter, partLongTerm, bucket, recsSorted, 0, recsSorted.rgrec.size(), pstrErr))
                 return false;
         }
         i = iLim;
@@ -518,8 +534,9 @@ bool FAddInTransaction(HISTDB* phdb, char const* pszPath, HASHJOB const& hash, D
 
     std::vector<CHANGEDRUN> rgchanged;
     RECORDS recsLongTermNew;
-    if (!FAddTransient(phdb, dl.transient, padded, &rgchanged, pstrErr) ||
-        !FAddLongTerm(phdb, dl.longTerm, padded, &recsLongTermNew, pstrErr))
+    RUNWRITER writer;
+    if (!FPrepareRunWriter(&writer, pdb, pstrErr) || !FAddTransient(&writer, dl.transient, padded, &rgchanged, pstrErr) ||
+        !FAddLongTerm(&writer, dl.longTerm, padded, &recsLongTermNew, pstrErr))
         return false;
     if (pfnStep)
         pfnStep(pvStep, "deriving");

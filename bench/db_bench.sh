@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The history database at an owner's scale: 156 weekly downloads of one car (three years, 16 MB
+# tars made by genlog from one plan), each measured beside the baseline process that maps the same
+# files and reads every byte once (bench/touch_pass.cpp), in the same run:
+#   - adding the newest week to a database of the 155 before it (best of RUNS, default 5, each on a
+#     fresh copy), against 5 x the baseline of that download plus what its new records cost to
+#     insert: adding a download that holds just that week to an empty database;
+#   - building the database of all 156 from scratch, in one run (goal: under 60 s), and its peak
+#     memory (goal: under 200 MB);
+#   - the database's size against the joined log's (goal: under twice).
+# Usage: bench/db_bench.sh [BUILD_DIR]   (default build/bench: genlog, quenfell, quenfell-db, touch_pass)
+# Needs about 3 GB in TMPDIR.
+set -euo pipefail
+build=${1:-build/bench}
+runs=${RUNS:-5}
+quenfell=$build/src/driver/quenfell
+db=$build/src/db/quenfell-db
+genlog=$build/tools/genlog
+touch=$build/bench/touch_pass
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package time)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+export TZ=UTC
+
+# The plan runs from early January 2010 to January 2013; a download is taken every Monday morning.
+weeks=156
+first=$(date -u -d "2010-01-04 08:00" +%s)
+downloads=()
+for i in $(seq 1 "$weeks"); do
+  t=$((first + i * 7 * 86400))
+  name=$work/$(date -u -d "@$t" +%Y%m%d%H%M).tar
+  "$genlog" --seed 11 --days 1100 --end "2013-01-10 08:00" --stop "$(date -u -d "@$t" "+%Y-%m-%d %H:%M")" \
+    --ring 16M --tar --out "$name" 2>/dev/null &
+  ((i % 2 == 0)) && wait
+  downloads+=("$name")
+done
+wait
+newest=${downloads[$((weeks - 1))]}
+# The newest week alone: the same plan cut at the same time into a ring that holds about a week.
+weekly=$work/week.log
+"$genlog" --seed 11 --days 1100 --end "2013-01-10 08:00" \
+  --stop "$(date -u -d "@$((first + weeks * 7 * 86400))" "+%Y-%m-%d %H:%M")" --ring 900K --out "$weekly" 2>/dev/null
+
+# The best wall-clock seconds of $runs runs and the largest peak resident KiB of a command.
+measure() { Measure "$work/rss" "$@"; }
+# The same for adding downloads to a fresh copy of a database before each run.
+measure_add() {
+  local from=$1 sec= kb=0 r m
+  shift
+  for _ in $(seq "$runs"); do
+    cp "$from" "$work/copy.db"
+    rm -f "$work/copy.db-wal" "$work/copy.db-shm"
+    sync
+    r=$( { TIMEFORMAT='%3R'; time /usr/bin/time -f '%M' -o "$work/rss" "$db" "$work/copy.db" "$@" >/dev/null 2>&1; } 2>&1 )
+    m=$(tail -n 1 "$work/rss")
+    sec=$(awk -v a="$sec" -v b="$r" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    kb=$((m > kb ? m : kb))
+  done
+  echo "$sec $kb"
+}
+
+# The database of the 155 weeks before the newest, and an empty one.
+"$db" "$work/held.db" "${downloads[@]:0:$((weeks - 1))}" 2>/dev/null
+: >"$work/nothing"
+"$db" "$work/empty.db" "$work/nothing" 2>/dev/null || true
+
+read -r secFloorOne _ < <(measure "$touch" --keep "$newest")
+read -r secFloorWeek _ < <(measure "$touch" --keep "$weekly")
+read -r secAdd kbAdd < <(measure_add "$work/held.db" "$newest")
+read -r secInsert _ < <(measure_add "$work/empty.db" "$weekly")
+rm -f "$work/copy.db"*
+cp "$work/held.db" "$work/copy.db"
+line=$("$db" "$work/copy.db" "$newest" 2>&1)
+
+read -r secFloorAll _ < <(runs=1 measure "$touch" "${downloads[@]}")
+rm -f "$work/all.db"*
+read -r secBuild kbBuild < <(runs=1 measure "$db" "$work/all.db" "${downloads[@]}")
+"$quenfell" -j "$work/joined.log" "${downloads[@]}" >/dev/null
+cbDb=$(stat -c %s "$work/all.db")
+cbJoined=$(stat -c %s "$work/joined.log")
+"$db" -j "$work/rebuilt.log" "$work/all.db" 2>/dev/null
+cmp -s "$work/joined.log" "$work/rebuilt.log" && same=yes || same=NO
+
+bytes=$(cat "${downloads[@]}" | wc -c)
+printf '%d weekly downloads of one car, %d MB; the newest: %s\n' "$weeks" $((bytes / 1000000)) "${line%%,*}"
+awk -v f="$secFloorOne" -v fw="$secFloorWeek" -v a="$secAdd" -v i="$secInsert" -v kb="$kbAdd" 'BEGIN {
+  ins = i - fw; if (ins < 0) ins = 0
+  printf "add the newest week to 155:  %6.3f s  (baseline of that download %5.3f s; its new records alone into an empty database %5.3f s)\n", a, f, i
+  printf "                             goal <= 5 x baseline + insert = %5.3f s: %s   peak %d KiB\n", 5 * f + ins, a <= 5 * f + ins ? "met" : "NOT met", kb }'
+awk -v b="$secBuild" -v f="$secFloorAll" -v kb="$kbBuild" 'BEGIN {
+  printf "build all %d from scratch:   %6.1f s  (baseline %5.2f s)   goal < 60 s: %s   peak %d KiB, goal < 200 MB: %s\n", '"$weeks"', b, f, b < 60 ? "met" : "NOT met", kb, kb < 200 * 1024 ? "met" : "NOT met" }'
+awk -v d="$cbDb" -v j="$cbJoined" -v s="$same" 'BEGIN {
+  printf "database %.1f MB, joined log %.1f MB: %.2f x, goal < 2: %s; quenfell-db -j equals quenfell -j: %s\n", d / 1e6, j / 1e6, d / j, d < 2 * j ? "met" : "NOT met", s }'
