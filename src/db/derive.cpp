@@ -211,10 +211,11 @@ void TakeDecoded(void* pv, size_t, VLR const* pvlr)
     }
 }
 
-// The points of a changed run: those of its bucket's seconds go, and its records give them anew.
-bool FRederiveRun(POINTWRITER* pw, CHANGEDRUN const& changed, int rver, std::string* pstrErr)
+// The points of a changed run: those of its bucket's seconds go, and its records (read back)
+// give them anew.
+bool FRederiveRun(POINTWRITER* pw, STMT* pstmtRun, uint32_t bucket, int rver, std::string* pstrErr)
 {
-    uint32_t timestampFirst = changed.bucket << cbitBucket;
+    uint32_t timestampFirst = bucket << cbitBucket;
     uint32_t timestampLast = timestampFirst + (secBucket - 1);
     for (STMT& stmt : pw->rgstmtClear) {
         BindInt64(&stmt, 1, timestampFirst);
@@ -222,7 +223,18 @@ bool FRederiveRun(POINTWRITER* pw, CHANGEDRUN const& changed, int rver, std::str
         if (!FStepDone(pw->pdb, &stmt, "can't write the decoded tables", pstrErr))
             return false;
     }
-    DecodeRecords(changed.recs, 0, changed.recs.rgrec.size(), rver, TakeDecoded, pw);
+    sqlite3_reset(pstmtRun->pstmt);
+    BindInt64(pstmtRun, 1, IdRun(partTransient, bucket));
+    int rc = sqlite3_step(pstmtRun->pstmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        *pstrErr = StrSqlError(pw->pdb, rc, "can't read the held records");
+        return false;
+    }
+    RECORDS recs;
+    if (rc == SQLITE_ROW)
+        AppendRecords(&recs, (uint8_t const*)sqlite3_column_blob(pstmtRun->pstmt, 0),
+                      (size_t)sqlite3_column_bytes(pstmtRun->pstmt, 0));
+    DecodeRecords(recs, 0, recs.rgrec.size(), rver, TakeDecoded, pw);
     if (pw->fFailed) {
         *pstrErr = pw->strErr;
         return false;
@@ -315,6 +327,8 @@ struct WALKLOG {
     RECORDS recs;
     bool fLead = false;      // recs holds the vehicle-info record that leads the walk
     bool fStarted = false;   // a vehicle-info record was taken: the log runs from it
+    uint32_t bucketLast = 0; // the last run taken
+    bool fMore = false;      // runs lie past it
 };
 
 bool FTakeLeadRun(void* pv, uint32_t, uint8_t const* pb, size_t cb)
@@ -332,9 +346,13 @@ bool FTakeLeadRun(void* pv, uint32_t, uint8_t const* pb, size_t cb)
     return true;
 }
 
-bool FTakeWalkRun(void* pv, uint32_t, uint8_t const* pb, size_t cb)
+bool FTakeWalkRun(void* pv, uint32_t bucket, uint8_t const* pb, size_t cb)
 {
     WALKLOG* plog = (WALKLOG*)pv;
+    if (bucket > plog->bucketLast) {
+        plog->fMore = true;
+        return false;
+    }
     if (plog->fStarted) {
         AppendRecords(&plog->recs, pb, cb);
         return true;
@@ -351,12 +369,17 @@ bool FTakeWalkRun(void* pv, uint32_t, uint8_t const* pb, size_t cb)
     return true;
 }
 
-bool FQueryOne(sqlite3* pdb, char const* szSql, int64_t nBind, int64_t* pn, bool* pfFound, std::string* pstrErr)
+// The one integer the query gives for nBind (and nBind2, when the query takes two); *pfFound false
+// when it gives none or NULL.
+bool FQueryOne(sqlite3* pdb, char const* szSql, int64_t nBind, int64_t* pn, bool* pfFound, std::string* pstrErr,
+               int64_t nBind2 = 0)
 {
     STMT stmt;
     if (!FPrepare(pdb, szSql, &stmt, pstrErr))
         return false;
     BindInt64(&stmt, 1, nBind);
+    if (sqlite3_bind_parameter_count(stmt.pstmt) >= 2)
+        BindInt64(&stmt, 2, nBind2);
     int rc = sqlite3_step(stmt.pstmt);
     *pfFound = rc == SQLITE_ROW && sqlite3_column_type(stmt.pstmt, 0) != SQLITE_NULL;
     if (*pfFound)
@@ -399,11 +422,110 @@ bool FFindRestart(sqlite3* pdb, uint32_t timestampChanged, uint32_t* ptimestampW
     return true;
 }
 
-bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKeep, std::string* pstrErr)
+// How far past the change the walk goes at first, and how far before the end of what it walked a
+// session must end to be trusted (the walk's end closes the session then open, and a drive's
+// figures take in readings of the minutes after it).
+constexpr uint32_t secConvergeWindow = 86400;
+
+bool FNear(double a, double b)
+{
+    double dMax = std::max({1.0, std::fabs(a), std::fabs(b)});
+    return std::fabs(a - b) <= 1e-9 * dMax;
+}
+
+// A held row and a walked session are one session with the same figures (but for the last bits).
+bool FSameDrive(sqlite3_stmt* pstmt, DRIVESESSION const& ds)
+{
+    auto soc = [&](int i) { return sqlite3_column_type(pstmt, i) == SQLITE_NULL ? -1 : sqlite3_column_int(pstmt, i); };
+    bool fOdometer = sqlite3_column_type(pstmt, 8) != SQLITE_NULL;
+    return (uint32_t)sqlite3_column_int64(pstmt, 1) == ds.timestampEnd && soc(3) == ds.pctSOCStart &&
+           soc(4) == ds.pctSOCEnd && FNear(sqlite3_column_double(pstmt, 5), ds.miles) &&
+           FNear(sqlite3_column_double(pstmt, 6), ds.mphAverage) && FNear(sqlite3_column_double(pstmt, 7), ds.mphMax) &&
+           fOdometer == ds.fOdometer && (!fOdometer || FNear(sqlite3_column_double(pstmt, 8), ds.milesOdo)) &&
+           sqlite3_column_int(pstmt, 9) == (ds.fOdometer && ds.fOdoCurrent ? 1 : 0) &&
+           FNear(sqlite3_column_double(pstmt, 10), ds.wh) && FNear(sqlite3_column_double(pstmt, 11), ds.ahIn) &&
+           FNear(sqlite3_column_double(pstmt, 12), ds.ahOut) && sqlite3_column_int(pstmt, 13) == ds.cTCOff;
+}
+
+bool FSameCharge(sqlite3_stmt* pstmt, CHARGESESSION const& cs)
+{
+    auto soc = [&](int i) { return sqlite3_column_type(pstmt, i) == SQLITE_NULL ? -1 : sqlite3_column_int(pstmt, i); };
+    return (uint32_t)sqlite3_column_int64(pstmt, 1) == cs.timestampEnd && soc(3) == cs.pctSOCStart &&
+           soc(4) == cs.pctSOCEnd && sqlite3_column_int(pstmt, 6) == cs.cVoltsLine &&
+           (cs.cVoltsLine == 0 || FNear(sqlite3_column_double(pstmt, 5), cs.voltsLineAverage)) &&
+           FNear(sqlite3_column_double(pstmt, 7), cs.ampsMax) && sqlite3_column_int(pstmt, 8) == cs.ampsAvailable &&
+           FNear(sqlite3_column_double(pstmt, 9), cs.kwh * 1000) && FNear(sqlite3_column_double(pstmt, 10), cs.ahIn) &&
+           FNear(sqlite3_column_double(pstmt, 11), cs.ahOut) && sqlite3_column_int(pstmt, 12) == (cs.fWallToWheel ? 1 : 0) &&
+           FNear(sqlite3_column_double(pstmt, 13), cs.milesSinceCharge);
+}
+
+// Whether the held row of the session starting at timestampStart passes fSame.
+template <class SESSION>
+bool FHeldSame(STMT* pstmt, SESSION const& session, bool (*pfnSame)(sqlite3_stmt*, SESSION const&), bool* pfSame,
+               std::string* pstrErr)
+{
+    sqlite3_reset(pstmt->pstmt);
+    BindInt64(pstmt, 1, session.timestampStart);
+    int rc = sqlite3_step(pstmt->pstmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        *pstrErr = StrSqlError(nullptr, rc, "can't read the drives and charges");
+        return false;
+    }
+    *pfSame = rc == SQLITE_ROW && pfnSame(pstmt->pstmt, session);
+    return true;
+}
+
+// Where the walk, past the change, has met the held sessions again: a drive that ended with the
+// odometer read and then a charge, both as held, both ending before timestampTrusted. From there
+// on the walk is in the state the held sessions were worked out in, so they stand; *ptimestampMet
+// is the charge's start, or 0 when the walk has not met them.
+bool FFindMeeting(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampChangedLast, uint32_t timestampTrusted,
+                  uint32_t* ptimestampMet, std::string* pstrErr)
+{
+    *ptimestampMet = 0;
+    STMT stmtDrive, stmtCharge;
+    if (!FPrepare(pdb,
+                  "SELECT time_start, time_end, duration, soc_start, soc_end, miles, mph_average, mph_max, odometer, "
+                  "odometer_read, wh, ah_in, ah_out, tc_off FROM drives WHERE time_start = ?",
+                  &stmtDrive, pstrErr) ||
+        !FPrepare(pdb,
+                  "SELECT time_start, time_end, duration, soc_start, soc_end, volts_line, volts_line_readings, "
+                  "coalesce(amps_max, 0), coalesce(amps_available, 0), wh, ah_in, ah_out, wall_to_wheel, "
+                  "miles_since_charge FROM charges WHERE time_start = ?",
+                  &stmtCharge, pstrErr))
+        return false;
+    size_t ics = 0;
+    for (DRIVESESSION const& ds : sessions.rgds) {
+        if (ds.timestampStart <= timestampChangedLast || !ds.fOdometer || !ds.fOdoCurrent)
+            continue;
+        if (ds.timestampEnd >= timestampTrusted)
+            return true;
+        bool fSame = false;
+        if (!FHeldSame(&stmtDrive, ds, FSameDrive, &fSame, pstrErr))
+            return false;
+        if (!fSame)
+            continue;
+        while (ics < sessions.rgcs.size() && sessions.rgcs[ics].timestampStart <= ds.timestampEnd)
+            ics++;
+        if (ics >= sessions.rgcs.size() || sessions.rgcs[ics].timestampEnd >= timestampTrusted)
+            return true;
+        if (!FHeldSame(&stmtCharge, sessions.rgcs[ics], FSameCharge, &fSame, pstrErr))
+            return false;
+        if (fSame) {
+            *ptimestampMet = sessions.rgcs[ics].timestampStart;
+            return true;
+        }
+    }
+    return true;
+}
+
+// Replaces the held sessions that start in [timestampKeep, timestampLast] by the walked ones.
+bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKeep, uint32_t timestampLast,
+                    std::string* pstrErr)
 {
     STMT stmtDelDrives, stmtDelCharges, stmtDrive, stmtCharge;
-    if (!FPrepare(pdb, "DELETE FROM drives WHERE time_start >= ?", &stmtDelDrives, pstrErr) ||
-        !FPrepare(pdb, "DELETE FROM charges WHERE time_start >= ?", &stmtDelCharges, pstrErr) ||
+    if (!FPrepare(pdb, "DELETE FROM drives WHERE time_start BETWEEN ? AND ?", &stmtDelDrives, pstrErr) ||
+        !FPrepare(pdb, "DELETE FROM charges WHERE time_start BETWEEN ? AND ?", &stmtDelCharges, pstrErr) ||
         !FPrepare(pdb,
                   "INSERT INTO drives (time_start, time_end, duration, soc_start, soc_end, miles, mph_average, mph_max, "
                   "odometer, odometer_read, wh, ah_in, ah_out, tc_off) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
@@ -415,12 +537,14 @@ bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKe
                   &stmtCharge, pstrErr))
         return false;
     BindInt64(&stmtDelDrives, 1, timestampKeep);
+    BindInt64(&stmtDelDrives, 2, timestampLast);
     BindInt64(&stmtDelCharges, 1, timestampKeep);
+    BindInt64(&stmtDelCharges, 2, timestampLast);
     if (!FStepDone(pdb, &stmtDelDrives, "can't write the drives", pstrErr) ||
         !FStepDone(pdb, &stmtDelCharges, "can't write the charges", pstrErr))
         return false;
     for (DRIVESESSION const& ds : sessions.rgds) {
-        if (ds.timestampStart < timestampKeep)
+        if (ds.timestampStart < timestampKeep || ds.timestampStart > timestampLast)
             continue;
         STMT* p = &stmtDrive;
         BindInt64(p, 1, ds.timestampStart);
@@ -441,7 +565,7 @@ bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKe
             return false;
     }
     for (CHARGESESSION const& cs : sessions.rgcs) {
-        if (cs.timestampStart < timestampKeep)
+        if (cs.timestampStart < timestampKeep || cs.timestampStart > timestampLast)
             continue;
         STMT* p = &stmtCharge;
         BindInt64(p, 1, cs.timestampStart);
@@ -466,31 +590,56 @@ bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKe
 
 }  // namespace
 
-bool FRecomputeSessions(sqlite3* pdb, uint32_t timestampChanged, std::string* pstrErr)
+bool FRecomputeSessions(sqlite3* pdb, uint32_t timestampChanged, uint32_t timestampChangedLast, std::string* pstrErr)
 {
     uint32_t timestampWalk = 0, timestampKeep = 0;
     pstrErr->clear();
     if (!FFindRestart(pdb, timestampChanged, &timestampWalk, &timestampKeep, pstrErr))
         return false;
-    WALKLOG log;
+    WALKLOG logLead;
     uint32_t bucketFirst = timestampWalk >> cbitBucket;
-    if (bucketFirst > 0 && !FReadRunsBackwards(pdb, partTransient, bucketFirst - 1, FTakeLeadRun, &log, pstrErr))
+    if (bucketFirst > 0 && !FReadRunsBackwards(pdb, partTransient, bucketFirst - 1, FTakeLeadRun, &logLead, pstrErr))
         return false;
-    if (!log.fLead) {
+    if (!logLead.fLead) {
         bucketFirst = 0;
         timestampKeep = 0;
     }
-    log.fStarted = log.fLead;
-    if (!FReadRuns(pdb, partTransient, bucketFirst, FTakeWalkRun, &log, pstrErr))
+    // Past the change the walk meets the held sessions again: it goes a few days into the held
+    // records after the change, further each time it has not met them yet, so that what it holds
+    // stays a little past the change.
+    int64_t timestampHeldNext = 0;
+    bool fFound = false;
+    if (!FQueryOne(pdb, "SELECT min(time_first) FROM records WHERE id BETWEEN ? AND ?",
+                   IdRun(partTransient, (timestampChangedLast >> cbitBucket) + 1), &timestampHeldNext, &fFound,
+                   pstrErr, IdRun(partTransient, (uint32_t)(cbucketPart - 1))))
         return false;
-    SESSIONS sessions;
-    SESSIONSINK sink{TakeDrive, TakeCharge, &sessions};
-    WalkSessions(log.recs, &sink);
-    return FWriteSessions(pdb, sessions, timestampKeep, pstrErr);
+    uint64_t timestampPastFrom = std::max((uint64_t)timestampChangedLast, fFound ? (uint64_t)timestampHeldNext : 0);
+    uint64_t secPast = 2 * secConvergeWindow;
+    for (;;) {
+        WALKLOG log;
+        log.recs = logLead.recs;
+        log.fLead = log.fStarted = logLead.fLead;
+        uint64_t timestampLast = timestampPastFrom + secPast;
+        log.bucketLast = timestampLast >= timestampErased ? (uint32_t)(cbucketPart - 1) : (uint32_t)(timestampLast >> cbitBucket);
+        if (!FReadRuns(pdb, partTransient, bucketFirst, FTakeWalkRun, &log, pstrErr))
+            return false;
+        SESSIONS sessions;
+        SESSIONSINK sink{TakeDrive, TakeCharge, &sessions};
+        WalkSessions(log.recs, &sink);
+        if (!log.fMore)
+            return FWriteSessions(pdb, sessions, timestampKeep, timestampErased, pstrErr);
+        uint32_t timestampMet = 0;
+        uint32_t timestampTrusted = (uint32_t)(((uint64_t)log.bucketLast << cbitBucket) - secConvergeWindow);
+        if (!FFindMeeting(pdb, sessions, timestampChangedLast, timestampTrusted, &timestampMet, pstrErr))
+            return false;
+        if (timestampMet != 0)
+            return FWriteSessions(pdb, sessions, timestampKeep, timestampMet, pstrErr);
+        secPast *= 2;
+    }
 }
 
-bool FDeriveChanged(sqlite3* pdb, std::vector<CHANGEDRUN> const& rgchanged, RECORDS const& recsLongTermNew, int rver,
-                    unsigned int timestampLastValid, std::string* pstrErr)
+bool FDeriveChanged(sqlite3* pdb, std::vector<uint32_t> const& rgbucketChanged, RECORDS const& recsLongTermNew,
+                    int rver, unsigned int timestampLastValid, std::string* pstrErr)
 {
     POINTWRITER pw;
     pw.pdb = pdb;
@@ -498,11 +647,15 @@ bool FDeriveChanged(sqlite3* pdb, std::vector<CHANGEDRUN> const& rgchanged, RECO
     if (!FPrepareWriter(&pw, pstrErr))
         return false;
     pw.part = partTransient;
-    uint32_t bucketChanged = cbucketPart;
-    for (CHANGEDRUN const& changed : rgchanged) {
-        if (!FRederiveRun(&pw, changed, rver, pstrErr))
+    STMT stmtRun;
+    if (!FPrepare(pdb, "SELECT bytes FROM records WHERE id = ?", &stmtRun, pstrErr))
+        return false;
+    uint32_t bucketChanged = cbucketPart, bucketChangedLast = 0;
+    for (uint32_t bucket : rgbucketChanged) {
+        if (!FRederiveRun(&pw, &stmtRun, bucket, rver, pstrErr))
             return false;
-        bucketChanged = std::min(bucketChanged, changed.bucket);
+        bucketChanged = std::min(bucketChanged, bucket);
+        bucketChangedLast = std::max(bucketChangedLast, bucket);
     }
     pw.part = partLongTerm;
     DecodeRecords(recsLongTermNew, 0, recsLongTermNew.rgrec.size(), rver, TakeDecoded, &pw);
@@ -512,7 +665,8 @@ bool FDeriveChanged(sqlite3* pdb, std::vector<CHANGEDRUN> const& rgchanged, RECO
     }
     if ((pw.fNewVinf || pw.fNewDay) && !FRecomputeFirmware(pdb, rver, pstrErr))
         return false;
-    if (rgchanged.empty())
+    if (rgbucketChanged.empty())
         return true;
-    return FRecomputeSessions(pdb, bucketChanged << cbitBucket, pstrErr);
+    return FRecomputeSessions(pdb, bucketChanged << cbitBucket, (bucketChangedLast << cbitBucket) + (secBucket - 1),
+                              pstrErr);
 }

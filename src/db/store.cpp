@@ -134,6 +134,8 @@ std::vector<DBUCKET> RgdbucketOf(RECORDS const& recs)
     return rgdbucket;
 }
 
+constexpr size_t cbucketStretchMax = 128;   // about six days
+
 struct HELDSUM {
     int64_t crec;
     uint64_t digest;
@@ -239,7 +241,7 @@ bool FSameRecords(RECORDS const& recsA, size_t irecA, size_t irecLimA, RECORDS c
 // Merges the download's records of buckets [rgdbucket[idbFirst], rgdbucket[idbLim - 1]] into the
 // held runs of those buckets and writes the runs that changed.
 bool FMergeStretch(RUNWRITER* pwriter, RECORDS const& recsAdded, std::vector<DBUCKET> const& rgdbucket,
-                   size_t idbFirst, size_t idbLim, ADDED* padded, std::vector<CHANGEDRUN>* prgchanged,
+                   size_t idbFirst, size_t idbLim, ADDED* padded, std::vector<uint32_t>* prgbucketChanged,
                    std::string* pstrErr)
 {
     uint32_t bucketFirst = rgdbucket[idbFirst].bucket;
@@ -286,8 +288,7 @@ bool FMergeStretch(RUNWRITER* pwriter, RECORDS const& recsAdded, std::vector<DBU
             continue;
         if (!FWriteRun(pwriter, partTransient, bucket, recsMerged, irecRunFirst, irec, pstrErr))
             return false;
-        prgchanged->push_back(CHANGEDRUN{bucket, RECORDS{}});
-        AppendRecordRange(&prgchanged->back().recs, recsMerged, irecRunFirst, irec);
+        prgbucketChanged->push_back(bucket);
     }
     // The merge keeps every held record, so no held run is left empty; should one be, it goes.
     for (size_t irun = 0; irun < rgrunHeld.size(); irun++) {
@@ -295,12 +296,12 @@ bool FMergeStretch(RUNWRITER* pwriter, RECORDS const& recsAdded, std::vector<DBU
             continue;
         if (!FWriteRun(pwriter, partTransient, rgrunHeld[irun].bucket, recsMerged, 0, 0, pstrErr))
             return false;
-        prgchanged->push_back(CHANGEDRUN{rgrunHeld[irun].bucket, RECORDS{}});
+        prgbucketChanged->push_back(rgrunHeld[irun].bucket);
     }
     return true;
 }
 
-bool FAddTransient(RUNWRITER* pwriter, RECORDS const& recs, ADDED* padded, std::vector<CHANGEDRUN>* prgchanged,
+bool FAddTransient(RUNWRITER* pwriter, RECORDS const& recs, ADDED* padded, std::vector<uint32_t>* prgbucketChanged,
                    std::string* pstrErr)
 {
     std::vector<DBUCKET> rgdbucket = RgdbucketOf(recs);
@@ -321,11 +322,13 @@ bool FAddTransient(RUNWRITER* pwriter, RECORDS const& recs, ADDED* padded, std::
             idb++;
             continue;
         }
+        // A stretch of buckets is merged on its own, so a long one is cut into pieces: what is held
+        // in memory stays that of a few days.
         size_t idbLim = idb + 1;
-        while (idbLim < rgdbucket.size() && rgdbucket[idbLim].bucket == rgdbucket[idbLim - 1].bucket + 1 &&
-               FDiffers(rgdbucket[idbLim]))
+        while (idbLim < rgdbucket.size() && idbLim - idb < cbucketStretchMax &&
+               rgdbucket[idbLim].bucket == rgdbucket[idbLim - 1].bucket + 1 && FDiffers(rgdbucket[idbLim]))
             idbLim++;
-        if (!FMergeStretch(pwriter, recs, rgdbucket, idb, idbLim, padded, prgchanged, pstrErr))
+        if (!FMergeStretch(pwriter, recs, rgdbucket, idb, idbLim, padded, prgbucketChanged, pstrErr))
             return false;
         idb = idbLim;
     }
@@ -532,15 +535,15 @@ bool FAddInTransaction(HISTDB* phdb, char const* pszPath, HASHJOB const& hash, D
     padded->crecSkipped = dl.crecSkipped;
     TakePeriod(dl.transient.rgrec.empty() ? dl.longTerm : dl.transient, padded);
 
-    std::vector<CHANGEDRUN> rgchanged;
+    std::vector<uint32_t> rgbucketChanged;
     RECORDS recsLongTermNew;
     RUNWRITER writer;
-    if (!FPrepareRunWriter(&writer, pdb, pstrErr) || !FAddTransient(&writer, dl.transient, padded, &rgchanged, pstrErr) ||
+    if (!FPrepareRunWriter(&writer, pdb, pstrErr) || !FAddTransient(&writer, dl.transient, padded, &rgbucketChanged, pstrErr) ||
         !FAddLongTerm(&writer, dl.longTerm, padded, &recsLongTermNew, pstrErr))
         return false;
     if (pfnStep)
         pfnStep(pvStep, "deriving");
-    if (!FDeriveChanged(pdb, rgchanged, recsLongTermNew, rver, dl.timestampLastValid, pstrErr) ||
+    if (!FDeriveChanged(pdb, rgbucketChanged, recsLongTermNew, rver, dl.timestampLastValid, pstrErr) ||
         !FInsertDownload(pdb, pszPath, hash, dl, *padded, pstrErr))
         return false;
     if (pfnStep)
