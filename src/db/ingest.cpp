@@ -104,6 +104,17 @@ char const s_szConflictMessage[] = "NOTE: non-matching records";
 
 // ---- Records -----------------------------------------------------------------------------------
 
+// A record (at least 4 bytes) whose header is read as zero-padded bytes when it is shorter than one.
+uint32_t TimestampOfRecord(uint8_t const* pb, int cb)
+{
+    if (cb >= cbRecordHeader)
+        return TimestampFromRh((RH const*)pb);
+    RH rh;
+    memset(&rh, 0, sizeof rh);
+    memcpy(&rh, pb, (size_t)cb);
+    return TimestampFromRh(&rh);
+}
+
 void AppendRecordBytes(RECORDS* precs, uint8_t const* pb, int cb)
 {
     RECINFO info;
@@ -111,7 +122,7 @@ void AppendRecordBytes(RECORDS* precs, uint8_t const* pb, int cb)
     info.cb = (uint16_t)cb;
     info.rt = pb[3];
     info.fShared = 0;
-    info.timestamp = TimestampFromRh((RH const*)pb);
+    info.timestamp = TimestampOfRecord(pb, cb);
     precs->rgb.insert(precs->rgb.end(), pb, pb + cb);
     precs->rgrec.push_back(info);
 }
@@ -186,19 +197,12 @@ void TakeMergedBytes(void* pv, unsigned char const* pb, int cb)
         int cbRec = ibRec + 2 < cb ? pb[ibRec + 2] + 2 : cb - ibRec;
         if (ibRec + cbRec > cb)
             cbRec = cb - ibRec;
-        RH rh;
-        RH const* prh = (RH const*)(pb + ibRec);
-        if (cbRec < cbRecordHeader) {
-            memset(&rh, 0, sizeof rh);
-            memcpy(&rh, pb + ibRec, (size_t)cbRec);
-            prh = &rh;
-        }
         RECINFO info;
         info.ib = ibBase + (uint64_t)ibRec;
         info.cb = (uint16_t)cbRec;
-        info.rt = prh->rt;
+        info.rt = cbRec > 3 ? pb[ibRec + 3] : 0;
         info.fShared = fShared ? 1 : 0;
-        info.timestamp = TimestampFromRh(prh);
+        info.timestamp = TimestampOfRecord(pb + ibRec, cbRec);
         precs->rgrec.push_back(info);
         ibRec += cbRec;
     }
