@@ -407,18 +407,20 @@ bool FFindRestart(sqlite3* pdb, uint32_t timestampChanged, uint32_t* ptimestampW
     if (timestampChanged == 0)
         return true;
     int64_t timestampKeep = 0, timestampCharge = 0, timestampDrive = 0;
-    bool fFound = false;
+    bool fKeep = false, fCharge = false, fDrive = false;
     if (!FQueryOne(pdb, "SELECT max(time_start) FROM drives WHERE time_start < ?", timestampChanged, &timestampKeep,
-                   &fFound, pstrErr) || !fFound)
-        return fFound || pstrErr->empty();
-    if (!FQueryOne(pdb, "SELECT max(time_start) FROM charges WHERE time_end < ?", timestampKeep, &timestampCharge,
-                   &fFound, pstrErr) || !fFound)
-        return fFound || pstrErr->empty();
-    if (!FQueryOne(pdb, "SELECT max(time_start) FROM drives WHERE time_end < ? AND odometer_read = 1", timestampCharge,
-                   &timestampDrive, &fFound, pstrErr) || !fFound)
-        return fFound || pstrErr->empty();
-    *ptimestampWalk = (uint32_t)timestampDrive;
-    *ptimestampKeep = (uint32_t)timestampKeep;
+                   &fKeep, pstrErr))
+        return false;
+    if (fKeep && !FQueryOne(pdb, "SELECT max(time_start) FROM charges WHERE time_end < ?", timestampKeep,
+                            &timestampCharge, &fCharge, pstrErr))
+        return false;
+    if (fCharge && !FQueryOne(pdb, "SELECT max(time_start) FROM drives WHERE time_end < ? AND odometer_read = 1",
+                              timestampCharge, &timestampDrive, &fDrive, pstrErr))
+        return false;
+    if (fDrive) {
+        *ptimestampWalk = (uint32_t)timestampDrive;
+        *ptimestampKeep = (uint32_t)timestampKeep;
+    }
     return true;
 }
 
