@@ -6,6 +6,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define QF_SHA_X86 1
 #endif
@@ -84,10 +85,20 @@ __attribute__((target("sha,sse4.1"))) void CompressShaInstructions(uint32_t rgst
     _mm_storeu_si128((__m128i*)&rgstate[4], state1);
 }
 
+// CPUID leaf 7 tells of the SHA extensions (EBX bit 29), leaf 1 of SSE4.1 (ECX bit 19); asked
+// directly, as not every compiler's __builtin_cpu_supports knows "sha".
+bool FCpuHasSha()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & (1u << 19)))
+        return false;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & (1u << 29));
+}
+
 bool FHaveShaInstructions()
 {
-    static int const s_fHave = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") ? 1 : 0;
-    return s_fHave != 0;
+    static bool const s_fHave = FCpuHasSha();
+    return s_fHave;
 }
 
 #endif
