@@ -4,7 +4,9 @@
 # files and reads every byte once (bench/touch_pass.cpp), in the same run:
 #   - adding the newest week to a database of the 155 before it (best of RUNS, default 5, each on a
 #     fresh copy), against 5 x the baseline of that download plus what its new records cost to
-#     insert: adding a download that holds just that week to an empty database;
+#     insert: adding a download that holds just that week to an empty database; and what the same
+#     download costs when nothing of it is new (its log without its tar, added to all 156): the
+#     cost of a download apart from its new records, against 5 x the baseline alone;
 #   - building the database of all 156 from scratch, in one run (goal: under 60 s), and its peak
 #     memory (goal: under 200 MB);
 #   - the database's size against the joined log's (goal: under twice).
@@ -38,10 +40,12 @@ for i in $(seq 1 "$weeks"); do
 done
 wait
 newest=${downloads[$((weeks - 1))]}
+stopNewest=$(date -u -d "@$((first + weeks * 7 * 86400))" "+%Y-%m-%d %H:%M")
+newestLog=$work/newest.log
+"$genlog" --seed 11 --days 1100 --end "2013-01-10 08:00" --stop "$stopNewest" --ring 16M --out "$newestLog" 2>/dev/null
 # The newest week alone: the same plan cut at the same time into a ring that holds about a week.
 weekly=$work/week.log
-"$genlog" --seed 11 --days 1100 --end "2013-01-10 08:00" \
-  --stop "$(date -u -d "@$((first + weeks * 7 * 86400))" "+%Y-%m-%d %H:%M")" --ring 900K --out "$weekly" 2>/dev/null
+"$genlog" --seed 11 --days 1100 --end "2013-01-10 08:00" --stop "$stopNewest" --ring 900K --out "$weekly" 2>/dev/null
 
 # The best wall-clock seconds of $runs runs and the largest peak resident KiB of a command.
 measure() { Measure "$work/rss" "$@"; }
@@ -77,6 +81,8 @@ line=$("$db" "$work/copy.db" "$newest" 2>&1)
 read -r secFloorAll _ < <(runs=1 measure "$touch" "${downloads[@]}")
 rm -f "$work/all.db"*
 read -r secBuild kbBuild < <(runs=1 measure "$db" "$work/all.db" "${downloads[@]}")
+read -r secFloorLog _ < <(measure "$touch" --keep "$newestLog")
+read -r secNothing _ < <(measure_add "$work/all.db" "$newestLog")
 "$quenfell" -j "$work/joined.log" "${downloads[@]}" >/dev/null
 cbDb=$(stat -c %s "$work/all.db")
 cbJoined=$(stat -c %s "$work/joined.log")
@@ -89,6 +95,8 @@ awk -v f="$secFloorOne" -v fw="$secFloorWeek" -v a="$secAdd" -v i="$secInsert" -
   ins = i - fw; if (ins < 0) ins = 0
   printf "add the newest week to 155:  %6.3f s  (baseline of that download %5.3f s; its new records alone into an empty database %5.3f s)\n", a, f, i
   printf "                             goal <= 5 x baseline + insert = %5.3f s: %s   peak %d KiB\n", 5 * f + ins, a <= 5 * f + ins ? "met" : "NOT met", kb }'
+awk -v f="$secFloorLog" -v n="$secNothing" 'BEGIN {
+  printf "the same, nothing new:       %6.3f s  (baseline of that log %5.3f s)   goal <= 5 x baseline = %5.3f s: %s\n", n, f, 5 * f, n <= 5 * f ? "met" : "NOT met" }'
 awk -v b="$secBuild" -v f="$secFloorAll" -v kb="$kbBuild" 'BEGIN {
   printf "build all %d from scratch:   %6.1f s  (baseline %5.2f s)   goal < 60 s: %s   peak %d KiB, goal < 200 MB: %s\n", '"$weeks"', b, f, b < 60 ? "met" : "NOT met", kb, kb < 200 * 1024 ? "met" : "NOT met" }'
 awk -v d="$cbDb" -v j="$cbJoined" -v s="$same" 'BEGIN {
