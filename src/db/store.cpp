@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <map>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -78,6 +79,7 @@ struct HASHJOB {
     int err = 0;
 };
 
+// Read through a mapping, populated at once: the bytes are hashed where they lie, not copied.
 void HashFile(HASHJOB* pjob)
 {
     int fd = open(pjob->strPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -87,19 +89,33 @@ void HashFile(HASHJOB* pjob)
     }
     SHA256 sha;
     InitSha256(&sha);
-    std::vector<uint8_t> rgb(1 << 20);
-    for (;;) {
-        ssize_t cb = read(fd, rgb.data(), rgb.size());
-        if (cb < 0 && errno == EINTR)
-            continue;
-        if (cb < 0) {
-            pjob->err = errno;
-            break;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        pjob->err = errno;
+        close(fd);
+        return;
+    }
+    void* pv = st.st_size > 0 ? mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0)
+                              : MAP_FAILED;
+    if (pv != MAP_FAILED) {
+        AddSha256(&sha, pv, (size_t)st.st_size);
+        pjob->cb = st.st_size;
+        munmap(pv, (size_t)st.st_size);
+    } else {
+        std::vector<uint8_t> rgb(1 << 20);
+        for (;;) {
+            ssize_t cb = read(fd, rgb.data(), rgb.size());
+            if (cb < 0 && errno == EINTR)
+                continue;
+            if (cb < 0) {
+                pjob->err = errno;
+                break;
+            }
+            if (cb == 0)
+                break;
+            AddSha256(&sha, rgb.data(), (size_t)cb);
+            pjob->cb += cb;
         }
-        if (cb == 0)
-            break;
-        AddSha256(&sha, rgb.data(), (size_t)cb);
-        pjob->cb += cb;
     }
     close(fd);
     uint8_t rgbDigest[cbSha256];
@@ -129,7 +145,8 @@ std::vector<DBUCKET> RgdbucketOf(RECORDS const& recs)
             rgdbucket.push_back(DBUCKET{bucket, irec, irec, SUM{}});
         DBUCKET& dbucket = rgdbucket.back();
         dbucket.irecLim = irec + 1;
-        AddToSum(&dbucket.sum, recs, irec);
+        dbucket.sum.crec++;
+        dbucket.sum.digest += HashRecord(PbRecord(recs, irec), recs.rgrec[irec].cb);
     }
     return rgdbucket;
 }
