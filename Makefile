@@ -2,7 +2,7 @@
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 SAMPLE := examples/200906051330.tar
-DEB_PACKAGES := g++ cmake make libgtest-dev libbenchmark-dev libhowardhinnant-date-dev
+DEB_PACKAGES := g++ cmake make libgtest-dev libbenchmark-dev libhowardhinnant-date-dev libsqlite3-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 

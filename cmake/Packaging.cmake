@@ -8,7 +8,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # with -9, and -n keeps the file's own name and time out so that the package comes out the same.
 set(qf_doc_out ${CMAKE_BINARY_DIR}/share)
 set(qf_gz_files)
-foreach(page quenfell.1 quenfell-plot.1)
+foreach(page quenfell.1 quenfell-plot.1 quenfell-db.1)
   configure_file(${PROJECT_SOURCE_DIR}/docs/${page} ${qf_doc_out}/man/${page} @ONLY)
   list(APPEND qf_gz_files ${qf_doc_out}/man/${page})
 endforeach()
@@ -32,13 +32,15 @@ foreach(file ${qf_gz_files})
 endforeach()
 add_custom_target(qf_compressed_docs ALL DEPENDS ${qf_gz_outputs})
 
-install(TARGETS quenfell quenfell-plot RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${qf_doc_out}/man/quenfell.1.gz ${qf_doc_out}/man/quenfell-plot.1.gz
+install(TARGETS quenfell quenfell-plot quenfell-db RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${qf_doc_out}/man/quenfell.1.gz ${qf_doc_out}/man/quenfell-plot.1.gz ${qf_doc_out}/man/quenfell-db.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/quenfell.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quenfell)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/quenfell.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quenfell-plot)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/quenfell-db.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME quenfell-db)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright ${qf_doc_out}/doc/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -55,7 +57,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "charges, record listings for a spreadsheet, a battery study over years of\n"
     "downloads, and joined logs. quenfell-plot draws the car's logs (drives,\n"
     "charges, efficiency, battery, events), or the battery study, as one\n"
-    "self-contained HTML page of charts.")
+    "self-contained HTML page of charts. quenfell-db keeps the car's whole\n"
+    "history in one SQLite database file, each download added once.")
 string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

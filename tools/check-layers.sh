@@ -37,6 +37,7 @@ declare -A allowed=(
   [merge]="support input records analysis merge"
   [report]="support input records analysis battery merge report"
   [plot]="support input records analysis battery merge report plot"
+  [db]="support input records analysis battery merge db"
   [driver]="support input records analysis battery merge report driver"
 )
 for dir in "${!allowed[@]}"; do

@@ -272,6 +272,7 @@ struct GEN {
     uint8_t rgbVers[4];   // firmware a.b.c d
     uint32_t timestampEnd;   // no record later than this (days mode)
     uint32_t timestampStop;  // the download's time: later records are planned but not written; 0 = none
+    bool fStopFlushed;       // the long-term records due by timestampStop are written
     uint64_t cbTarget;       // stop once this many transient bytes were written (size mode), else 0
     bool fDone;
 
@@ -606,9 +607,16 @@ void EmitTransient(GEN* g, REC const* prec)
     if (g->fDone)
         return;
     // Past the download's time the plan goes on (the random sequence stays that of the whole
-    // history) but nothing reaches the log.
-    if (g->timestampStop != 0 && prec->timestamp > g->timestampStop)
+    // history) but nothing reaches the log. The long-term records due by then are written here,
+    // at the first record past it, which is where a later download of the same plan writes them
+    // too: with the figures of that moment, not those of the plan's end.
+    if (g->timestampStop != 0 && prec->timestamp > g->timestampStop) {
+        if (!g->fStopFlushed) {
+            FlushLongTerm(g, g->timestampStop);
+            g->fStopFlushed = true;
+        }
         return;
+    }
     if (g->cbTarget == 0 && prec->timestamp > g->timestampEnd) {
         g->fDone = true;
         return;

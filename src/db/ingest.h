@@ -1,0 +1,92 @@
+// What the history database needs of the decoding core, behind one small interface: a download's
+// records as the join takes them, the join's merge of two runs of records, the default report's
+// drives and charges over a stretch of history, and the decoded figures of single records. Every
+// call into the core is made in ingest.cpp, so that the database follows the core's rules exactly
+// and is re-pointed in one place when the core changes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/sessions.h"
+#include "records/record.h"
+
+// One record of a RECORDS: where its bytes start, their length, its corrected time and its type.
+struct RECINFO {
+    uint64_t ib;
+    uint32_t timestamp;
+    uint16_t cb;
+    uint8_t rt;
+    uint8_t fShared;   // the bytes lie in RECORDS.pbShared, not in its own rgb
+};
+
+// Records in order, and where each one lies: back to back in rgb, as a log holds them, except
+// those that lie in memory someone else keeps for as long as the records are used (a download's
+// mapping), which are not copied.
+struct RECORDS {
+    std::vector<uint8_t> rgb;
+    std::vector<RECINFO> rgrec;
+    uint8_t const* pbShared = nullptr;
+};
+
+// Appends the records found in the cb bytes at pb (every record the core's scanner finds there).
+void AppendRecords(RECORDS* precs, uint8_t const* pb, size_t cb);
+// Appends record irec of precsFrom.
+void AppendRecord(RECORDS* precs, RECORDS const& recsFrom, size_t irec);
+// Appends records [irecFirst, irecLim) of recsFrom.
+void AppendRecordRange(RECORDS* precs, RECORDS const& recsFrom, size_t irecFirst, size_t irecLim);
+inline uint8_t const* PbRecord(RECORDS const& recs, size_t irec)
+{
+    RECINFO const& info = recs.rgrec[irec];
+    return (info.fShared ? recs.pbShared : recs.rgb.data()) + info.ib;
+}
+
+class STREAM;
+
+// What one download holds, read as quenfell reads it. It keeps the download open: its transient
+// records are read where they lie.
+struct DOWNLOAD {
+    STREAM* pstream = nullptr;
+    RECORDS transient;          // the records the join takes from it, in the join's order
+    RECORDS longTerm;           // every record of its long-term part, in file order
+    long crecSkipped = 0;       // transient records the join passes over (bad or implausible times)
+    unsigned int timestampLastValid = 0;   // the newest credible time: the download's name, else now
+    char szVIN[18] = {0};       // of its last vehicle-info record; empty when it has none
+    int rver = 0;               // the vehicle type of that record, 0 when none
+    bool fChanged = false;              // the file was cut short while it was read
+    DOWNLOAD() = default;
+    DOWNLOAD(DOWNLOAD const&) = delete;
+    DOWNLOAD& operator=(DOWNLOAD const&) = delete;
+    ~DOWNLOAD();
+};
+
+// Opens the download (a log, or a *.tar holding vms_log) and reads it into a fresh DOWNLOAD. False with the reason
+// ("could not find vms_log in 'x'", "can't open 'x': ...") when it cannot be read at all.
+bool FReadDownload(char const* pszPath, DOWNLOAD* pdl, std::string* pstrErr);
+
+// The join's merge of two runs of records, each in the join's order: every record once, time
+// order, the held copy kept where two disagree. *pcconflict counts such disagreements.
+void MergeRecords(RECORDS const& recsHeld, RECORDS const& recsAdded, RECORDS* pout, long* pcconflict);
+
+// The default report's drives and charges over a stretch of the joined history, which must
+// start with a vehicle-info record; handed over as each one closes, in the walk's order.
+struct SESSIONSINK {
+    void (*pfnDrive)(void* pv, DRIVESESSION const* pds);
+    void (*pfnCharge)(void* pv, CHARGESESSION const* pcs);
+    void* pv;
+};
+void WalkSessions(RECORDS const& recsLog, SESSIONSINK const* psink);
+
+// Decodes records [irecFirst, irecLim) one by one as the report's walk decodes them, for a car of
+// vehicle type rver (a vehicle-info record among them changes it for those after it), and hands
+// each decoded record over with its index.
+typedef void (*PFNDECODED)(void* pv, size_t irec, VLR const* pvlr);
+void DecodeRecords(RECORDS const& recs, size_t irecFirst, size_t irecLim, int rver, PFNDECODED pfn, void* pv);
+
+// "a.b.c d", the firmware version as the report prints it.
+std::string StrFirmware(uint32_t versFirmware);
+// Whether the time counts as a date for the decoded tables: after 2001, not erased flash, and
+// less than 30 days after timestampLastValid.
+bool FCredibleTime(uint32_t timestamp, unsigned int timestampLastValid);
