@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -77,8 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         VLR vlrOwn;
         ClearVlr(&vlrOwn, sectNil);
         ScanRecord(pscan.get(), data, cb, 0, &vlrOwn);
-        PrintRecordLine(0, data, cb, &vlrOwn, fdispRawBytes | fdispHeaderBytes);
-        PrintRecordLine(0, data, cb, &vlrOwn, fdispTab | fdispMetric | fdispRawBytes);
+        // As the walks hand a record over: a header's bytes at least, zero past the record.
+        unsigned char rgbRec[cbRecordBuffer] = {};
+        memcpy(rgbRec, data, (size_t)cb);
+        PrintRecordLine(0, rgbRec, cb, &vlrOwn, fdispRawBytes | fdispHeaderBytes);
+        PrintRecordLine(0, rgbRec, cb, &vlrOwn, fdispTab | fdispMetric | fdispRawBytes);
         ScanRecord(pscan.get(), data, cb, 1, nullptr);
     }
 

@@ -24,5 +24,5 @@ void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timesta
 // The values of a record's line, without the line end.
 void PrintVlr(int grfDisplay, VLR const* pvlr);
 // A whole record line: the offset when grfDisplay asks, the line start, the values when the VLR has
-// any, and the line end.
+// any, and the line end. rec holds cb bytes and at least cbRecordHeader, zero past the record.
 void PrintRecordLine(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay);

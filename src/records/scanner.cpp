@@ -245,7 +245,12 @@ unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb
     unsigned char const* pbMap = pstream->PbMap();
     if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {
         pstream->FSetPos(pos + (long)cb);
-        return pbMap + pos;
+        if (cb >= (unsigned long)cbRecordHeader)
+            return pbMap + pos;
+        // A record shorter than a header: what follows it in the file is no part of its header.
+        memset(rgbBuf, 0, (size_t)cbRecordBuffer);
+        memcpy(rgbBuf, pbMap + pos, cb);
+        return rgbBuf;
     }
     if (cb > (unsigned long)cbRecordBuffer)
         cb = cbRecordBuffer;

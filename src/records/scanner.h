@@ -162,8 +162,9 @@ inline void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsi
 }
 
 // The bytes of the record of *pcb bytes at pos, for a caller that also shows them: where they lie
-// when the mapping holds them whole, else read into rgbBuf (cbRecordBuffer bytes), zero past what
-// could be read, with *pcb cut to the buffer.
+// when the mapping holds them whole and they fill a header, else read into rgbBuf (cbRecordBuffer
+// bytes), zero past the record or what could be read of it, with *pcb cut to the buffer. At least
+// cbRecordHeader bytes are readable either way.
 unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb, unsigned char* rgbBuf);
 
 // Takes one record of cb bytes; bytes past cb read as zero. pvlr may be null: then the record is

@@ -264,6 +264,21 @@ TEST_F(Listing, FromFileWithOffset)
               "0x00000005\t" + std::string(szStartTab) + "XX04\t03 02 0A 04 00 00 5CA894C0 |\tAB\tEF\n");
 }
 
+// A record shorter than a header, in the middle of a mapped file: its header is its own bytes and
+// zeros, never the bytes of the record after it.
+TEST_F(Listing, ShortRecordInTheMappingReadsZerosPastItsEnd)
+{
+    std::string path = TempDir() + "/vms_log";
+    Bytes bytes = {0x03, 0x02, 0x04, rtXX04, 0x00, 0xF8};   // 4 + 4 + 0 + 0xF8: the checksum holds
+    Bytes next = Rec(rtXX05, 12, dateApr2019).Get();
+    bytes.insert(bytes.end(), next.begin(), next.end());
+    WriteBytes(path, bytes);
+    STREAM stream;
+    ASSERT_TRUE(stream.FOpenFile(path.c_str()));
+    EXPECT_EQ(ListFromFile(&stream, 0, 6, fdispHeaderBytes | fdispRawBytes),
+              "------------------- |          0 | XX04 | 03 02 04 04 00 F8 00000000 |\n");
+}
+
 // A record read at the end of the file: what is missing reads as zero, not as stale buffer bytes.
 TEST_F(Listing, FromFileShortReadIsZeroPadded)
 {
