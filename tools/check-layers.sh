@@ -36,7 +36,7 @@ declare -A allowed=(
   [battery]="support input records battery"
   [merge]="support input records analysis merge"
   [report]="support input records analysis battery merge report"
-  [plot]="support input records analysis battery merge report plot"
+  [plot]="support input records analysis battery merge report db plot"
   [db]="support input records analysis battery merge db"
   [driver]="support input records analysis battery merge report driver"
 )

@@ -165,7 +165,21 @@ size_t CbUtf8Sequence(unsigned char const* pb, size_t cb)
 
 // ---- The joined log -------------------------------------------------------------------------
 
-bool FWriteTransient(sqlite3* pdb, OUTFILE* pout, long* pcrec, std::string* pstrErr)
+// Where the joined history's bytes go, in order: a file, or memory.
+typedef void (*PFNBYTES)(void* pv, uint8_t const* pb, size_t cb);
+
+void WriteBytesOut(void* pv, uint8_t const* pb, size_t cb)
+{
+    WriteOutFile((OUTFILE*)pv, pb, cb);
+}
+
+void AppendBytes(void* pv, uint8_t const* pb, size_t cb)
+{
+    std::vector<uint8_t>* prgb = (std::vector<uint8_t>*)pv;
+    prgb->insert(prgb->end(), pb, pb + cb);
+}
+
+bool FWalkTransient(sqlite3* pdb, PFNBYTES pfnBytes, void* pvBytes, long* pcrec, std::string* pstrErr)
 {
     STMT stmt;
     if (!FPrepare(pdb, "SELECT count, bytes FROM records WHERE id BETWEEN ? AND ? ORDER BY id", &stmt, pstrErr))
@@ -179,7 +193,7 @@ bool FWriteTransient(sqlite3* pdb, OUTFILE* pout, long* pcrec, std::string* pstr
         uint8_t const* pb = (uint8_t const*)sqlite3_column_blob(stmt.pstmt, 1);
         size_t cb = (size_t)sqlite3_column_bytes(stmt.pstmt, 1);
         if (fStarted) {
-            WriteOutFile(pout, pb, cb);
+            pfnBytes(pvBytes, pb, cb);
             *pcrec += (long)sqlite3_column_int64(stmt.pstmt, 0);
             continue;
         }
@@ -189,7 +203,7 @@ bool FWriteTransient(sqlite3* pdb, OUTFILE* pout, long* pcrec, std::string* pstr
             if (recs.rgrec[irec].rt != rtVINF)
                 continue;
             fStarted = true;
-            WriteOutFile(pout, PbRecord(recs, irec), recs.rgb.size() - recs.rgrec[irec].ib);
+            pfnBytes(pvBytes, PbRecord(recs, irec), recs.rgb.size() - recs.rgrec[irec].ib);
             *pcrec += (long)(recs.rgrec.size() - irec);
             break;
         }
@@ -201,7 +215,30 @@ bool FWriteTransient(sqlite3* pdb, OUTFILE* pout, long* pcrec, std::string* pstr
     return true;
 }
 
+bool FAppendRun(void* pv, uint32_t, uint8_t const* pb, size_t cb)
+{
+    AppendBytes(pv, pb, cb);
+    return true;
+}
+
 }  // namespace
+
+bool FReadHistoryLogs(HISTDB* phdb, HISTORYLOGS* plogs, std::string* pstrErr)
+{
+    // One read transaction: both logs and the count show the same history.
+    if (!FExec(phdb->pdb, "BEGIN", pstrErr))
+        return false;
+    bool fOk = FWalkTransient(phdb->pdb, AppendBytes, &plogs->rgbJoined, &plogs->crecJoined, pstrErr) &&
+               FReadRuns(phdb->pdb, sectLongTerm, 0, FAppendRun, &plogs->rgbLongTerm, pstrErr);
+    if (fOk) {
+        STMT stmt;
+        fOk = FPrepare(phdb->pdb, "SELECT count(*) FROM downloads", &stmt, pstrErr);
+        if (fOk && sqlite3_step(stmt.pstmt) == SQLITE_ROW)
+            plogs->cdownload = (int)sqlite3_column_int(stmt.pstmt, 0);
+    }
+    sqlite3_exec(phdb->pdb, fOk ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    return fOk;
+}
 
 std::string StrIsoDate(long long timestamp)
 {
@@ -263,7 +300,7 @@ bool FWriteJoinedLog(HISTDB* phdb, char const* pszOutput, long* pcrec, std::stri
     OUTFILE out;
     if (!FOpenOut(&out, pszOutput, pstrErr))
         return false;
-    if (!FWriteTransient(phdb->pdb, &out, pcrec, pstrErr)) {
+    if (!FWalkTransient(phdb->pdb, WriteBytesOut, &out, pcrec, pstrErr)) {
         AbandonOutFile(&out);
         return false;
     }

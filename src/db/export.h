@@ -2,13 +2,26 @@
 // as a CSV file. Both go through the safe output path: a file appears whole or not at all.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "db/schema.h"
 
 // Writes the transient history from its first vehicle-info record on: byte for byte the log that
 // `quenfell -j` writes for the downloads added. *pcrec counts its records. False with the message.
 bool FWriteJoinedLog(HISTDB* phdb, char const* pszOutput, long* pcrec, std::string* pstrErr);
+
+// The whole history as two logs, for a reader that decodes it again (the car page): the transient
+// records as the joined log holds them, every long-term record in the order of its time, and how
+// many downloads were added. False with the message.
+struct HISTORYLOGS {
+    std::vector<uint8_t> rgbJoined;
+    long crecJoined = 0;
+    std::vector<uint8_t> rgbLongTerm;
+    int cdownload = 0;
+};
+bool FReadHistoryLogs(HISTDB* phdb, HISTORYLOGS* plogs, std::string* pstrErr);
 
 // Writes one CSV file per table into pszDir (made when missing): RFC 4180 with a header row, UTF-8,
 // each time as an ISO 8601 date in the display zone followed by its UTC seconds. *pcfile counts

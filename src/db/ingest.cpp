@@ -109,10 +109,15 @@ struct MERGESINK {
     bool fLeadPassed;
     uint8_t const* pbShared;
     long cbShared;
+    uint8_t const* pbLead = nullptr;   // a lead that is an input of its own: none of its bytes are kept
+    size_t cbLead = 0;
 };
 
 void TakeMergedRecords(MERGESINK* psink, unsigned char const* pb, int cb)
 {
+    // The merge hands over the records of one input at a time.
+    if (psink->pbLead && pb >= psink->pbLead && pb + cb <= psink->pbLead + psink->cbLead)
+        return;
     int ib = 0;
     if (!psink->fLeadPassed) {
         psink->fLeadPassed = true;
@@ -161,13 +166,18 @@ bool FTakeMergedBytes(void* pv, unsigned char const* pb, int cb)
 // Merges the inputs (their statistics taken) into *pout, which gets the records the join writes
 // after the leading vehicle-info record. Those that lie in pstreamShared's mapping stay there.
 // False when memory ran out.
-bool FMergeInto(JOININ* rgin, int cin, STREAM* pstreamShared, RECORDS* pout, MERGECOUNTS* pcounts)
+bool FMergeInto(JOININ* rgin, int cin, STREAM* pstreamShared, RECORDS* pout, MERGECOUNTS* pcounts,
+                std::vector<uint8_t> const* prgbLead = nullptr)
 {
     size_t cbAll = 0;
     for (int i = 0; i < cin; i++)
         cbAll += (size_t)rgin[i].pstream->CbSize();
     MERGESINK sink{pout, false, pstreamShared ? pstreamShared->PbMap() : nullptr,
                    pstreamShared ? pstreamShared->CbSize() : 0};
+    if (prgbLead) {
+        sink.pbLead = prgbLead->data();
+        sink.cbLead = prgbLead->size();
+    }
     pout->pbShared = sink.pbShared;
     if (!sink.pbShared)
         pout->rgb.reserve(cbAll);
@@ -289,7 +299,12 @@ bool FReadDownload(char const* pszPath, DOWNLOAD* pdl, std::string* pstrErr)
         *pstrErr = "out of memory";
         return false;
     }
+    // A lead of its own before the download: two vehicle-info records, as a transient part that holds
+    // only its vehicle-info record has no records for the join to take. Neither is kept.
     std::vector<uint8_t> rgbLead = RgbLogOf(nullptr, 0);
+    std::vector<uint8_t> rgbLeadTwice = rgbLead;
+    rgbLeadTwice.insert(rgbLeadTwice.end(), rgbLead.begin(), rgbLead.end());
+    rgbLead.swap(rgbLeadTwice);
     JOININ* pinLead = PinAdd(&inputs, "lead");
     JOININ* pin = PinAdd(&inputs, pszPath);
     if (!FOpenDownload(pszPath, pin->pstream, &pdl->timestampLastValid, pstrErr))
@@ -305,7 +320,7 @@ bool FReadDownload(char const* pszPath, DOWNLOAD* pdl, std::string* pstrErr)
     ReadLinearRecords(pin->pstream, 0, ibEndLongTerm, &pdl->longTerm);
 
     MERGECOUNTS counts;
-    if (!FMergeInto(inputs.rgin, inputs.cin, pin->pstream, &pdl->transient, &counts)) {
+    if (!FMergeInto(inputs.rgin, inputs.cin, pin->pstream, &pdl->transient, &counts, &rgbLead)) {
         *pstrErr = "out of memory";
         return false;
     }

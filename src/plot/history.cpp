@@ -445,3 +445,53 @@ bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::
     TakeSpan(phist);
     return true;
 }
+
+namespace {
+
+// The long-term records of a database, back to back in the order of their time: each decoded by the
+// vehicle of the last vehicle-info record, as the listing of a download's long-term part decodes
+// them, and taken as its events.
+void ReadLongTermRecords(HISTORY* phist, STREAM* pstream, unsigned int timestampLastValid)
+{
+    std::unique_ptr<SCANSTATE> pscan = std::make_unique<SCANSTATE>();
+    InitScanState(pscan.get());
+    long pos;
+    int cb;
+    LINEARWALK walk;
+    BeginLinearWalk(0, pstream->CbSize(), &walk);
+    while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
+        RH rhSpare;
+        if (PrhRecordHeader(pstream, pos, cb, &rhSpare)->rt == rtVINF)
+            ScanRecordFromFile(pscan.get(), pstream, pos, (unsigned long)cb, 0, nullptr);
+    }
+    READER reader{phist, timestampLastValid};
+    VLR vlr;
+    ClearVlr(&vlr, sectLongTerm);
+    BeginLinearWalk(0, pstream->CbSize(), &walk);
+    while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
+        ScanRecordFromFile(pscan.get(), pstream, pos, (unsigned long)cb, 0, &vlr);
+        Guarded(phist, [&] { TakeEventRecord(phist, &vlr, reader.timestampLastValid); });
+    }
+}
+
+}  // namespace
+
+bool FReadHistoryOfLogs(HISTORYOFLOGS const& logs, HISTORY* phist, std::string* pstrErr)
+{
+    unsigned int const timestampNow = (unsigned int)time(nullptr);
+    STREAM streamLongTerm;
+    if (streamLongTerm.FOpenMemory(logs.pbLongTerm, logs.cbLongTerm))
+        ReadLongTermRecords(phist, &streamLongTerm, timestampNow);
+    phist->cinput = logs.cdownload;
+    phist->crecMerged = logs.crecJoined;
+    STREAM stream;
+    if (stream.FOpenMemory(logs.pbJoined, logs.cbJoined))
+        DecodeSessions(phist, &stream, "merged", timestampNow);
+    if (phist->fOutOfMemory) {
+        *pstrErr = "out of memory";
+        return false;
+    }
+    SortEvents(phist);
+    TakeSpan(phist);
+    return true;
+}

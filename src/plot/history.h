@@ -87,6 +87,19 @@ struct HISTORY {
 // with the reason, "could not find vms_log in 'x'" and the like, in *pstrErr. Nothing is printed.
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr);
 
+// The history that a history database keeps (quenfell-db): its transient records as the joined log
+// of its downloads holds them, its long-term records in the order of their time, how many downloads
+// it holds and the joined log's records. The page is that of the downloads it holds.
+struct HISTORYOFLOGS {
+    unsigned char const* pbJoined;
+    size_t cbJoined;
+    unsigned char const* pbLongTerm;
+    size_t cbLongTerm;
+    int cdownload;
+    long crecJoined;
+};
+bool FReadHistoryOfLogs(HISTORYOFLOGS const& logs, HISTORY* phist, std::string* pstrErr);
+
 // Thins cpt points to at most 2 * cInterval: the span is cut into cInterval runs of points, and
 // each run gives its lowest and its highest point (by the value vOf gives) in their own order, so
 // peaks survive.

@@ -15,6 +15,8 @@
 #include "plot/carpage.h"
 #include "plot/history.h"
 #include "plot/page.h"
+#include "db/export.h"
+#include "db/schema.h"
 #include "plot/studyreport.h"
 #include "input/download.h"
 #include "support/outfile.h"
@@ -25,7 +27,7 @@
 namespace {
 
 constexpr const char* s_szUsage = "usage: quenfell-plot [-m] [-z zone] [--price PRICE[,OFFPEAK@HH:MM-HH:MM]] [-o page.html] "
-                                     "[report.txt|-|log...]\n";
+                                     "[report.txt|-|car.db|log...]\n";
 constexpr size_t cbSniff = 4096;
 
 REPORT s_report;   // about a megabyte: the capacity and firmware tables at full size
@@ -158,6 +160,36 @@ int PlotLogs(std::vector<const char*> const& rgpszInput, int fMetric, const char
     return WritePageOut(strPage, pszOutput);
 }
 
+// An SQLite file (the history database of quenfell-db) starts with these 16 bytes.
+bool FDatabaseHeader(std::string const& strStart)
+{
+    static char const s_szSqlite[] = "SQLite format 3";
+    return strStart.size() >= sizeof s_szSqlite && memcmp(strStart.data(), s_szSqlite, sizeof s_szSqlite) == 0;
+}
+
+// The car's page of a history database: the history it keeps decoded as the downloads it holds are,
+// without them.
+int PlotDatabase(const char* pszPath, int fMetric, const char* pszZone, PRICE const& price, const char* pszOutput)
+{
+    double hoursOffset;
+    if (pszZone && !FUseTimeZone(pszZone, &hoursOffset))
+        return FailWith(std::string("unknown time zone '") + pszZone + "'");
+    HISTDB hdb;
+    HISTORYLOGS logs;
+    std::string strErr;
+    if (!FOpenHistory(pszPath, false, nullptr, nullptr, &hdb, &strErr) || !FReadHistoryLogs(&hdb, &logs, &strErr))
+        return FailWith(strErr);
+    HISTORY hist;
+    hist.price = price;
+    HISTORYOFLOGS const of{logs.rgbJoined.data(), logs.rgbJoined.size(), logs.rgbLongTerm.data(),
+                           logs.rgbLongTerm.size(), logs.cdownload, logs.crecJoined};
+    if (!FReadHistoryOfLogs(of, &hist, &strErr))
+        return FailWith(strErr);
+    std::string strPage;
+    WriteCarPage(&hist, fMetric, &strPage);
+    return WritePageOut(strPage, pszOutput);
+}
+
 int PlotMain(int argc, char** argv)
 {
     std::vector<const char*> rgpszInput;
@@ -211,6 +243,8 @@ int PlotMain(int argc, char** argv)
         bool fOk = cb >= 0;
         if (fOk)
             strText.append(ach, (size_t)cb);
+        if (fOk && FDatabaseHeader(strText))
+            return PlotDatabase(pszName, fMetric, pszZone, price, pszOutput);
         bool fReport = fOk && FLooksLikeReport(strText);
         if (fReport)
             fOk = FReadAll(file.fd, &strText);

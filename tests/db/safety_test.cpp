@@ -180,10 +180,10 @@ TEST(Safety, DamagedDownloadsAddWhatCanBeRead)
     std::string strDb = strDir + "/car.db";
     RunResult r = RunDb({strDb, strCut, strNoise, strNoTar, set.rgstrPath[0]});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(strCut + ": 01/27/2010 00:07:06 to 02/0"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(strNoise + ": 01/27/2010 00:07:06 to 02/05/2010 07:15:28, "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(strCut + ": 01/26/2010 15:20:42 to 02/0"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(strNoise + ": 01/26/2010 15:20:42 to 02/05/2010 07:15:28, "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("quenfell-db: could not find vms_log in '" + strNoTar + "'\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(set.rgstrPath[0] + ": 01/21/2010"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(set.rgstrPath[0] + ": 01/20/2010"), std::string::npos) << r.err;
     EXPECT_EQ(StrQuery(strDb, "SELECT count(*) FROM downloads"), "3");
     EXPECT_EQ(StrQuery(strDb, "PRAGMA integrity_check"), "ok");
 

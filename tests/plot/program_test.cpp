@@ -82,7 +82,7 @@ TEST_F(PlotProgram, FailuresSayWhyAndExitWithOne)
     std::string pathBroken = dir + "/broken.txt";
     std::string const szUsage =
         "usage: quenfell-plot [-m] [-z zone] [--price PRICE[,OFFPEAK@HH:MM-HH:MM]] [-o page.html] "
-        "[report.txt|-|log...]\n";
+        "[report.txt|-|car.db|log...]\n";
     LogBuilder lb;
     lb.Add(VinfRec(ts0101, false, "SFZRE8B19A3000123")).Add(IdleRec(ts0101 + 3600, 80));
     lb.WriteTar(dir + "/1.tar");
@@ -264,6 +264,34 @@ TEST_F(PlotProgram, SmallAddressSpaceEndsWithItsOwnMessage)
     }
     EXPECT_TRUE(fOutOfMemory);
 #endif
+}
+
+// The page of a history database is the page of the downloads it holds, byte for byte, also for
+// downloads added in two runs, the newest first, with a gap between two of them.
+TEST_F(PlotProgram, PageFromTheDatabaseIsThePageOfItsDownloads)
+{
+    std::vector<std::string> rgstrPath;
+    for (char const* szStop : {"2010-02-01 08:00", "2010-02-06 08:00", "2010-02-20 08:00"}) {
+        rgstrPath.push_back(dir + "/d" + std::to_string(rgstrPath.size()) + ".log");
+        RunResult g = RunProgram({PathGenlog(), "--seed", "5", "--days", "40", "--end", "2010-03-01 08:00", "--stop",
+                                  szStop, "--ring", "1M", "--out", rgstrPath.back()});
+        ASSERT_EQ(g.status, 0) << g.err;
+    }
+    std::string strDb = dir + "/car.db";
+    for (std::vector<std::string> const& rgstrRun :
+         {std::vector<std::string>{rgstrPath[2]}, std::vector<std::string>{rgstrPath[0], rgstrPath[1]}}) {
+        std::vector<std::string> argv{QF_DB_BINARY, strDb};
+        argv.insert(argv.end(), rgstrRun.begin(), rgstrRun.end());
+        RunResult r = RunProgram(argv);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    RunResult resDownloads = RunPlot(rgstrPath);
+    ASSERT_EQ(resDownloads.status, 0) << resDownloads.err;
+    RunResult resDb = RunPlot({strDb});
+    ASSERT_EQ(resDb.status, 0) << resDb.err;
+    EXPECT_EQ(resDb.err, "");
+    EXPECT_TRUE(resDb.out == resDownloads.out);
+    EXPECT_GT(CountOf(resDb.out, "<tr"), 20);
 }
 
 }  // namespace
