@@ -127,6 +127,7 @@ build-fuzz: deps-fuzz
 
 # Runs each fuzz target for FUZZ_SECONDS, starting from the seed corpus in fuzz/corpus/<target>, and
 # ends with one line per target; fails naming every target that crashed, leaked or did not start.
+# FUZZ_TARGETS="fuzz_tar fuzz_db" runs only those.
 fuzz: build-fuzz
 	fuzz/run-all.sh build/fuzz $(FUZZ_SECONDS)
 

@@ -10,7 +10,8 @@
 #
 # Paths handed to the fuzzers are absolute, as a target may change folder before reading its corpus.
 # Every target named by a fuzz/*.cpp must have been built: a missing one is a failure too.
-# FUZZ_UNIT_TIMEOUT (seconds, default 10) is the longest one input may take.
+# FUZZ_UNIT_TIMEOUT (seconds, default 10) is the longest one input may take. FUZZ_TARGETS, when set,
+# names the targets to run (separated by spaces); the others are left out.
 set -uo pipefail
 export LC_ALL=C
 
@@ -45,6 +46,9 @@ failed=()
 summary=()
 for cpp in "$src"/fuzz_*.cpp; do
   name=$(basename "$cpp" .cpp)
+  if [ -n "${FUZZ_TARGETS:-}" ] && [[ " $FUZZ_TARGETS " != *" $name "* ]]; then
+    continue
+  fi
   bin=$build/fuzz/$name
   if [ ! -x "$bin" ]; then
     failed+=("$name")
