@@ -14,6 +14,7 @@
 #include "report/report.h"
 #include "benchlog.h"
 #include "input/stream.h"
+#include "records/listing.h"
 #include "records/record.h"
 #include "records/scanner.h"
 #include "support/output.h"
