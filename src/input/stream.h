@@ -52,7 +52,8 @@ public:
 
     // Lets go of the memory of a file mapping's pages that hold bytes from ibStart on and lie
     // wholly before ibEnd (the end of the stream counts as a page's end): they read the same
-    // afterwards, from the file again. A stream read into memory keeps its bytes.
+    // afterwards, from the file again. Where the system mapped the file in large blocks it may let
+    // go of the whole block around the range. A stream read into memory keeps its bytes.
     void ReleaseBytes(long ibStart, long ibEnd);
     // Asks for file mappings in small pages, now and at every later open: the system may
     // otherwise map a large block of the file at the first byte read, so that a stream read at one

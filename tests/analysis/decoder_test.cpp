@@ -443,3 +443,92 @@ TEST_F(Listing, ACountingConsumerLeavesStandardOutputEmpty)
 }
 
 }   // namespace
+
+namespace {
+
+// Downloads of one history, each a stretch of it that overlaps the next by a third: every input's
+// mapped bytes, for the merge's memory.
+struct MEMORYPROBE {
+    JOININ const* rgin;
+    int cin;
+    int ccall;
+    long kibPeak;                 // of all inputs together, at the sink's calls
+    long kibFirstUnreached;       // at the first call, of the inputs whose period starts later
+};
+
+long KibOfInputs(JOININ const* rgin, int iinFirst, int cin)
+{
+    long kib = 0;
+    for (int i = iinFirst; i < cin; i++)
+        kib += KibResidentOfMapping(rgin[i].pstream->PbMap());
+    return kib;
+}
+
+}   // namespace
+
+// The statistics let go of each input once read, an input that the merge has not reached holds no
+// memory, and what the merge has passed is let go of: at any time it holds about what the inputs
+// whose periods overlap its current time hold, and nothing once it is over. The bytes are those of
+// the merge's input order, every record once.
+TEST(Merge, HoldsOnlyTheInputsWhosePeriodsOverlapItsTime)
+{
+    constexpr int cin = 5;
+    constexpr uint32_t secStep = 10;
+    constexpr uint32_t secLog = 18 * 86400;
+    constexpr uint32_t secApart = 12 * 86400;
+    constexpr uint32_t timestampStart = 1262304000;   // 01/01/2010 00:00:00 UTC
+    std::string dir = TempDir();
+    JOINTABLE join;
+    ASSERT_TRUE(FReserveJoinTable(&join, cin));
+    std::vector<std::string> rgpath;
+    long kibTotal = 0;
+    for (int i = 0; i < cin; i++) {
+        uint32_t timestampFirst = timestampStart + secApart * (uint32_t)i;
+        std::vector<Rec> transient{VinfRec(timestampFirst, false)};
+        for (uint32_t timestamp = timestampFirst + 1; timestamp < timestampFirst + secLog; timestamp += secStep)
+            transient.push_back(IdleRec(timestamp, 50));
+        rgpath.push_back(dir + "/d" + std::to_string(i) + ".log");
+        LogBuilder log = DownloadBefore(timestampFirst + secLog, transient);
+        log.WriteFile(rgpath.back());
+        kibTotal += (long)log.Size() / 1024;
+    }
+    for (int i = 0; i < cin; i++) {
+        AddJoinInput(&join, rgpath[(size_t)i].c_str(), new STREAM());
+        ASSERT_TRUE(join.rgin[i].pstream->FOpenFile(rgpath[(size_t)i].c_str()));
+        GetLogStats(join.rgin[i].pstream, &join.rgin[i].lstat);
+        long kib = KibResidentOfMapping(join.rgin[i].pstream->PbMap());
+        if (kib < 0)
+            GTEST_SKIP() << "no /proc/self/smaps";
+        EXPECT_LE(kib, 8) << "input " << i << " after its statistics";
+    }
+
+    MEMORYPROBE probe{join.rgin, cin, 0, 0, -1};
+    SCANSTATE scan;
+    InitScanState(&scan);
+    long cbMerged = 0;
+    struct SINK {
+        MEMORYPROBE* pprobe;
+        long* pcb;
+    } sink{&probe, &cbMerged};
+    long crec = CrecMergeLogs(&scan, join.rgin, cin, nullptr,
+                              [](void* pv, unsigned char const*, int cb) {
+                                  SINK* psink = (SINK*)pv;
+                                  MEMORYPROBE* pprobe = psink->pprobe;
+                                  *psink->pcb += cb;
+                                  if (pprobe->ccall++ == 0)
+                                      pprobe->kibFirstUnreached = KibOfInputs(pprobe->rgin, 2, pprobe->cin);
+                                  long kib = KibOfInputs(pprobe->rgin, 0, pprobe->cin);
+                                  if (kib > pprobe->kibPeak)
+                                      pprobe->kibPeak = kib;
+                                  return true;
+                              },
+                              &sink);
+    // The history's records once each, and each input's own vehicle-info record.
+    long crecHistory = (long)((secApart * (cin - 1) + secLog - 2) / secStep) + 1;
+    EXPECT_EQ(crec, crecHistory + cin);
+    EXPECT_GT(probe.ccall, 4);
+    EXPECT_LE(probe.kibFirstUnreached, 8 * (cin - 2));
+    // Two inputs overlap at a time; each keeps what it reads and a step behind it.
+    EXPECT_LT(probe.kibPeak, kibTotal / 2) << kibTotal << " KiB of inputs";
+    EXPECT_LE(KibOfInputs(join.rgin, 0, cin), 8 * cin);
+}
