@@ -10,7 +10,6 @@
 #include "support/assert.h"
 #include "support/output.h"
 #include "support/timecal.h"
-#include "support/workers.h"
 
 namespace {
 
@@ -62,7 +61,7 @@ void TakeListingStart(void* pv, int grfParts)
     else
         PrintTextHeader(grfDisplay);
     QF_ASSERT(prep->plistpipe == nullptr);
-    prep->plistpipe = PlistpipeOpen(CWorkers());
+    prep->plistpipe = PlistpipeOpen(prep->cworkerListing);
 }
 
 // The -u trace's records keep the column layout in miles, whatever the report's layout.

@@ -15,7 +15,8 @@ struct REPORTER {
     int fMetric;                 // kilometres instead of miles
     NOTES const* pnotes;         // null: no notes among the records
     int fListMembers;            // a tar download's members are listed (the verbose summary)
-    LISTPIPE* plistpipe;         // while a listing is formatted on every core; null otherwise
+    int cworkerListing;          // threads that format a listing's records; 0 or 1: printed as they come
+    LISTPIPE* plistpipe;         // while a listing is formatted on several threads; null otherwise
 };
 
 // The consumer of a log's decoding (the summary, a listing) that prints it.
