@@ -216,9 +216,8 @@ void PipeRecord(LISTPIPE* ppipe, SHOWNRECORD const* prec, int grfDisplay)
     prec2->ibVlr = pblock->cb;
     size_t cbVlr = (prec->pvlr->grf & fvlrDesc) ? sizeof(VLR) : cbVlrShort;
     memcpy(pblock->rgb + pblock->cb, (void const*)prec->pvlr, cbVlr);
-    // The line reads the header even of a record shorter than one: the shown bytes are readable
-    // (zero past the record) up to cbFieldsMax.
-    int cbCopy = prec->cb > cbFieldsMax ? prec->cb : cbFieldsMax;
+    // The line reads the record's bytes and its header, even of a record shorter than one.
+    int cbCopy = prec->cb > cbRecordHeader ? prec->cb : cbRecordHeader;
     QF_ASSERT(cbCopy <= cbRecordBuffer);
     memcpy(pblock->rgb + pblock->cb + cbVlr, prec->pb, (size_t)cbCopy);
     pblock->cb += (int)(cbVlr + ((size_t)cbCopy + alignof(VLR) - 1) / alignof(VLR) * alignof(VLR));

@@ -216,6 +216,19 @@ TEST_F(ParallelTest, ListingsAreTheSameOnOneThreadAndOnMany)
         SCOPED_TRACE(c.szName);
         ExpectSameOnAnyThreads(args);
     }
+    // A log whose last record ends where its last page ends: nothing past it may be read.
+    LogBuilder logPage;
+    logPage.Add(VinfRec(t0, false));
+    for (int i = 0; i < 3000; i++)
+        logPage.Add(IdleRec(t0 + 60u * i, 50));
+    Rec const last = IdleRec(t0 + 60u * 3000, 51);
+    size_t cbLast = Concat({last}).size();
+    logPage.Garbage(4096 - (logPage.Size() + cbLast) % 4096).Add(last);
+    ASSERT_EQ(logPage.Size() % 4096, 0u);
+    logPage.WriteFile(Path("page.log"));
+    ExpectSameOnAnyThreads({"-a", "-t", "-v", Path("page.log")});
+    EXPECT_EQ(RunWithJobs("2", {"-a", Path("page.log")}).status, 0);
+
     RunResult rNotes = RunWithJobs("1", {"-n", Path("notes.txt"), "-a", "-t", rgpathLong[0]});
     EXPECT_NE(rNotes.out.find("in the middle of a block"), std::string::npos);
     if (!rgpath.empty()) {
