@@ -155,6 +155,47 @@ TEST_F(Listing, FiltersAndTheirCombinations)
     EXPECT_NE(out.find("\n\nTransient Record Stats\n"), std::string::npos);
 }
 
+// A type filter passes over the entries in which the scan found none of its types: the records of
+// those types still come in ring order, from entries on either side of gaps and of the wrap, and
+// none of an entry that only holds others.
+TEST_F(Listing, TypeFiltersFindTheirRecordsInEveryEntry)
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0 - 10 * secDay, true))
+        .Add(Rec(23, 17, T0 - 5 * secDay))
+        .Add(Xx04(T0 - secDay))
+        .Garbage(1)
+        .Add(Xx04(T0 - 3600))
+        .Add(VinfRec(T0 + 7200, false))
+        .Add(IdleRec(T0 + 7300))
+        .Add(Rec(2, 11, T0 + 7400))
+        .Garbage(5)
+        .Add(Xx04(T0))
+        .Add(IdleRec(T0 + 60))
+        .Garbage(3)
+        .Add(Rec(33, 11, T0 + 120))
+        .Add(Rec(23, 17, T0 + 180))
+        .Garbage(2);
+    struct {
+        const char* szName;
+        DECODEOPT d;
+        std::vector<std::string> rgExpected;
+    } const rgcase[] = {
+        {"-r 7: before and after the wrap", {.grfRt = 1u << 7}, {At("IDLE", T0 + 60), At("IDLE", T0 + 7300)}},
+        {"-r 23: after a gap", {.grfRt = 1u << 23}, {At("ERR", T0 + 180)}},
+        {"-r 2: the newest entry only", {.grfRt = 1u << 2}, {At("XX02", T0 + 7400)}},
+        {"-r 1 takes type 33 too", {.grfRt = 1u << 1}, {At("XX33", T0 + 120), At("VINF", T0 + 7200)}},
+        {"-r 4: the oldest entry only", {.grfRt = 1u << 4}, {At("XX04", T0)}},
+        {"-r 5: in no entry", {.grfRt = 1u << 5}, {}},
+        {"-r 7 -s", {.grfRt = 1u << 7, .timestampStart = T0 + 100}, {At("IDLE", T0 + 7300)}},
+        {"-r 7 -r 23", {.grfRt = 1u << 7 | 1u << 23}, {At("IDLE", T0 + 60), At("ERR", T0 + 180), At("IDLE", T0 + 7300)}},
+        {"-p -r 23", {.fPermanent = 1, .grfRt = 1u << 23}, {At("ERR", T0 - 5 * secDay)}},
+        {"-p -r 4: both sides of a gap", {.fPermanent = 1, .grfRt = 1u << 4}, {At("XX04", T0 - secDay), At("XX04", T0 - 3600)}},
+    };
+    for (auto const& tc : rgcase)
+        EXPECT_EQ(ListedRecords(Decode(log.Data(), tc.d)), tc.rgExpected) << tc.szName;
+}
+
 TEST_F(Listing, FilteredStatisticsCountOnlyListedRecords)
 {
     std::string out = Decode(MixedLog(), {.grfRt = 1u << 7});
