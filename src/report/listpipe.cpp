@@ -209,11 +209,11 @@ void PipeRecord(LISTPIPE* ppipe, SHOWNRECORD const* prec, int grfDisplay)
 {
     LISTBLOCK* pblock = PblockOf(ppipe, ppipe->iblockFill);
     QF_ASSERT(pblock->state == blockFree && pblock->crec < crecBlock);
-    LISTREC* prec2 = &pblock->rgrec[pblock->crec];
-    prec2->pos = prec->pos;
-    prec2->cb = prec->cb;
-    prec2->grfDisplay = grfDisplay;
-    prec2->ibVlr = pblock->cb;
+    LISTREC* plistrec = &pblock->rgrec[pblock->crec];
+    plistrec->pos = prec->pos;
+    plistrec->cb = prec->cb;
+    plistrec->grfDisplay = grfDisplay;
+    plistrec->ibVlr = pblock->cb;
     size_t cbVlr = (prec->pvlr->grf & fvlrDesc) ? sizeof(VLR) : cbVlrShort;
     memcpy(pblock->rgb + pblock->cb, (void const*)prec->pvlr, cbVlr);
     // The line reads the record's bytes and its header, even of a record shorter than one.
