@@ -113,15 +113,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (fFound && (tarf.ibData != wc.tarfFirstLog.ibData || tarf.cb != wc.tarfFirstLog.cb))
         abort();
 
-    // main's own walk keeps the last vms_log and lists every member.
-    TARSCAN scan{};
-    scan.fPrint = 1;
-    tar.Scan(_ProcessTarFileEntry, &scan);
+    // A download's log is its last vms_log member, as the programs open it.
+    TARF tarfLast{};
+    tar.Scan(
+        [](TARF const& tarfMember, void* pv) {
+            if (strcmp(tarfMember.szName, "vms_log") == 0)
+                *(TARF*)pv = tarfMember;
+            return 1;
+        },
+        &tarfLast);
     tar.Close();
 
     if (fFound)
         ReadMemberBack(tarf, data);
-    if (scan.tarfLog.ibData != 0)
-        ReadMemberBack(scan.tarfLog, data);
+    if (tarfLast.ibData != 0)
+        ReadMemberBack(tarfLast, data);
     return 0;
 }
