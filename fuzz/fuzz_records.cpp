@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -77,8 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         VLR vlrOwn;
         ClearVlr(&vlrOwn, sectNil);
         ScanRecord(pscan.get(), data, cb, 0, &vlrOwn);
-        PrintRecordLine(0, data, cb, &vlrOwn, fdispRawBytes | fdispHeaderBytes);
-        PrintRecordLine(0, data, cb, &vlrOwn, fdispTab | fdispMetric | fdispRawBytes);
+        // A line reads a header even of a shorter record: as the walks hand them over, zero past it.
+        unsigned char rgbLine[cbRecordBuffer] = {};
+        memcpy(rgbLine, data, (size_t)cb);
+        PrintRecordLine(0, rgbLine, cb, &vlrOwn, fdispRawBytes | fdispHeaderBytes);
+        PrintRecordLine(0, rgbLine, cb, &vlrOwn, fdispTab | fdispMetric | fdispRawBytes);
         ScanRecord(pscan.get(), data, cb, 1, nullptr);
     }
 

@@ -705,8 +705,9 @@ long CbMergeBound(JOININ const* rgin, int cin)
     long cb = 0;
     for (int i = 0; i < cin; i++) {
         LSTAT const* plstat = &rgin[i].lstat;
-        // A walk's last record starts before the part's end and may run on past it.
-        if (plstat->fHasTransient)
+        // A walk's last record starts before the part's end and may run on past it. A part that is
+        // its vehicle-info record alone has no end of its own (it stayed 0).
+        if (plstat->fHasTransient && plstat->lspanTransient.ibEnd > plstat->lspanTransient.ibStart)
             cb += (long)(plstat->lspanTransient.ibEnd - plstat->lspanTransient.ibStart) + cbRecordMax;
     }
     return cb;

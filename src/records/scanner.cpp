@@ -240,10 +240,13 @@ void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, i
 unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb, unsigned char* rgbBuf)
 {
     // A record wholly inside the mapping is taken where it lies: ScanRecord itself pads a short
-    // record with zeros, and nothing reads past a longer one.
+    // record with zeros, and nothing reads past a longer one. A listing's line reads a header even
+    // of a record shorter than one, so such a record is taken in place only when a header's bytes
+    // are mapped there.
     unsigned long cb = *pcb;
+    unsigned long cbLine = cb < (unsigned long)cbRecordHeader ? (unsigned long)cbRecordHeader : cb;
     unsigned char const* pbMap = pstream->PbMap();
-    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {
+    if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cbLine <= pstream->CbSize() - pos) {
         pstream->FSetPos(pos + (long)cb);
         return pbMap + pos;
     }

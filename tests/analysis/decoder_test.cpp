@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <sys/mman.h>
 #include <tuple>
+#include <unistd.h>
 
 #include "analysis/decoder.h"
 #include "logfixture.h"
 #include "merge/merge.h"
 #include "records/record.h"
 #include "records/scanner.h"
+#include "report/report.h"
 #include "summary_harness.h"
 
 namespace {
@@ -194,6 +198,41 @@ TEST_F(Listing, TypeFiltersFindTheirRecordsInEveryEntry)
     };
     for (auto const& tc : rgcase)
         EXPECT_EQ(ListedRecords(Decode(log.Data(), tc.d)), tc.rgExpected) << tc.szName;
+}
+
+// A record shorter than a header that ends where the mapping ends is listed from a zero-padded copy:
+// its line reads a header's bytes, and the page after the mapping cannot be read.
+TEST_F(Listing, ShortRecordAtTheMappingsEndIsListedWithoutReadingPastIt)
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0, false)).Add(IdleRec(T0 + 10)).Add(Bytes{0x03, 0x02, 0x02, 0xFE});
+    Bytes const& bytes = log.Data();
+    long const cbPage = sysconf(_SC_PAGESIZE);
+    unsigned char* pbPages =
+        (unsigned char*)mmap(nullptr, (size_t)(2 * cbPage), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pbPages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pbPages + cbPage, (size_t)cbPage, PROT_NONE), 0);
+    unsigned char* pb = pbPages + cbPage - bytes.size();
+    memcpy(pb, bytes.data(), bytes.size());
+    for (int fTab = 0; fTab < 2; fTab++) {
+        STREAM stream;
+        ASSERT_TRUE(stream.FOpenMemory(pb, bytes.size()));
+        REPORTER reporter{fTab, 0, nullptr, 0, 0, nullptr};
+        CONSUMER cons = ConsumerOfReport(&reporter);
+        DECODE decode;
+        decode.mode = modeListing;
+        decode.grfRt = 0xFFFFFFFF;
+        decode.fVerbose = 1;
+        decode.pcons = &cons;
+        fflush(stdout);
+        testing::internal::CaptureStdout();
+        DecodeVmsFile(prun.get(), &stream, decode);
+        fflush(stdout);
+        std::string out = testing::internal::GetCapturedStdout();
+        // The short record's line: its four bytes, and zeros for the rest of its header.
+        EXPECT_NE(out.find("03 02 02 FE 00 00 00000000"), std::string::npos) << out;
+    }
+    munmap(pbPages, (size_t)(2 * cbPage));
 }
 
 TEST_F(Listing, FilteredStatisticsCountOnlyListedRecords)
