@@ -6,7 +6,8 @@
 # program once, so that a passing load weighs on all alike) and the highest peak resident memory.
 # Usage: bench/scale.sh [BUILD_DIR] [OTHER_BUILD_DIR]
 # With OTHER_BUILD_DIR (a build of an older tree with the bench preset) its quenfell and
-# quenfell-plot run the same rows in the same rounds. WEEKS (default 64) weekly downloads are made.
+# quenfell-plot run the same rows in the same rounds. WEEKS (default 64) weekly downloads are made;
+# ONLY (an extended regular expression) keeps the rows whose names it matches.
 set -euo pipefail
 dir=${1:-build/bench}
 other=${2:-}
@@ -42,6 +43,7 @@ rowfiles=()
 addrow() {
   local name=$1 goal=$2 crecRow=$3 floor=$4 prog=$5
   shift 5
+  if [ -n "${ONLY:-}" ] && ! grep -Eq -- "$ONLY" <<<"$name"; then return; fi
   rows+=("$name|$goal|$crecRow|$floor|$prog")
   local -a argv=("$@")
   rowfiles+=("$(printf '%q ' "${argv[@]}")")

@@ -1,7 +1,11 @@
-// The listing's records formatted on every core. The caller fills one block at a time with copies
-// of the records; a full block waits for any thread to format it (the caller's too, when it would
-// otherwise wait), and the caller writes the formatted blocks in their order. A block that ran out
-// of memory while it was formatted is formatted again by the caller, straight to standard output.
+// The listing's records formatted on every core. The caller fills one block at a time: with copies
+// of the records while fewer blocks wait than there are other threads to take them, so that none
+// of them waits for work, else with the records' lines, formatted at once (a copy only costs where
+// nobody else would format it, as when the other cores are busy). A block of copies waits for any
+// thread to format it (the caller's too, when it would otherwise wait), and the caller writes the
+// blocks in their order. A block of copies that ran out of memory while it was formatted is
+// formatted again by the caller, straight to standard output; when the caller's own block runs out,
+// everything taken is written and the rest of the listing is printed as it comes.
 #include "report/listpipe.h"
 
 #include <condition_variable>
@@ -39,6 +43,7 @@ struct LISTBLOCK {
     BLOCKSTATE state;
     int crec;
     int cb;
+    bool fLines;    // holds the lines the caller formatted as it filled it, no copies
     bool fFailed;   // the buffer ran out of memory
     OUTBUF out;
     LISTREC rgrec[crecBlock];
@@ -70,8 +75,11 @@ struct LISTPIPE {
     std::condition_variable cv;
     std::vector<std::thread> rgthread;
     int cthreadMax;             // threads besides the caller's, once they start
+    int cthread;                // those that started
+    int cwaiting;               // blocks of copies that no thread has taken yet
     bool fStarted;
     bool fStop;
+    bool fDirect;               // the rest of the listing is printed as it comes
     LISTBLOCK* rgblock;         // cblock of them; block n of the listing is rgblock[n % cblock]
     int cblock;
     long iblockFill;            // the block the caller fills
@@ -100,12 +108,22 @@ void FormatBlock(LISTBLOCK* pblock, DATEMEMO* pmemo)
     pblock->fFailed = pblock->out.fFailed;
 }
 
+// Whether a block of copies waits to be formatted, the lock held: the next one to take is moved past
+// the blocks of lines, which were formatted as they were filled.
+bool FBlockWaits(LISTPIPE* ppipe)
+{
+    while (ppipe->iblockFormat < ppipe->iblockFill && PblockOf(ppipe, ppipe->iblockFormat)->fLines)
+        ppipe->iblockFormat++;
+    return ppipe->iblockFormat < ppipe->iblockFill;
+}
+
 // Formats the next waiting block, the lock held on entry and on return.
 void FormatNext(LISTPIPE* ppipe, std::unique_lock<std::mutex>& lock, DATEMEMO* pmemo)
 {
     QF_ASSERT(ppipe->iblockFormat < ppipe->iblockFill);
     LISTBLOCK* pblock = PblockOf(ppipe, ppipe->iblockFormat++);
-    QF_ASSERT(pblock->state == blockWaiting);
+    QF_ASSERT(pblock->state == blockWaiting && !pblock->fLines);
+    ppipe->cwaiting--;
     pblock->state = blockFormatting;
     lock.unlock();
     FormatBlock(pblock, pmemo);
@@ -119,8 +137,8 @@ void RunFormatter(LISTPIPE* ppipe)
     DATEMEMO memo{};
     std::unique_lock<std::mutex> lock(ppipe->mtx);
     for (;;) {
-        ppipe->cv.wait(lock, [ppipe] { return ppipe->fStop || ppipe->iblockFormat < ppipe->iblockFill; });
-        if (ppipe->iblockFormat < ppipe->iblockFill)
+        ppipe->cv.wait(lock, [ppipe] { return ppipe->fStop || FBlockWaits(ppipe); });
+        if (FBlockWaits(ppipe))
             FormatNext(ppipe, lock, &memo);
         else
             return;
@@ -135,6 +153,7 @@ void StartFormatters(LISTPIPE* ppipe)
     for (int i = 0; i < ppipe->cthreadMax; i++) {
         try {
             ppipe->rgthread.emplace_back(RunFormatter, ppipe);
+            ppipe->cthread++;
         } catch (std::system_error const&) {
             break;
         } catch (std::bad_alloc const&) {
@@ -149,7 +168,7 @@ void WriteOldest(LISTPIPE* ppipe, std::unique_lock<std::mutex>& lock)
 {
     LISTBLOCK* pblock = PblockOf(ppipe, ppipe->iblockWrite);
     while (pblock->state != blockFormatted) {
-        if (ppipe->iblockFormat < ppipe->iblockFill)
+        if (FBlockWaits(ppipe))
             FormatNext(ppipe, lock, &ppipe->memoCaller);
         else
             ppipe->cv.wait(lock);
@@ -169,17 +188,33 @@ void WriteOldest(LISTPIPE* ppipe, std::unique_lock<std::mutex>& lock)
     pblock->crec = 0;
     pblock->cb = 0;
     ppipe->iblockWrite++;
+    // A block of lines can be written before the formatters' next block moved past it; its slot is
+    // filled again next.
+    if (ppipe->iblockFormat < ppipe->iblockWrite)
+        ppipe->iblockFormat = ppipe->iblockWrite;
 }
 
-// Hands the block being filled to the formatters and makes the next one free to fill.
+// Hands the block being filled on, the lock held: to the formatters, or, a block of lines, as done.
+void PassOnFilled(LISTPIPE* ppipe)
+{
+    LISTBLOCK* pblock = PblockOf(ppipe, ppipe->iblockFill);
+    if (pblock->fLines) {
+        pblock->state = blockFormatted;
+    } else {
+        pblock->state = blockWaiting;
+        ppipe->cwaiting++;
+    }
+    ppipe->iblockFill++;
+    ppipe->cv.notify_all();
+}
+
+// Hands a full block on and makes the next one free to fill; the formatters start with the first.
 void SubmitBlock(LISTPIPE* ppipe)
 {
     if (!ppipe->fStarted)
         StartFormatters(ppipe);
     std::unique_lock<std::mutex> lock(ppipe->mtx);
-    PblockOf(ppipe, ppipe->iblockFill)->state = blockWaiting;
-    ppipe->iblockFill++;
-    ppipe->cv.notify_all();
+    PassOnFilled(ppipe);
     while (ppipe->iblockFill - ppipe->iblockWrite >= ppipe->cblock ||
            (ppipe->iblockWrite < ppipe->iblockFill && PblockOf(ppipe, ppipe->iblockWrite)->state == blockFormatted))
         WriteOldest(ppipe, lock);
@@ -207,8 +242,43 @@ LISTPIPE* PlistpipeOpen(int cworker)
 
 void PipeRecord(LISTPIPE* ppipe, SHOWNRECORD const* prec, int grfDisplay)
 {
+    if (ppipe->fDirect) {
+        PrintRecordLine(prec->pos, prec->pb, prec->cb, prec->pvlr, grfDisplay);
+        return;
+    }
     LISTBLOCK* pblock = PblockOf(ppipe, ppipe->iblockFill);
     QF_ASSERT(pblock->state == blockFree && pblock->crec < crecBlock);
+    if (pblock->crec == 0) {
+        std::lock_guard<std::mutex> lock(ppipe->mtx);
+        pblock->fLines = ppipe->cwaiting >= ppipe->cthread;
+        pblock->fFailed = false;
+        pblock->out.cch = 0;
+        pblock->out.fFailed = false;
+    }
+    if (pblock->fLines) {
+        size_t cchBefore = pblock->out.cch;
+        SetThreadOutput(&pblock->out);
+        PrintRecordLineMemo(prec->pos, prec->pb, prec->cb, prec->pvlr, grfDisplay, &ppipe->memoCaller);
+        SetThreadOutput(nullptr);
+        if (pblock->out.fFailed) {
+            // Without room for its line: what came before goes out, then this record and the rest
+            // are printed as they come.
+            pblock->out.cch = cchBefore;
+            pblock->out.fFailed = false;
+            if (pblock->crec > 0) {
+                SubmitBlock(ppipe);
+            } else {
+                pblock->fLines = false;
+            }
+            DrainListPipe(ppipe);
+            ppipe->fDirect = true;
+            PrintRecordLine(prec->pos, prec->pb, prec->cb, prec->pvlr, grfDisplay);
+            return;
+        }
+        if (++pblock->crec == crecBlock)
+            SubmitBlock(ppipe);
+        return;
+    }
     LISTREC* plistrec = &pblock->rgrec[pblock->crec];
     plistrec->pos = prec->pos;
     plistrec->cb = prec->cb;
@@ -230,11 +300,8 @@ void DrainListPipe(LISTPIPE* ppipe)
     if (PblockOf(ppipe, ppipe->iblockFill)->crec == 0 && ppipe->iblockWrite == ppipe->iblockFill)
         return;
     std::unique_lock<std::mutex> lock(ppipe->mtx);
-    if (PblockOf(ppipe, ppipe->iblockFill)->crec > 0) {
-        PblockOf(ppipe, ppipe->iblockFill)->state = blockWaiting;
-        ppipe->iblockFill++;
-        ppipe->cv.notify_all();
-    }
+    if (PblockOf(ppipe, ppipe->iblockFill)->crec > 0)
+        PassOnFilled(ppipe);
     while (ppipe->iblockWrite < ppipe->iblockFill)
         WriteOldest(ppipe, lock);
 }
