@@ -46,11 +46,11 @@ test-asan: deps
 	ctest --preset asan -j $(JOBS)
 
 # The tests of the code that runs on several threads (the battery study and the join over several
-# downloads, the worker threads, the streams' bus-error table), with ThreadSanitizer; the program
-# the end-to-end tests run is the ThreadSanitizer build too. The two tests that only scan a huge
-# input on one thread are left to the other builds. Not part of make test: the build alone takes
-# minutes on two cores.
-TSAN_TARGETS := quenfell genlog test_e2e test_support test_input test_battery
+# downloads, the listing's formatters, the worker threads, the streams' bus-error table), with
+# ThreadSanitizer; the program the end-to-end tests run is the ThreadSanitizer build too. The two
+# tests that only scan a huge input on one thread are left to the other builds. Not part of make
+# test: the build alone takes minutes on two cores.
+TSAN_TARGETS := quenfell genlog test_e2e test_support test_input test_battery test_report
 test-tsan: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TARGETS)

@@ -42,3 +42,17 @@ Measure() {
   done
   echo "$sec $kb"
 }
+
+# WeeklyDownloads GENLOG DIR COUNT: COUNT downloads of one car's 16 MB ring, one a week from
+# 2010-03-01 on (a ring holds about five months, so each overlaps about twenty others); their
+# paths go into the array `downloads`.
+WeeklyDownloads() {
+  local genlog=$1 dir=$2 count=$3 i stop
+  downloads=()
+  for ((i = 0; i < count; i++)); do
+    stop="$(date -u -d "2010-03-01 +$((7 * i)) days" +%Y-%m-%d) 08:00"
+    "$genlog" --seed 11 --days 900 --end "2011-12-31 08:00" --stop "$stop" --ring 16M \
+      --out "$dir/w$(printf '%03d' "$i").log" 2>/dev/null
+    downloads+=("$dir/w$(printf '%03d' "$i").log")
+  done
+}

@@ -130,7 +130,7 @@ BENCHLOG const& Log()
 void Decode(RUN* prun, STREAM* pstream, unsigned grfRt, int grfDisplay)
 {
     prun->timestampLastValid = (unsigned)time(nullptr);
-    REPORTER reporter{(grfDisplay & fdispTab) != 0, (grfDisplay & fdispMetric) != 0, nullptr, 0};
+    REPORTER reporter{(grfDisplay & fdispTab) != 0, (grfDisplay & fdispMetric) != 0, nullptr, 0, 0, nullptr};
     CONSUMER const cons = ConsumerOfReport(&reporter);
     DECODE decode;
     decode.mode = modeListing;

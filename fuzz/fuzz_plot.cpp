@@ -92,6 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     DrawPage(data[0], data + 1, size - 1);
+    // Standard output is the output buffer's own stream, which cannot tell its position: the file
+    // under descriptor 1 must stay empty.
     fflush(stdout);
     struct stat st;
     if (fstat(STDOUT_FILENO, &st) != 0 || st.st_size != 0)

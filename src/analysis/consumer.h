@@ -14,7 +14,7 @@
 // A record the listing shows: where it lies, its bytes and what they decode to.
 struct SHOWNRECORD {
     long pos;                   // offset in the log
-    unsigned char const* pb;    // cb bytes, readable up to cbFieldsMax; zero past a record cut short
+    unsigned char const* pb;    // cb bytes, readable up to a header's end at least; zero past a record cut short
     int cb;
     uint32_t timestamp;         // the header's
     VLR const* pvlr;            // grf 0: no value to show

@@ -42,6 +42,19 @@ int FNextPartRecord(STREAM* pstream, PARTWALK* pwalk, long* ppos, int* pcb)
     return FNextRingRecord(pstream, &pwalk->ring, ppos, pcb);
 }
 
+// Goes on from ib, an entry's end: the walk finds the next entry's first record there as it finds
+// every record after an unused-bytes entry.
+void SkipPartWalkTo(PARTWALK* pwalk, long ib)
+{
+    if (pwalk->fLongTerm) {
+        pwalk->linear.pos = ib;
+        pwalk->linear.ibTrusted = 0;
+    } else {
+        pwalk->ring.pos = ib;
+        pwalk->ring.ibTrusted = 0;
+    }
+}
+
 // The listing walk: every record of the chosen part that passes the filters is decoded and shown
 // to the consumer, or (in the study) handed to the collector.
 void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
@@ -80,11 +93,32 @@ void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
     bool const fSkipByType = fAskCollector && !pcons->pfnNotes;
     bool const fShow = fList && pcons->pfnRecord;
 
+    // A type filter passes over the entries in which the section scan found none of its types, so
+    // that a listing of rare records reads little more than the scan did. The records it passes
+    // over would not pass the filter, and nothing is told of those.
+    bool fSkipEntries = fList && decode.grfRt != 0;
+    int isecIn = -1;
+    long ibInStart = 0, ibInEnd = 0;   // the entry of wanted types that the walk is in
+
     PARTWALK walk;
     BeginPartWalk(playout, fPermanent, &walk);
     long pos;
     int cb;
     while (FNextPartRecord(pstream, &walk, &pos, &cb)) {
+        if (fSkipEntries && (pos < ibInStart || pos >= ibInEnd)) {
+            isecIn = IsecHolding(playout, pstream, pos, isecIn);
+            if (isecIn < 0) {
+                fSkipEntries = false;
+            } else {
+                SEC const& sec = playout->rgsec[isecIn];
+                ibInStart = (long)sec.ibStart;
+                ibInEnd = (long)(sec.ibStart + sec.cb);
+                if (!(sec.grfRt & decode.grfRt)) {
+                    SkipPartWalkTo(&walk, ibInEnd);
+                    continue;
+                }
+            }
+        }
         RH rhSpare;
         RH const* prh = PrhRecordHeader(pstream, pos, cb, &rhSpare);
         int const rt = prh->rt;

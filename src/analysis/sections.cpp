@@ -45,8 +45,14 @@ SEC* PsecAppend(LOGLAYOUT* playout, int64_t ibStart)
     psec->versFirmware = 0;
     psec->fLongTerm = playout->csec > 0 ? playout->rgsec[playout->csec - 1].fLongTerm : 0;
     psec->crec = 0;
+    psec->grfRt = 0;
     playout->csec++;
     return psec;
+}
+
+uint32_t GrfRtOf(int rt)
+{
+    return 1u << ((unsigned)rt % 32);
 }
 
 // Widens the time span of the part that the record belongs to (what the table of contents
@@ -88,6 +94,7 @@ long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_
     uint32_t timestampMin = *ptimestampMin;
     uint32_t timestampMax = *ptimestampMax;
     int32_t crec = psec->crec;
+    uint32_t grfRt = psec->grfRt;
     while (pos + cbRecordHeader <= cbFile) {
         int cb = CbRecordAt(pbMap, cbFile, pos);
         if (cb < cbRecordHeader)
@@ -105,10 +112,12 @@ long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_
                     timestampMax = timestamp;
             }
         }
+        grfRt |= GrfRtOf(rt);
         crec++;
         pos += cb;
     }
     psec->crec = crec;
+    psec->grfRt = grfRt;
     *ptimestampMin = timestampMin;
     *ptimestampMax = timestampMax;
     return pos;
@@ -144,6 +153,7 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
             if (!psec)
                 return;
             psec->crec = 1;
+            psec->grfRt = GrfRtOf(rh.rt);
             psec->timestampFirst = timestamp;
             if (rh.rt == rtVINF) {
                 psec->fLongTerm = (rh.t3 & ft3LongTerm) ? 1 : 0;
@@ -153,6 +163,7 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
             }
         } else if (playout->csec > 0) {
             playout->rgsec[playout->csec - 1].crec++;
+            playout->rgsec[playout->csec - 1].grfRt |= GrfRtOf(rh.rt);
         }
         // A found record is at least 3 bytes long; the guard only keeps a broken scanner from
         // looping forever.
@@ -290,6 +301,30 @@ long IbTrustedRun(LOGLAYOUT const* playout, STREAM* pstream, long pos, long ibCa
     if (ibEnd > pstream->CbSize())
         return 0;
     return ibEnd < ibCap ? ibEnd : ibCap;
+}
+
+int IsecHolding(LOGLAYOUT const* playout, STREAM* pstream, long pos, int isecHint)
+{
+    if (playout->fTableFull || playout->csec == 0 || !pstream->PbMap() || pstream->CbSize() != playout->cbFile ||
+        pos < playout->rgsec[0].ibStart || pos >= playout->cbFile)
+        return -1;
+    int isec = isecHint;
+    if (isec < 0 || isec >= playout->csec || pos < playout->rgsec[isec].ibStart) {
+        // The last entry that starts at or before pos.
+        int isecLo = 0;
+        int isecHi = playout->csec;
+        while (isecHi - isecLo > 1) {
+            int isecMid = isecLo + (isecHi - isecLo) / 2;
+            if (playout->rgsec[isecMid].ibStart <= pos)
+                isecLo = isecMid;
+            else
+                isecHi = isecMid;
+        }
+        isec = isecLo;
+    }
+    while (isec + 1 < playout->csec && playout->rgsec[isec + 1].ibStart <= pos)
+        isec++;
+    return isec;
 }
 
 namespace {

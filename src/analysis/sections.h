@@ -20,6 +20,7 @@ struct SEC {
     uint32_t versFirmware;
     uint8_t fLongTerm;
     int32_t crec;             // 0 marks an unused-bytes entry
+    uint32_t grfRt;           // the types of its records, bit rt % 32, as a type filter reads them
 };
 
 // What the section scan learns about a log; held by the run for the log being decoded.
@@ -131,6 +132,11 @@ inline int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pc
     return FTakeTrustedRecord(pstream, &pwalk->pos, pwalk->ibTrusted, ppos, pcb) ||
            FSearchRingRecord(pstream, pwalk, ppos, pcb);
 }
+
+// The entry that holds the record at pos, for a walk that passes over entries by the types of the
+// records the scan found in them; -1 when the table cannot tell (it filled, or it is not the table
+// of this mapping). isecHint is the entry asked about last, or -1: walks mostly ask in file order.
+int IsecHolding(LOGLAYOUT const* playout, STREAM* pstream, long pos, int isecHint);
 
 // End (exclusive) of the long-term part: rgsec[isecFirstTransient].ibStart, or the file size when
 // no transient section qualifies.

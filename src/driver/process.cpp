@@ -111,6 +111,7 @@ void InitProgram(PROGRAM* pprog)
     pprog->run.scan.pfnWants = GrfRtStudyWants;
     pprog->reporter = REPORTER{};
     pprog->reporter.pnotes = &pprog->notes;
+    pprog->reporter.cworkerListing = CWorkers();
 }
 
 bool FCheckTimeWindow(OPTIONS const& opt, FAILURE* pfail)

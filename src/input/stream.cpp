@@ -127,7 +127,7 @@ FILE* PfileOpenRegularFile(char const* path)
 
 STREAM::STREAM()
     : pfile(nullptr), pbMap(nullptr), cbMap(0), posMap(0), pvMapBase(nullptr), cbMapTotal(0), iLiveMap(-1),
-      errMap(0), pbOwned(nullptr), fOwnedShort(false)
+      errMap(0), pbOwned(nullptr), fOwnedShort(false), fSmallPages(false)
 {
 }
 
@@ -249,6 +249,36 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     return pbMap != nullptr;
 }
 
+// MADV_DONTNEED on a private mapping of a file whose pages were never written drops them, and the
+// next read fills them from the file again; pages that the bus-error handler put over a cut file
+// are anonymous and come back as the zeros they were.
+void STREAM::ReleaseBytes(long ibStart, long ibEnd)
+{
+    if (!pvMapBase || pbMap == nullptr)
+        return;
+    if (ibStart < 0)
+        ibStart = 0;
+    if (ibEnd > cbMap)
+        ibEnd = cbMap;
+    if (ibStart >= ibEnd)
+        return;
+    uintptr_t const cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
+    uintptr_t const pbBase = (uintptr_t)pvMapBase;
+    uintptr_t pbFirst = ((uintptr_t)pbMap + (uintptr_t)ibStart) & ~(cbPage - 1);
+    // The mapping's last page holds nothing after the stream's bytes that anyone reads.
+    uintptr_t pbEnd = ibEnd == cbMap ? (pbBase + cbMapTotal + cbPage - 1) & ~(cbPage - 1)
+                                     : ((uintptr_t)pbMap + (uintptr_t)ibEnd) & ~(cbPage - 1);
+    if (pbFirst < pbEnd)
+        madvise((void*)pbFirst, pbEnd - pbFirst, MADV_DONTNEED);
+}
+
+void STREAM::PreferSmallPages()
+{
+    fSmallPages = true;
+    if (pvMapBase)
+        madvise(pvMapBase, cbMapTotal, MADV_NOHUGEPAGE);
+}
+
 bool STREAM::FOpenMemory(unsigned char const* pb, unsigned long cb)
 {
     CloseFile();
@@ -263,6 +293,8 @@ void STREAM::KeepMapping(void* pv, unsigned long cb)
 {
     pvMapBase = pv;
     cbMapTotal = cb;
+    if (fSmallPages)
+        madvise(pv, cb, MADV_NOHUGEPAGE);
     std::call_once(s_busguard.onceInstall, InstallBusErrorHandler);
     for (int i = 0; i < cLiveMapMax; i++) {
         LIVEMAP& livemap = s_busguard.rglivemap[i];

@@ -50,6 +50,16 @@ public:
     // The mapped bytes (CbSize() of them), or null when the stream is not mapped.
     unsigned char const* PbMap() const { return pbMap; }
 
+    // Lets go of the memory of a file mapping's pages that hold bytes from ibStart on and lie
+    // wholly before ibEnd (the end of the stream counts as a page's end): they read the same
+    // afterwards, from the file again. Where the system mapped the file in large blocks it may let
+    // go of the whole block around the range. A stream read into memory keeps its bytes.
+    void ReleaseBytes(long ibStart, long ibEnd);
+    // Asks for file mappings in small pages, now and at every later open: the system may
+    // otherwise map a large block of the file at the first byte read, so that a stream read at one
+    // place (an input the merge has not reached) holds that much.
+    void PreferSmallPages();
+
     // True once a read found the mapped file shorter than when it was mapped: the bytes from the
     // cut on were read as zeros. Stays set until the stream is closed.
     bool FChanged() const;
@@ -72,4 +82,5 @@ private:
     int errMap;
     unsigned char* pbOwned;   // the bytes read instead of mapped (malloc'd), or null
     bool fOwnedShort;         // the file was shorter than its size when they were read
+    bool fSmallPages;
 };

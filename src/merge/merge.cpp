@@ -102,10 +102,35 @@ void NoteLrun(LSTAT* plstat, long ibStart, long ibEnd, int crec)
     plrun->ibEnd = ibEnd;
 }
 
+// Lets go of the input's pages in [ibStart, ibEnd) up to the bytes that wait to be handed on.
+void ReleaseUnpinned(JOININ* pin, long ibStart, long ibEnd)
+{
+    if (pin->ibPinned >= 0 && ibEnd > pin->ibPinned)
+        ibEnd = (long)pin->ibPinned;
+    pin->pstream->ReleaseBytes(ibStart, ibEnd);
+}
+
+// The merge lets go of what it has passed of an input in steps of this many bytes, keeping the
+// last step behind the walk: the bytes waiting to be handed on (at most that many, cbPendingMax)
+// are then still in memory when they go out.
+constexpr long cbKeptStep = 1L << 20;
+
+// Lets go of the input's pages behind pos, where the walk now stands. A position before the kept
+// one is the wrap of the ring: the rest of the first leg, up to the file's end, is passed too.
+void ReleaseBehind(JOININ* pin, long pos)
+{
+    STREAM* pstream = pin->pstream;
+    long ibEnd = pos < pin->ibKept ? pstream->CbSize() : pos - cbKeptStep;
+    ReleaseUnpinned(pin, (long)pin->ibKept, ibEnd);
+    pin->ibKept = pos < pin->ibKept ? pos : ibEnd;
+}
+
 // Takes the record at pos as the input's current one: read in place from the mapping, copied and
 // zero-padded when the stream has none or the record is shorter than a header.
 bool FLoadRecord(JOININ* pin, long pos, int cb)
 {
+    if (pos < pin->ibKept || pos - pin->ibKept >= 2 * cbKeptStep)
+        ReleaseBehind(pin, pos);
     pin->ibCur = pos;
     pin->cbCur = cb;
     unsigned char const* pbMap = pin->pstream->PbMap();
@@ -121,8 +146,10 @@ bool FLoadRecord(JOININ* pin, long pos, int cb)
     return true;
 }
 
+// What waits to be handed on goes when it has gone out (FlushMergeOut).
 void Finish(JOININ* pin, MERGEHOOK const* phook)
 {
+    ReleaseUnpinned(pin, 0, pin->pstream->CbSize());
     if (phook->pfnFinished)
         phook->pfnFinished(phook->pv, pin->pszName);
     pin->fFinished = true;
@@ -187,6 +214,7 @@ void FindRises(JOININ const* pin, uint32_t timestampFloor, std::vector<uint32_t>
                 prgts->push_back(ts);
         }
     }
+    pstream->ReleaseBytes(0, pstream->CbSize());
 }
 
 struct PREVIEW {
@@ -262,11 +290,24 @@ int CmpMergeOrder(unsigned int ia, unsigned int ib, void* ctx)
     return ia < ib ? -1 : (ia > ib ? 1 : 0);
 }
 
+// Until the merge reaches an input, its first record waits in the input's own buffer and none of
+// its pages are held: the system maps a large block of a file around the first byte read.
+void Park(JOININ* pin)
+{
+    if (pin->pbCur != pin->rgbRec) {
+        memset(pin->rgbRec, 0, sizeof pin->rgbRec);
+        memcpy(pin->rgbRec, pin->pbCur, (size_t)pin->cbCur);
+        pin->pbCur = pin->rgbRec;
+    }
+    pin->pstream->ReleaseBytes(0, pin->pstream->CbSize());
+}
+
 void StartInputs(JOININ* rgin, int cin, MERGEHOOK const* phook)
 {
     for (int i = 0; i < cin; i++) {
         JOININ* pin = &rgin[i];
         LSTAT const* plstat = &pin->lstat;
+        pin->ibPinned = -1;
         bool fLoaded = false;
         if (plstat->fHasTransient) {
             long ibStart = (long)plstat->lspanTransient.ibStart;
@@ -275,7 +316,10 @@ void StartInputs(JOININ* rgin, int cin, MERGEHOOK const* phook)
             bool fNoWrap = plstat->ibOldest <= ibStart;
             BeginRingWalk(fNoWrap ? ibStart : (long)plstat->ibOldest, ibStart, (long)plstat->lspanTransient.ibEnd,
                           !fNoWrap, &pin->walk);
+            pin->ibKept = pin->walk.pos;
             fLoaded = _FReadNextRecordLstat(pin);
+            if (fLoaded)
+                Park(pin);
         }
         if (!fLoaded) {
             FUsedUp(pin);
@@ -290,11 +334,12 @@ struct MERGEOUT {
     PFNMERGEOUT pfnOut;
     void* pvOut;
     bool fStopped;              // the sink refused bytes: the merge ends
-    JOININ const* pinPending;   // whose mapping holds the pending bytes; null when none wait
+    JOININ* pinPending;         // whose mapping holds the pending bytes; null when none wait
     unsigned char const* pbPending;
     long cbPending;
 };
-constexpr long cbPendingMax = 1L << 26;   // well inside the int that PFNMERGEOUT takes
+// Within the int that PFNMERGEOUT takes, and within what the merge keeps behind each input's walk.
+constexpr long cbPendingMax = cbKeptStep;
 
 void HandOut(MERGEOUT* pmo, unsigned char const* pb, long cb)
 {
@@ -307,26 +352,38 @@ void FlushMergeOut(MERGEOUT* pmo)
 {
     if (pmo->cbPending > 0)
         HandOut(pmo, pmo->pbPending, pmo->cbPending);
+    if (JOININ* pin = pmo->pinPending) {
+        pin->ibPinned = -1;
+        if (pin->fFinished)
+            pin->pstream->ReleaseBytes(0, pin->pstream->CbSize());
+    }
     pmo->pinPending = nullptr;
     pmo->cbPending = 0;
 }
 
-// Takes cb bytes of the input's mapping at pb for the joined log, after the pending ones.
-void PutMappedBytes(MERGEOUT* pmo, JOININ const* pin, unsigned char const* pb, long cb)
+// Takes cb bytes of the input's mapping at pb for the joined log, after the pending ones. What
+// waits is pinned: letting go of its pages would only read them again when it goes out.
+void PutMappedBytes(MERGEOUT* pmo, JOININ* pin, unsigned char const* pb, long cb)
 {
     if (pmo->pinPending == pin && pmo->pbPending + pmo->cbPending == pb && pmo->cbPending + cb <= cbPendingMax) {
         pmo->cbPending += cb;
         return;
     }
     FlushMergeOut(pmo);
+    while (cb > cbPendingMax) {
+        HandOut(pmo, pb, cbPendingMax);
+        pb += cbPendingMax;
+        cb -= cbPendingMax;
+    }
     pmo->pinPending = pin;
     pmo->pbPending = pb;
     pmo->cbPending = cb;
+    pin->ibPinned = pb - pin->pstream->PbMap();
 }
 
 // Takes the input's current record for the joined log. A copy in the input's own buffer changes
 // with its next record, so it goes out at once.
-void PutRecord(MERGEOUT* pmo, JOININ const* pin)
+void PutRecord(MERGEOUT* pmo, JOININ* pin)
 {
     if (pin->pbCur == pin->rgbRec) {
         FlushMergeOut(pmo);
@@ -625,6 +682,7 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat)
         }
     }
     NoteLrun(plstat, ibLrunStart, ibLrunEnd, crecLrun);
+    pstream->ReleaseBytes(0, cbSize);
 }
 
 int _CmpLstat(unsigned int i, unsigned int j, void* ctx)
@@ -640,6 +698,19 @@ bool _FReadNextRecordLstat(JOININ* pin)
     if (!FNextInputRecord(pin->pstream, &pin->lstat, &pin->walk, &pos, &cb))
         return FUsedUp(pin);
     return FLoadRecord(pin, pos, cb);
+}
+
+long CbMergeBound(JOININ const* rgin, int cin)
+{
+    long cb = 0;
+    for (int i = 0; i < cin; i++) {
+        LSTAT const* plstat = &rgin[i].lstat;
+        // A walk's last record starts before the part's end and may run on past it. A part that is
+        // its vehicle-info record alone has no end of its own (it stayed 0).
+        if (plstat->fHasTransient && plstat->lspanTransient.ibEnd > plstat->lspanTransient.ibStart)
+            cb += (long)(plstat->lspanTransient.ibEnd - plstat->lspanTransient.ibStart) + cbRecordMax;
+    }
+    return cb;
 }
 
 void SortJoinInputs(JOININ* rgin, int cin)
@@ -687,4 +758,5 @@ void AddJoinInput(JOINTABLE* pjoin, const char* pszName, STREAM* pstream)
     memset(pin, 0, sizeof *pin);
     pin->pszName = pszName;
     pin->pstream = pstream;
+    pstream->PreferSmallPages();
 }

@@ -47,6 +47,8 @@ struct JOININ {
     uint32_t timestampCur;
     unsigned char const* pbCur;   // the current record: in the mapping, or rgbRec
     unsigned char rgbRec[cbRecordMax];   // a record of an unmapped stream, or one shorter than a header, zero-padded
+    int64_t ibKept;       // the merge has let go of the pages of its walk's current leg before this
+    int64_t ibPinned;     // where the bytes that wait to be handed on start in the mapping; -1: none
     bool fStarted;
     bool fFinished;
 };
@@ -80,7 +82,9 @@ struct MERGEHOOK {
                         VLR const* pvlrOther);
 };
 
-// Fills both spans, ibOldest, fHasTransient and the stretches of a cleared LSTAT.
+// Fills both spans, ibOldest, fHasTransient and the stretches of a cleared LSTAT. The input's pages
+// are let go of afterwards (ReleaseBytes): a merge of many downloads holds in memory only what it
+// is reading.
 void GetLogStats(STREAM* pstream, LSTAT* plstat);
 // GetLogStats for each of the cin inputs (their LSTATs cleared), on up to cworker threads; false
 // when a worker ran out of memory.
@@ -92,13 +96,18 @@ int _CmpLstat(unsigned int i, unsigned int j, void* ctx);
 bool _FReadNextRecordLstat(JOININ* pin);
 // Sorts the inputs by their newest transient time, the merge's order of preference.
 void SortJoinInputs(JOININ* rgin, int cin);
+// The most bytes a merge of the inputs (their statistics taken) can hand out: what their transient
+// parts hold, each record once.
+long CbMergeBound(JOININ const* rgin, int cin);
 // Where the merge puts the bytes of the records it takes, in order: the joined log's file, or
 // memory. Records that lie back to back in one input may come in one call. False stops the merge
 // (the sink could not take them and knows why).
 typedef bool (*PFNMERGEOUT)(void* pvOut, unsigned char const* pb, int cb);
 
 // The merge: sorts the inputs (their statistics taken), then hands the bytes of every record the
-// join writes to pfnOut, telling the hook what it does; the streams stay open. The vehicle-info
+// join writes to pfnOut, telling the hook what it does; the streams stay open. What the merge has
+// passed of each input is let go of as it goes, so the memory it holds follows the inputs whose
+// periods overlap its current time. The vehicle-info
 // records written pass through pscan. Returns the number of records written, or -1 when there was
 // no memory for the merge's tables or the sink stopped it.
 long CrecMergeLogs(SCANSTATE* pscan, JOININ* rgin, int cin, MERGEHOOK const* phook, PFNMERGEOUT pfnOut, void* pvOut);
@@ -119,5 +128,6 @@ struct PREVIEWROW {
 typedef void (*PFNPREVIEW)(void* pv, PREVIEWROW const* prow);
 
 // Hands a preview row per input, in the table's order, to pfnPreview, for inputs that
-// SortJoinInputs has sorted; false when a worker ran out of memory.
+// SortJoinInputs has sorted; false when a worker ran out of memory. Each input's pages are let go
+// of once it has been walked.
 bool FPreviewSortedJoin(JOININ const* rgin, int cin, PFNPREVIEW pfnPreview, void* pv);

@@ -411,15 +411,22 @@ bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::
         if (!FOpenInput(rgpszPath[i], pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
             return false;
         ReadLongTerm(phist, pstream, rgtimestampLastValid[(size_t)i]);
+        // While its pages are in memory; the statistics then let go of them, so that the inputs
+        // are not all held at once.
+        if (cpath > 1)
+            GetLogStats(pstream, &join.rgin[i].lstat);
     }
     phist->cinput = cpath;
 
     if (cpath == 1) {
         DecodeSessions(phist, join.rgin[0].pstream, rgpszPath[0], rgtimestampLastValid[0]);
     } else {
-        for (int i = 0; i < cpath; i++)
-            GetLogStats(join.rgin[i].pstream, &join.rgin[i].lstat);
+        // Reserved whole, untouched until written: grown by doubling it would at times be held twice.
         std::vector<unsigned char> rgbMerged;
+        try {
+            rgbMerged.reserve((size_t)CbMergeBound(join.rgin, cpath));
+        } catch (std::bad_alloc const&) {
+        }
         SCANSTATE scan;
         InitScanState(&scan);
         phist->crecMerged = CrecMergeLogs(&scan, join.rgin, cpath, nullptr, FAppendMerged, &rgbMerged);

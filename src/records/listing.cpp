@@ -268,11 +268,20 @@ void PrintVlr(int grfDisplay, VLR const* pvlr)
 
 void PrintRecordLine(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay)
 {
+    PrintRecordLineMemo(pos, rec, cb, pvlr, grfDisplay, nullptr);
+}
+
+void PrintRecordLineMemo(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay,
+                         DATEMEMO* pmemo)
+{
     if (grfDisplay & fdispOffset)
         PrintRecordOffset(pos, grfDisplay);
     char szDate[20];
     uint32_t timestamp = TimestampFromRh((RH const*)rec);
-    DateFromTimestamp(timestamp, szDate, sizeof szDate);
+    if (pmemo)
+        DateFromTimestampMemo(timestamp, szDate, sizeof szDate, pmemo);
+    else
+        DateFromTimestamp(timestamp, szDate, sizeof szDate);
     PrintRecordLineStart(rec, cb, timestamp, szDate, grfDisplay);
     if (pvlr->grf != 0)
         PrintVlr(grfDisplay, pvlr);

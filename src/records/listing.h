@@ -2,6 +2,7 @@
 #pragma once
 
 #include "records/record.h"
+#include "support/timecal.h"
 #include "support/units.h"
 
 // How a record's line is shown: its parts (the offset, the raw bytes, the header bytes) and its
@@ -26,3 +27,7 @@ void PrintVlr(int grfDisplay, VLR const* pvlr);
 // A whole record line: the offset when grfDisplay asks, the line start, the values when the VLR has
 // any, and the line end. rec holds cb bytes and at least cbRecordHeader, zero past the record.
 void PrintRecordLine(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay);
+// The same with the caller's own memory of dates, on any thread (see DateFromTimestampMemo); the
+// line goes where that thread's output goes (SetThreadOutput).
+void PrintRecordLineMemo(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay,
+                         DATEMEMO* pmemo);

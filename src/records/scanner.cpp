@@ -240,7 +240,8 @@ void ScanFieldsOfRecordSlow(SCANSTATE* pscan, unsigned char const* pb, int cb, i
 unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb, unsigned char* rgbBuf)
 {
     // A record wholly inside the mapping is taken where it lies: ScanRecord itself pads a short
-    // record with zeros, and nothing reads past a longer one.
+    // record with zeros, and nothing reads past a longer one. A listing's line reads a header even
+    // of a record shorter than one, so such a record is copied and padded.
     unsigned long cb = *pcb;
     unsigned char const* pbMap = pstream->PbMap();
     if (pbMap && pos >= 0 && cb <= (unsigned long)cbRecordBuffer && (long)cb <= pstream->CbSize() - pos) {

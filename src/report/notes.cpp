@@ -80,6 +80,18 @@ bool FLoadAnnotationsFile(NOTES* pnotes, char const* path, FAILURE* pfail)
     return true;
 }
 
+bool FNotesDue(NOTES const* pnotes, uint32_t timestampPrev, uint32_t timestampCur)
+{
+    for (int inote = 0; inote < pnotes->cnote; inote++) {
+        NOTE const& note = pnotes->rgnote[inote];
+        if (note.timestamp > timestampCur)
+            return false;
+        if (note.timestamp > timestampPrev)
+            return true;
+    }
+    return false;
+}
+
 void PrintNotes(NOTES const* pnotes, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
 {
     // The table keeps file order: the walk stops at the first note past the window, so notes

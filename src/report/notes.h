@@ -25,5 +25,7 @@ struct NOTES {
 // Appends the file's notes; false with the reason (the run then ends) when the file cannot be read
 // or a line is wrong.
 bool FLoadAnnotationsFile(NOTES* pnotes, char const* path, FAILURE* pfail);
+// Whether PrintNotes would print anything for (timestampPrev, timestampCur].
+bool FNotesDue(NOTES const* pnotes, uint32_t timestampPrev, uint32_t timestampCur);
 // Prints every note in (timestampPrev, timestampCur], indented.
 void PrintNotes(NOTES const* pnotes, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent);

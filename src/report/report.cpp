@@ -5,7 +5,9 @@
 #include <cstdio>
 
 #include "records/listing.h"
+#include "report/listpipe.h"
 #include "report/sessionlines.h"
+#include "support/assert.h"
 #include "support/output.h"
 #include "support/timecal.h"
 
@@ -35,8 +37,13 @@ void TakeContents(void*, LOGLAYOUT const* playout)
 
 void TakeNotes(void* pv, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
 {
-    if (Prep(pv)->pnotes)
-        PrintNotes(Prep(pv)->pnotes, timestampPrev, timestampCur, cchIndent);
+    REPORTER const* prep = Prep(pv);
+    if (!prep->pnotes)
+        return;
+    // A note stands after the records before it, whichever thread formats them.
+    if (prep->plistpipe && FNotesDue(prep->pnotes, timestampPrev, timestampCur))
+        DrainListPipe(prep->plistpipe);
+    PrintNotes(prep->pnotes, timestampPrev, timestampCur, cchIndent);
 }
 
 // The listing's lines carry the report's layout on top of the parts their place asks for.
@@ -47,22 +54,33 @@ int GrfDisplay(REPORTER const* prep, int grfParts)
 
 void TakeListingStart(void* pv, int grfParts)
 {
-    int const grfDisplay = GrfDisplay(Prep(pv), grfParts);
+    REPORTER* prep = (REPORTER*)pv;
+    int const grfDisplay = GrfDisplay(prep, grfParts);
     if (grfDisplay & fdispTab)
         PrintVlrHeader(grfDisplay);
     else
         PrintTextHeader(grfDisplay);
+    QF_ASSERT(prep->plistpipe == nullptr);
+    prep->plistpipe = PlistpipeOpen(prep->cworkerListing);
 }
 
 // The -u trace's records keep the column layout in miles, whatever the report's layout.
 void TakeRecord(void* pv, SHOWNRECORD const* prec)
 {
-    int const grfDisplay = prec->fTrace ? prec->grfDisplay : GrfDisplay(Prep(pv), prec->grfDisplay);
+    REPORTER const* prep = Prep(pv);
+    int const grfDisplay = prec->fTrace ? prec->grfDisplay : GrfDisplay(prep, prec->grfDisplay);
+    if (prep->plistpipe && !prec->fTrace) {
+        PipeRecord(prep->plistpipe, prec, grfDisplay);
+        return;
+    }
     PrintRecordLine(prec->pos, prec->pb, prec->cb, prec->pvlr, grfDisplay);
 }
 
-void TakeListingEnd(void*, TAGSTATS const* ptags, char const* szTitle)
+void TakeListingEnd(void* pv, TAGSTATS const* ptags, char const* szTitle)
 {
+    REPORTER* prep = (REPORTER*)pv;
+    CloseListPipe(prep->plistpipe);
+    prep->plistpipe = nullptr;
     putchar('\n');
     PrintTagStats(ptags, szTitle);
 }

@@ -7,12 +7,16 @@
 #include "merge/merge.h"
 #include "report/notes.h"
 
+struct LISTPIPE;
+
 // How the report shows things; filled by the caller, read by the report's functions.
 struct REPORTER {
     int fTab;                    // tab-delimited lines for spreadsheets
     int fMetric;                 // kilometres instead of miles
     NOTES const* pnotes;         // null: no notes among the records
     int fListMembers;            // a tar download's members are listed (the verbose summary)
+    int cworkerListing;          // threads that format a listing's records; 0 or 1: printed as they come
+    LISTPIPE* plistpipe;         // while a listing is formatted on several threads; null otherwise
 };
 
 // The consumer of a log's decoding (the summary, a listing) that prints it.

@@ -2,6 +2,7 @@
 #include "support/output.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -15,6 +16,28 @@ constexpr size_t cbOutputBuffer = 1 << 18;
 char s_rgchOutput[cbOutputBuffer];
 FILE* s_pfileOutput;   // standard output's stream of ours, once made
 int s_errOutput;       // why its first write failed, 0 while none has
+// The calling thread's own output, or null: one per thread, not per process.
+thread_local OUTBUF* s_poutbufThread;
+
+void AppendOutBuf(OUTBUF* poutbuf, char const* pch, size_t cch)
+{
+    if (poutbuf->fFailed)
+        return;
+    if (cch > poutbuf->cchMax - poutbuf->cch) {
+        size_t cchMax = poutbuf->cchMax < 4096 ? 4096 : poutbuf->cchMax;
+        while (cchMax - poutbuf->cch < cch)
+            cchMax *= 2;
+        char* pchNew = (char*)realloc(poutbuf->pch, cchMax);
+        if (!pchNew) {
+            poutbuf->fFailed = true;
+            return;
+        }
+        poutbuf->pch = pchNew;
+        poutbuf->cchMax = cchMax;
+    }
+    memcpy(poutbuf->pch + poutbuf->cch, pch, cch);
+    poutbuf->cch += cch;
+}
 
 // stdio takes any count short of cb as a failure; the reason is kept for the message.
 ssize_t CookieWriteOutput(void*, char const* pch, size_t cb)
@@ -67,17 +90,40 @@ void PrintSectionTitle(const char* title)
     fputs_unlocked("\n\n", stdout);
 }
 
+void SetThreadOutput(OUTBUF* poutbuf)
+{
+    s_poutbufThread = poutbuf;
+}
+
+void FreeOutBuf(OUTBUF* poutbuf)
+{
+    free(poutbuf->pch);
+    *poutbuf = OUTBUF{};
+}
+
 void OutSz(const char* sz)
 {
+    if (OUTBUF* poutbuf = s_poutbufThread) {
+        AppendOutBuf(poutbuf, sz, strlen(sz));
+        return;
+    }
     fputs_unlocked(sz, stdout);
 }
 
 void OutCch(const char* pch, size_t cch)
 {
+    if (OUTBUF* poutbuf = s_poutbufThread) {
+        AppendOutBuf(poutbuf, pch, cch);
+        return;
+    }
     fwrite_unlocked(pch, 1, cch, stdout);
 }
 
 void OutChar(char ch)
 {
+    if (OUTBUF* poutbuf = s_poutbufThread) {
+        AppendOutBuf(poutbuf, &ch, 1);
+        return;
+    }
     putc_unlocked(ch, stdout);
 }

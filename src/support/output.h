@@ -15,6 +15,20 @@ int ErrOutput();
 // Writes `title`, a line of '=' as long as it, and an empty line.
 void PrintSectionTitle(const char* title);
 
+// A thread's own output: while one is set for a thread (SetThreadOutput), that thread's OutSz,
+// OutCch and OutChar append to it instead of writing standard output, so that lines formatted on
+// several threads can be written in order. It grows as needed; when memory runs out, fFailed is
+// set and later text is dropped.
+struct OUTBUF {
+    char* pch;
+    size_t cch;
+    size_t cchMax;
+    bool fFailed;
+};
+// Sets the calling thread's output (null: standard output again).
+void SetThreadOutput(OUTBUF* poutbuf);
+void FreeOutBuf(OUTBUF* poutbuf);
+
 // Writes a NUL-terminated text / `cch` bytes / one character.
 void OutSz(const char* sz);
 void OutCch(const char* pch, size_t cch);

@@ -72,9 +72,9 @@ struct ZONES {
     ZONE timezoneref;                              // the display zone
     std::optional<Posix::time_zone> posixSystem;   // the system's zone when TZ is a POSIX rule
     bool fSet;
-    // The display zone's stretch that the last DateFromTimestamp fell in: consecutive records
-    // nearly always share it, which spares the database lookup.
-    ZINFO ziDisplay;
+    // The display zone's stretch and the day that the last DateFromTimestamp fell in: consecutive
+    // records nearly always share them, which spares the database lookup and the calendar.
+    DATEMEMO memoDisplay;
     std::string strWarning;                        // why TZ could not be followed; empty when it was
 };
 ZONES s_zones;
@@ -327,7 +327,7 @@ ZONE ZoneOfSystem()
 void SetDisplayZone(ZONE zone)
 {
     s_zones.timezoneref = zone;
-    s_zones.ziDisplay = {0, 0, 0, 0};
+    s_zones.memoDisplay = DATEMEMO{};
 }
 
 // The zones are found on first use rather than in a static initialiser, so nothing runs before
@@ -423,39 +423,56 @@ unsigned int TimestampFromDate(char const* text)
     return (unsigned int)(unsigned long long)sec;
 }
 
-char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb)
+namespace {
+
+bool FShownAsDate(unsigned int timestamp)
+{
+    return timestamp >= timestampEpoch2001 && timestamp <= timestampLastShown;
+}
+
+// The zones must be set: only the caller's memo changes.
+char* WriteDate(unsigned int timestamp, char* buf, int cb, DATEMEMO* pmemo)
 {
     if (buf == nullptr || cb <= 0)
         return buf;
-    if (timestamp < timestampEpoch2001 || timestamp > timestampLastShown) {
+    if (!FShownAsDate(timestamp)) {
         memset(buf, '-', (size_t)cb - 1);
         buf[cb - 1] = 0;
         return buf;
     }
-    EnsureZones();
     long long sec = timestamp;
-    if (sec < s_zones.ziDisplay.secBegin || sec >= s_zones.ziDisplay.secEnd)
-        s_zones.ziDisplay = ZiAt(s_zones.timezoneref, sec);
+    if (sec < pmemo->secBegin || sec >= pmemo->secEnd) {
+        ZINFO zi = ZiAt(s_zones.timezoneref, sec);
+        pmemo->secBegin = zi.secBegin;
+        pmemo->secEnd = zi.secEnd;
+        pmemo->secOffset = zi.secOffset;
+    }
     // Shown timestamps lie in 2001..2038 and offsets within a day, so local seconds, the day
     // count and the year all fit 32 bits and the year has four digits.
-    unsigned secLocal = (unsigned)(sec + s_zones.ziDisplay.secOffset);
+    unsigned secLocal = (unsigned)(sec + pmemo->secOffset);
     unsigned days = secLocal / secPerDay;
     unsigned secOfDay = secLocal % secPerDay;
-    int64_t year;
-    int month, day;
-    CivilFromDays(days, &year, &month, &day);
+    if (pmemo->daysLastPlusOne != days + 1) {
+        int64_t year;
+        int month, day;
+        CivilFromDays(days, &year, &month, &day);
+        char* pch = pmemo->achDay;
+        pch = PchPut2(pch, month);
+        *pch++ = '/';
+        pch = PchPut2(pch, day);
+        *pch++ = '/';
+        pch = PchPut2(pch, year / 100);
+        pch = PchPut2(pch, year % 100);
+        *pch = ' ';
+        pmemo->daysLastPlusOne = days + 1;
+    }
 
     // Written in place when the whole text fits; a short buffer gets a cut copy.
     char ach[20];
     char* pchStart = cb >= cchDate + 1 ? buf : ach;
     char* pch = pchStart;
-    pch = PchPut2(pch, month);
-    *pch++ = '/';
-    pch = PchPut2(pch, day);
-    *pch++ = '/';
-    pch = PchPut2(pch, year / 100);
-    pch = PchPut2(pch, year % 100);
-    *pch++ = ' ';
+    memcpy(pch, pmemo->achDay, sizeof pmemo->achDay);
+    pch += sizeof pmemo->achDay;
     pch = PchPut2(pch, secOfDay / 3600);
     *pch++ = ':';
     pch = PchPut2(pch, secOfDay / 60 % 60);
@@ -467,6 +484,26 @@ char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb)
         buf[cb - 1] = 0;
     }
     return buf;
+}
+
+}  // namespace
+
+char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb)
+{
+    // Dashes need no zone: a run that shows no date never opens the database.
+    if (FShownAsDate(timestamp))
+        EnsureZones();
+    return WriteDate(timestamp, buf, cb, &s_zones.memoDisplay);
+}
+
+char* DateFromTimestampMemo(unsigned int timestamp, char* buf, int cb, DATEMEMO* pmemo)
+{
+    return WriteDate(timestamp, buf, cb, pmemo);
+}
+
+void PrepareDateZones()
+{
+    EnsureZones();
 }
 
 // Near an autumn change the same wall-clock hour happens twice, so for an end within an hour of

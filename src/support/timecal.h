@@ -12,6 +12,20 @@ unsigned int TimestampFromDate(char const* text);
 // for a time before 2001 (and for 0x80000000 and above). Returns buf.
 char* DateFromTimestamp(unsigned int timestamp, char* buf, int cb);
 
+// What a caller keeps to write dates in the display zone without the process's own memory of the
+// last one: the zone's stretch that its last date fell in and that date's day. Starts zeroed.
+struct DATEMEMO {
+    long long secBegin, secEnd;
+    int secOffset;
+    unsigned daysLastPlusOne;   // 0: no day yet
+    char achDay[11];            // "mm/dd/yyyy "
+};
+// DateFromTimestamp with the caller's memo: safe on any thread once PrepareDateZones has run, while
+// the zones are not changed.
+char* DateFromTimestampMemo(unsigned int timestamp, char* buf, int cb, DATEMEMO* pmemo);
+// Finds the zones now rather than at the first date written.
+void PrepareDateZones();
+
 // A note on daylight saving time for the span, written into buf; null when there is nothing to say.
 char* PszDSTNote(unsigned int timestampStart, unsigned int timestampEnd, char* buf, int cb);
 

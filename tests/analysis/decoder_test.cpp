@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <sys/mman.h>
 #include <tuple>
+#include <unistd.h>
 
 #include "analysis/decoder.h"
 #include "logfixture.h"
 #include "merge/merge.h"
 #include "records/record.h"
 #include "records/scanner.h"
+#include "report/report.h"
 #include "summary_harness.h"
 
 namespace {
@@ -153,6 +157,82 @@ TEST_F(Listing, FiltersAndTheirCombinations)
     std::string out = Decode(MixedLog(), {});
     EXPECT_EQ(ListedRecords(out), rgAll);
     EXPECT_NE(out.find("\n\nTransient Record Stats\n"), std::string::npos);
+}
+
+// A type filter passes over the entries in which the scan found none of its types: the records of
+// those types still come in ring order, from entries on either side of gaps and of the wrap, and
+// none of an entry that only holds others.
+TEST_F(Listing, TypeFiltersFindTheirRecordsInEveryEntry)
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0 - 10 * secDay, true))
+        .Add(Rec(23, 17, T0 - 5 * secDay))
+        .Add(Xx04(T0 - secDay))
+        .Garbage(1)
+        .Add(Xx04(T0 - 3600))
+        .Add(VinfRec(T0 + 7200, false))
+        .Add(IdleRec(T0 + 7300))
+        .Add(Rec(2, 11, T0 + 7400))
+        .Garbage(5)
+        .Add(Xx04(T0))
+        .Add(IdleRec(T0 + 60))
+        .Garbage(3)
+        .Add(Rec(33, 11, T0 + 120))
+        .Add(Rec(23, 17, T0 + 180))
+        .Garbage(2);
+    struct {
+        const char* szName;
+        DECODEOPT d;
+        std::vector<std::string> rgExpected;
+    } const rgcase[] = {
+        {"-r 7: before and after the wrap", {.grfRt = 1u << 7}, {At("IDLE", T0 + 60), At("IDLE", T0 + 7300)}},
+        {"-r 23: after a gap", {.grfRt = 1u << 23}, {At("ERR", T0 + 180)}},
+        {"-r 2: the newest entry only", {.grfRt = 1u << 2}, {At("XX02", T0 + 7400)}},
+        {"-r 1 takes type 33 too", {.grfRt = 1u << 1}, {At("XX33", T0 + 120), At("VINF", T0 + 7200)}},
+        {"-r 4: the oldest entry only", {.grfRt = 1u << 4}, {At("XX04", T0)}},
+        {"-r 5: in no entry", {.grfRt = 1u << 5}, {}},
+        {"-r 7 -s", {.grfRt = 1u << 7, .timestampStart = T0 + 100}, {At("IDLE", T0 + 7300)}},
+        {"-r 7 -r 23", {.grfRt = 1u << 7 | 1u << 23}, {At("IDLE", T0 + 60), At("ERR", T0 + 180), At("IDLE", T0 + 7300)}},
+        {"-p -r 23", {.fPermanent = 1, .grfRt = 1u << 23}, {At("ERR", T0 - 5 * secDay)}},
+        {"-p -r 4: both sides of a gap", {.fPermanent = 1, .grfRt = 1u << 4}, {At("XX04", T0 - secDay), At("XX04", T0 - 3600)}},
+    };
+    for (auto const& tc : rgcase)
+        EXPECT_EQ(ListedRecords(Decode(log.Data(), tc.d)), tc.rgExpected) << tc.szName;
+}
+
+// A record shorter than a header that ends where the mapping ends is listed from a zero-padded copy:
+// its line reads a header's bytes, and the page after the mapping cannot be read.
+TEST_F(Listing, ShortRecordAtTheMappingsEndIsListedWithoutReadingPastIt)
+{
+    LogBuilder log;
+    log.Add(VinfRec(T0, false)).Add(IdleRec(T0 + 10)).Add(Bytes{0x03, 0x02, 0x02, 0xFE});
+    Bytes const& bytes = log.Data();
+    long const cbPage = sysconf(_SC_PAGESIZE);
+    unsigned char* pbPages =
+        (unsigned char*)mmap(nullptr, (size_t)(2 * cbPage), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pbPages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pbPages + cbPage, (size_t)cbPage, PROT_NONE), 0);
+    unsigned char* pb = pbPages + cbPage - bytes.size();
+    memcpy(pb, bytes.data(), bytes.size());
+    for (int fTab = 0; fTab < 2; fTab++) {
+        STREAM stream;
+        ASSERT_TRUE(stream.FOpenMemory(pb, bytes.size()));
+        REPORTER reporter{fTab, 0, nullptr, 0, 0, nullptr};
+        CONSUMER cons = ConsumerOfReport(&reporter);
+        DECODE decode;
+        decode.mode = modeListing;
+        decode.grfRt = 0xFFFFFFFF;
+        decode.fVerbose = 1;
+        decode.pcons = &cons;
+        fflush(stdout);
+        testing::internal::CaptureStdout();
+        DecodeVmsFile(prun.get(), &stream, decode);
+        fflush(stdout);
+        std::string out = testing::internal::GetCapturedStdout();
+        // The short record's line: its four bytes, and zeros for the rest of its header.
+        EXPECT_NE(out.find("03 02 02 FE 00 00 00000000"), std::string::npos) << out;
+    }
+    munmap(pbPages, (size_t)(2 * cbPage));
 }
 
 TEST_F(Listing, FilteredStatisticsCountOnlyListedRecords)
@@ -443,3 +523,92 @@ TEST_F(Listing, ACountingConsumerLeavesStandardOutputEmpty)
 }
 
 }   // namespace
+
+namespace {
+
+// Downloads of one history, each a stretch of it that overlaps the next by a third: every input's
+// mapped bytes, for the merge's memory.
+struct MEMORYPROBE {
+    JOININ const* rgin;
+    int cin;
+    int ccall;
+    long kibPeak;                 // of all inputs together, at the sink's calls
+    long kibFirstUnreached;       // at the first call, of the inputs whose period starts later
+};
+
+long KibOfInputs(JOININ const* rgin, int iinFirst, int cin)
+{
+    long kib = 0;
+    for (int i = iinFirst; i < cin; i++)
+        kib += KibResidentOfMapping(rgin[i].pstream->PbMap());
+    return kib;
+}
+
+}   // namespace
+
+// The statistics let go of each input once read, an input that the merge has not reached holds no
+// memory, and what the merge has passed is let go of: at any time it holds about what the inputs
+// whose periods overlap its current time hold, and nothing once it is over. The bytes are those of
+// the merge's input order, every record once.
+TEST(Merge, HoldsOnlyTheInputsWhosePeriodsOverlapItsTime)
+{
+    constexpr int cin = 5;
+    constexpr uint32_t secStep = 10;
+    constexpr uint32_t secLog = 18 * 86400;
+    constexpr uint32_t secApart = 12 * 86400;
+    constexpr uint32_t timestampStart = 1262304000;   // 01/01/2010 00:00:00 UTC
+    std::string dir = TempDir();
+    JOINTABLE join;
+    ASSERT_TRUE(FReserveJoinTable(&join, cin));
+    std::vector<std::string> rgpath;
+    long kibTotal = 0;
+    for (int i = 0; i < cin; i++) {
+        uint32_t timestampFirst = timestampStart + secApart * (uint32_t)i;
+        std::vector<Rec> transient{VinfRec(timestampFirst, false)};
+        for (uint32_t timestamp = timestampFirst + 1; timestamp < timestampFirst + secLog; timestamp += secStep)
+            transient.push_back(IdleRec(timestamp, 50));
+        rgpath.push_back(dir + "/d" + std::to_string(i) + ".log");
+        LogBuilder log = DownloadBefore(timestampFirst + secLog, transient);
+        log.WriteFile(rgpath.back());
+        kibTotal += (long)log.Size() / 1024;
+    }
+    for (int i = 0; i < cin; i++) {
+        AddJoinInput(&join, rgpath[(size_t)i].c_str(), new STREAM());
+        ASSERT_TRUE(join.rgin[i].pstream->FOpenFile(rgpath[(size_t)i].c_str()));
+        GetLogStats(join.rgin[i].pstream, &join.rgin[i].lstat);
+        long kib = KibResidentOfMapping(join.rgin[i].pstream->PbMap());
+        if (kib < 0)
+            GTEST_SKIP() << "no /proc/self/smaps";
+        EXPECT_LE(kib, 8) << "input " << i << " after its statistics";
+    }
+
+    MEMORYPROBE probe{join.rgin, cin, 0, 0, -1};
+    SCANSTATE scan;
+    InitScanState(&scan);
+    long cbMerged = 0;
+    struct SINK {
+        MEMORYPROBE* pprobe;
+        long* pcb;
+    } sink{&probe, &cbMerged};
+    long crec = CrecMergeLogs(&scan, join.rgin, cin, nullptr,
+                              [](void* pv, unsigned char const*, int cb) {
+                                  SINK* psink = (SINK*)pv;
+                                  MEMORYPROBE* pprobe = psink->pprobe;
+                                  *psink->pcb += cb;
+                                  if (pprobe->ccall++ == 0)
+                                      pprobe->kibFirstUnreached = KibOfInputs(pprobe->rgin, 2, pprobe->cin);
+                                  long kib = KibOfInputs(pprobe->rgin, 0, pprobe->cin);
+                                  if (kib > pprobe->kibPeak)
+                                      pprobe->kibPeak = kib;
+                                  return true;
+                              },
+                              &sink);
+    // The history's records once each, and each input's own vehicle-info record.
+    long crecHistory = (long)((secApart * (cin - 1) + secLog - 2) / secStep) + 1;
+    EXPECT_EQ(crec, crecHistory + cin);
+    EXPECT_GT(probe.ccall, 4);
+    EXPECT_LE(probe.kibFirstUnreached, 8 * (cin - 2));
+    // Two inputs overlap at a time; each keeps what it reads and a step behind it.
+    EXPECT_LT(probe.kibPeak, kibTotal / 2) << kibTotal << " KiB of inputs";
+    EXPECT_LE(KibOfInputs(join.rgin, 0, cin), 8 * cin);
+}

@@ -63,7 +63,7 @@ std::string LogTest::Decode(Bytes const& log, DECODEOPT const& d)
     std::string path = WriteLog(log);
     STREAM stream;
     EXPECT_TRUE(stream.FOpenFile(path.c_str()));
-    REPORTER reporter{(d.grfDisplay & fdispTab) != 0, (d.grfDisplay & fdispMetric) != 0, nullptr, 0};
+    REPORTER reporter{(d.grfDisplay & fdispTab) != 0, (d.grfDisplay & fdispMetric) != 0, nullptr, 0, 0, nullptr};
     DECODE decode;
     decode.mode = ModeOf(d);
     CONSUMER cons = decode.mode == modeStudy ? ConsumerOfStudyReport(&reporter) : ConsumerOfReport(&reporter);

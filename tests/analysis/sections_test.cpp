@@ -315,10 +315,10 @@ TEST_F(SectionTable, ContentsPrintLargeOffsetsAndCounts)
     static LOGLAYOUT big;
     memset(&big, 0, sizeof big);
     big.csec = 4;
-    big.rgsec[0] = {0, 0x10, T0, 0x04010205, 1, 1};
-    big.rgsec[1] = {0x10, 3000000000ll, 0xFFFFFFFF, 0, 1, 0};
-    big.rgsec[2] = {0x123456789ll, 0x20, T0 + 60, 0, 0, 2};
-    big.rgsec[3] = {0x123456789ll + 0x20, 5000000000ll, 0xFFFFFFFF, 0, 0, 0};
+    big.rgsec[0] = {0, 0x10, T0, 0x04010205, 1, 1, 0};
+    big.rgsec[1] = {0x10, 3000000000ll, 0xFFFFFFFF, 0, 1, 0, 0};
+    big.rgsec[2] = {0x123456789ll, 0x20, T0 + 60, 0, 0, 2, 0};
+    big.rgsec[3] = {0x123456789ll + 0x20, 5000000000ll, 0xFFFFFFFF, 0, 0, 0, 0};
     big.timestampMinLongTerm = big.timestampMaxLongTerm = T0;
     big.timestampMinTransient = big.timestampMaxTransient = T0 + 60;
     testing::internal::CaptureStdout();

@@ -88,7 +88,7 @@ std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char*
     // As the decoder does: the statistics leave out the section scan's records.
     prun->scan.tags.ctage = 0;
     SESSIONSSEEN seenOwn;
-    WATCHER watch{{(opt.grfDisplay & fdispTab) != 0, (opt.grfDisplay & fdispMetric) != 0, nullptr, 0}, {},
+    WATCHER watch{{(opt.grfDisplay & fdispTab) != 0, (opt.grfDisplay & fdispMetric) != 0, nullptr, 0, 0, nullptr}, {},
                   pseen ? pseen : &seenOwn, &opt};
     static_assert(std::is_standard_layout_v<WATCHER>, "the reporter is where the context points");
     watch.consReport = ConsumerOfReport(&watch.reporter);

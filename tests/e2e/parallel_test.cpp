@@ -1,6 +1,7 @@
 // The battery study and the join over several downloads give the same bytes whether the downloads
 // are read on one thread or on several: standard output, standard error, the exit status and the
-// joined log, for downloads whose messages depend on the ones before them.
+// joined log, for downloads whose messages depend on the ones before them. So do the listings,
+// whose records are formatted in blocks on every core.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -175,6 +176,66 @@ TEST_F(ParallelTest, BatteryStudyAndJoinAreTheSameOnOneThreadAndOnMany)
     std::vector<std::string> argsJoin = {"-j", Path("joined.log")};
     argsJoin.insert(argsJoin.end(), rgpath.begin(), rgpath.end() - 1);
     ExpectSameOnAnyThreads(argsJoin, Path("joined.log"));
+}
+
+// Listings of many blocks of records in every layout, with the user's notes between records of
+// the middle of a block and at block ends, several inputs in one run, the -u trace (printed as it
+// goes) and the section scan's table-full message: the same bytes on one thread as on several.
+TEST_F(ParallelTest, ListingsAreTheSameOnOneThreadAndOnMany)
+{
+    std::vector<std::string> rgpathLong = MakeLongDownloads();
+    std::vector<std::string> rgpath = MakeDownloads();
+    // Notes inside the first long log (a minute per sample from 06/01/2009 12:00:00 UTC), two of
+    // them at the same time, one before every record and one after all of them.
+    WriteText(Path("notes.txt"), "05/01/2009 00:00:00\tbefore everything\n"
+                                 "06/01/2009 12:00:30\tbetween the first records\n"
+                                 "06/02/2009 22:08:00\tin the middle of a block\n"
+                                 "06/02/2009 22:08:00\tat the same time\n"
+                                 "06/04/2009 06:17:01\tlater\n"
+                                 "12/31/2009 23:59:59\tafter everything\n");
+    struct CASE {
+        const char* szName;
+        std::vector<std::string> args;
+    };
+    std::vector<CASE> rgcase = {
+        {"tab layout", {"-a", "-t"}},
+        {"column layout", {"-a"}},
+        {"column layout in metric units with raw bytes", {"-a", "-m", "-v"}},
+        {"tab layout with raw bytes", {"-a", "-t", "-v"}},
+        {"charging records", {"-c", "-t"}},
+        {"the long-term part", {"-p", "-a"}},
+        {"notes between the records", {"-n", Path("notes.txt"), "-a", "-t"}},
+        {"the -u trace", {"-u", "-c"}},
+    };
+    for (CASE& c : rgcase) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), rgpathLong.begin(), rgpathLong.end());
+        RunResult r = RunWithJobs("1", args);
+        EXPECT_EQ(r.status, 0) << c.szName << ": " << r.err;
+        EXPECT_NE(r.out.find("ERROR: too many sections in log file!\n"), std::string::npos) << c.szName;
+        SCOPED_TRACE(c.szName);
+        ExpectSameOnAnyThreads(args);
+    }
+    // A log whose last record ends where its last page ends: nothing past it may be read.
+    LogBuilder logPage;
+    logPage.Add(VinfRec(t0, false));
+    for (int i = 0; i < 3000; i++)
+        logPage.Add(IdleRec(t0 + 60u * i, 50));
+    Rec const last = IdleRec(t0 + 60u * 3000, 51);
+    size_t cbLast = Concat({last}).size();
+    logPage.Garbage(4096 - (logPage.Size() + cbLast) % 4096).Add(last);
+    ASSERT_EQ(logPage.Size() % 4096, 0u);
+    logPage.WriteFile(Path("page.log"));
+    ExpectSameOnAnyThreads({"-a", "-t", "-v", Path("page.log")});
+    EXPECT_EQ(RunWithJobs("2", {"-a", Path("page.log")}).status, 0);
+
+    RunResult rNotes = RunWithJobs("1", {"-n", Path("notes.txt"), "-a", "-t", rgpathLong[0]});
+    EXPECT_NE(rNotes.out.find("in the middle of a block"), std::string::npos);
+    if (!rgpath.empty()) {
+        std::vector<std::string> args = {"-a", "-t"};
+        args.insert(args.end(), rgpath.begin(), rgpath.end());
+        ExpectSameOnAnyThreads(args);
+    }
 }
 
 }   // namespace

@@ -334,3 +334,61 @@ TEST(Stream, NonRegularFilesAreRefusedWithTheRightErrorNumber)
 }
 
 }   // namespace
+
+// ReleaseBytes lets go of the pages wholly inside the range (the stream's end counting as a page's
+// end), whatever the range's alignment and whether the stream is a whole file or a segment; the
+// bytes read the same afterwards, and a stream in memory keeps its own. In small pages the pages
+// outside the range stay (in large blocks the system may let go of a whole block around it).
+TEST(Stream, ReleasedPagesLeaveMemoryAndReadTheSame)
+{
+    constexpr long cbPage = 4096;
+    constexpr long cbFile = 4L << 20;
+    std::string dir = TempDir();
+    std::string path = dir + "/big.log";
+    Bytes pattern = PatternBytes((size_t)cbFile);
+    WriteBytes(path, pattern);
+    struct CASE {
+        const char* szName;
+        unsigned long ibSegment;   // 0 with cbSegment 0: the whole file
+        unsigned long cbSegment;
+        long ibStart, ibEnd;       // released
+        long kibLeftMin, kibLeftMax;   // of the mapping, before it is read again
+    };
+    const CASE rgcase[] = {
+        {"whole file, all of it", 0, 0, 0, cbFile, 0, 8},
+        {"whole file, a page-aligned middle", 0, 0, 1L << 20, 3L << 20, 2048 - 8, 2048 + 8},
+        {"whole file, an unaligned middle: the page of ibEnd stays", 0, 0, (1L << 20) + 100, (3L << 20) + 100,
+         2048 - 8, 2048 + 8},
+        {"whole file, up to the end", 0, 0, 3L << 20, cbFile, 3072 - 8, 3072 + 8},
+        {"segment at an odd offset, all of it", 1000, (unsigned long)cbFile - 3000, 0, cbFile - 3000, 0, 8},
+        {"segment at an odd offset, its first half", 1000, (unsigned long)cbFile - 3000, 0, (cbFile - 3000) / 2,
+         2048 - 8, 2048 + 8},
+    };
+    for (CASE const& c : rgcase) {
+        STREAM stream;
+        stream.PreferSmallPages();
+        ASSERT_TRUE(c.cbSegment == 0 ? stream.FOpenFile(path.c_str())
+                                     : stream.FOpenFileSegment(path.c_str(), c.ibSegment, c.cbSegment))
+            << c.szName;
+        unsigned char const* pb = stream.PbMap();
+        long cb = stream.CbSize();
+        volatile unsigned sum = 0;
+        for (long ib = 0; ib < cb; ib += cbPage / 2)
+            sum = sum + pb[ib];
+        long kibMapped = KibResidentOfMapping(pb);
+        if (kibMapped < 0)
+            GTEST_SKIP() << "no /proc/self/smaps";
+        EXPECT_GE(kibMapped, cb / 1024 - 8) << c.szName;
+        stream.ReleaseBytes(c.ibStart, c.ibEnd);
+        long kibLeft = KibResidentOfMapping(pb);
+        EXPECT_GE(kibLeft, c.kibLeftMin) << c.szName;
+        EXPECT_LE(kibLeft, c.kibLeftMax) << c.szName;
+        EXPECT_EQ(memcmp(pb, pattern.data() + c.ibSegment, (size_t)cb), 0) << c.szName;
+    }
+
+    Bytes copy = pattern;
+    STREAM stream;
+    ASSERT_TRUE(stream.FOpenMemory(copy.data(), copy.size()));
+    stream.ReleaseBytes(0, (long)copy.size());
+    EXPECT_EQ(memcmp(stream.PbMap(), pattern.data(), pattern.size()), 0);
+}

@@ -411,6 +411,14 @@ TEST_F(CarPage, DamagedLogsGiveAPageOrAnError)
     lbGarbage.Garbage(5000, 0x03).Add(Dr1sRec(0xFFFFFFFF, 400, -900)).Garbage(300, 0x02);
     lbGarbage.WriteFile(Path("garbage.log"));
     WriteText(Path("empty.log"), "");
+    // A transient part that is its vehicle-info record alone, after a long-term part longer than
+    // the other log's transient part: nothing of it is merged.
+    LogBuilder lbVinfOnly;
+    lbVinfOnly.Add(VinfRec(ts - 601 * 86400, true));
+    for (uint32_t day = 600; day > 0; day--)
+        lbVinfOnly.Add(DayRec(ts - day * 86400, 1000.0, 2700, 80));
+    lbVinfOnly.Add(VinfRec(ts - 600, false));
+    lbVinfOnly.WriteFile(Path("vinfonly.log"));
     RunResult g = RunProgram({PathGenlog(), "--adversarial", "--size", "64K", "--out", Path("adversarial.log")});
     ASSERT_EQ(g.status, 0) << g.err;
 
@@ -426,6 +434,7 @@ TEST_F(CarPage, DamagedLogsGiveAPageOrAnError)
         {"garbage", {Path("garbage.log")}, -1, ""},
         {"adversarial", {Path("adversarial.log")}, -1, ""},
         {"adversarial beside a good log", {Path("adversarial.log"), Path("drive.log")}, -1, ""},
+        {"a lone transient vehicle-info record beside a good log", {Path("vinfonly.log"), Path("drive.log")}, 1, ""},
         {"empty", {Path("empty.log"), Path("drive.log")}, -1,
          "quenfell-plot: can't open '" + Path("empty.log") + "': file is empty\n"},
     };

@@ -162,6 +162,31 @@ std::string TempDir()
     return dir;
 }
 
+long KibResidentOfMapping(void const* pb)
+{
+    FILE* pf = fopen("/proc/self/smaps", "r");
+    if (!pf)
+        return -1;
+    uintptr_t const ib = (uintptr_t)pb;
+    bool fIn = false;
+    long kib = -1;
+    char ach[512];
+    while (fgets(ach, sizeof ach, pf)) {
+        unsigned long ibStart, ibEnd;
+        if (sscanf(ach, "%lx-%lx ", &ibStart, &ibEnd) == 2) {
+            fIn = ib >= ibStart && ib < ibEnd;
+            continue;
+        }
+        long kibRss;
+        if (fIn && sscanf(ach, "Rss: %ld kB", &kibRss) == 1) {
+            kib = kibRss;
+            break;
+        }
+    }
+    fclose(pf);
+    return kib;
+}
+
 void WriteBytes(const std::string& path, const Bytes& data)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);

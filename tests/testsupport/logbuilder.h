@@ -62,6 +62,9 @@ void WriteText(const std::string& path, const std::string& text);
 std::string ReadText(const std::string& path);
 Bytes ReadBytes(const std::string& path);
 
+// The resident KiB of the mapping that holds pb, from /proc/self/smaps; -1 when it cannot be read.
+long KibResidentOfMapping(void const* pb);
+
 // The records' bytes one after another.
 Bytes Concat(const std::vector<Rec>& recs);
 // A download as a join meets it: a long-term part (81 bytes: a long-term VINF three days before
