@@ -514,3 +514,34 @@ void ChargeCurveOf(PT const* rgptPower, int cptPower, PT const* rgptSOC, int cpt
         prgsp->push_back(SOCPOWER{pct, rgptPower[i].v});
     }
 }
+
+void CurveByPercent(std::vector<SOCPOWER> const& rgsp, std::vector<SOCPOWER>* prgspPct)
+{
+    prgspPct->clear();
+    for (SOCPOWER const& sp : rgsp) {
+        if (!prgspPct->empty() && (int)prgspPct->back().pct == (int)sp.pct)
+            continue;
+        prgspPct->push_back(sp);
+    }
+}
+
+// ---- Series of a session ---------------------------------------------------------------------------
+
+void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut)
+{
+    ThinMinMaxBy(rgpt, cpt, cInterval, [](PT const& pt) { return pt.v; }, prgptOut);
+}
+
+int PctSOCOfRecord(VLR const* pvlr)
+{
+    return (pvlr->grf & fvlrSOC) && pvlr->pctSOC >= 0 && pvlr->pctSOC <= pctSOCMax ? pvlr->pctSOC : -1;
+}
+
+void AddSOCEnds(int pctSOCStart, int pctSOCEnd, uint32_t secDuration, std::vector<PT>* prgpt)
+{
+    if (pctSOCStart >= 0 && pctSOCStart <= pctSOCMax && (prgpt->empty() || prgpt->front().sec > 0))
+        prgpt->insert(prgpt->begin(), PT{0, (float)pctSOCStart});
+    if (pctSOCEnd >= 0 && pctSOCEnd <= pctSOCMax && secDuration > 0 &&
+        (prgpt->empty() || prgpt->back().sec < (float)secDuration))
+        prgpt->push_back(PT{(float)secDuration, (float)pctSOCEnd});
+}
