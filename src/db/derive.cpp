@@ -655,6 +655,19 @@ bool FNull(sqlite3_stmt* pstmt, int i)
     return sqlite3_column_type(pstmt, i) == SQLITE_NULL;
 }
 
+bool FTakeHistoryStart(void* pv, uint32_t, uint8_t const* pb, size_t cb)
+{
+    RECORDS recs;
+    AppendRecords(&recs, pb, cb);
+    for (RECINFO const& info : recs.rgrec) {
+        if (info.rt == rtVINF) {
+            *(uint32_t*)pv = info.timestamp;
+            return false;
+        }
+    }
+    return true;
+}
+
 // What the owner's figures are made of, as the car page takes it from the same records: the
 // sessions' spans, the hourly status of credible times, the daily figures, the pack's resting
 // voltage over every drive.
@@ -670,6 +683,11 @@ bool FReadOwnerInputs(sqlite3* pdb, std::vector<SESSIONSPAN>* prgspan, std::vect
     double voltsSum = 0;
     long cvolts = 0;
     unsigned int const timestampNow = (unsigned int)time(nullptr);
+    // The history starts, as the joined log does, at its first vehicle-info record: the hourly
+    // status of the ring's remains before it is no part of it.
+    uint32_t timestampStart = 0;
+    if (!FReadRuns(pdb, partTransient, 0, FTakeHistoryStart, &timestampStart, pstrErr))
+        return false;
     bool fOk =
         FEachRow(pdb, "SELECT time_start, time_end FROM drives ORDER BY time_start, id", takeSpan(&rgspanDrive), pstrErr) &&
         FEachRow(pdb, "SELECT time_start, time_end FROM charges ORDER BY time_start, id", takeSpan(&rgspanCharge),
@@ -684,7 +702,7 @@ bool FReadOwnerInputs(sqlite3* pdb, std::vector<SESSIONSPAN>* prgspan, std::vect
                  [&](sqlite3_stmt* pstmt) {
                      IDLESAMPLE idle{};
                      idle.timestamp = (uint32_t)sqlite3_column_int64(pstmt, 0);
-                     if (!FCredibleTime(idle.timestamp, timestampNow))
+                     if (idle.timestamp < timestampStart || !FCredibleTime(idle.timestamp, timestampNow))
                          return;
                      idle.pctSOC = FNull(pstmt, 1) ? -1 : sqlite3_column_int(pstmt, 1);
                      idle.fTemp = !FNull(pstmt, 2);
@@ -718,8 +736,11 @@ void BindTrend(STMT* pstmt, int i, TREND const& trend)
 bool FWriteOwnerFigures(sqlite3* pdb, OWNERFIGURES const& fig, std::vector<DAYSAMPLE> const& rgday, bool fEnergy,
                         std::string* pstrErr)
 {
-    STMT stmtParked, stmtHealth, stmtBand;
-    if (!FExec(pdb, "DELETE FROM parked; DELETE FROM battery_health; DELETE FROM park_bands", pstrErr) ||
+    STMT stmtParked, stmtHealth, stmtBand, stmtImbalance;
+    if (!FExec(pdb, "DELETE FROM parked; DELETE FROM battery_health; DELETE FROM park_bands; DELETE FROM imbalance",
+               pstrErr) ||
+        !FPrepare(pdb, "INSERT INTO imbalance (day, mv_mean, mv_max, samples) VALUES (?, ?, ?, ?)", &stmtImbalance,
+                  pstrErr) ||
         !FPrepare(pdb,
                   "INSERT INTO parked (time_start, time_end, soc_start, soc_end, hours, soc_lost, wh_lost, "
                   "soc_lost_per_day, wh_lost_per_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
@@ -758,6 +779,14 @@ bool FWriteOwnerFigures(sqlite3* pdb, OWNERFIGURES const& fig, std::vector<DAYSA
         BindTrend(p, 9, health.trendByMiles);
         BindTrend(p, 11, health.trendBrickByAge);
         if (!FStepDone(pdb, p, "can't write the battery's health", pstrErr))
+            return false;
+    }
+    for (IMBALANCE const& imb : fig.rgimb) {
+        BindText(&stmtImbalance, 1, StrDayOfSecCivil(imb.secCivilDay));
+        BindDouble(&stmtImbalance, 2, imb.mvMean);
+        BindDouble(&stmtImbalance, 3, imb.mvMax);
+        BindInt64(&stmtImbalance, 4, imb.csample);
+        if (!FStepDone(pdb, &stmtImbalance, "can't write the imbalance", pstrErr))
             return false;
     }
     if (fig.bands.hoursAll > 0) {

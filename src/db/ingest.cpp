@@ -23,6 +23,7 @@
 #include "input/stream.h"
 #include "merge/merge.h"
 #include "records/scanner.h"
+#include "support/civil.h"
 #include "support/timecal.h"
 
 namespace {
@@ -567,6 +568,18 @@ void OwnerFiguresOf(std::vector<SESSIONSPAN> const& rgspan, std::vector<IDLESAMP
                     (int)rgday.size(), voltsPack, &pfig->rgparked);
     BatteryHealthOf(rgday.data(), (int)rgday.size(), &pfig->health);
     ParkBandsOf(rgidle.data(), (int)rgidle.size(), &pfig->bands);
+    CIVILCACHE cache;
+    ImbalanceByDay(rgidle.data(), (int)rgidle.size(), &cache, &pfig->rgimb);
+}
+
+std::string StrDayOfSecCivil(int64_t secCivilDay)
+{
+    int64_t year;
+    int month, day;
+    CivilFromDays(secCivilDay / 86400, &year, &month, &day);
+    char sz[24];
+    snprintf(sz, sizeof sz, "%04d-%02d-%02d", (int)year, month, day);
+    return sz;
 }
 
 double PctLossOfCharge(CHARGESESSION const* pcs)

@@ -118,19 +118,22 @@ void CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds, double* pvoltsSu
 // then the samples up to its end go.
 void CloseOwnerCharge(OWNERWALK* pwalk, CHARGESESSION const* pcs, std::vector<SOCPOWER>* prgsp);
 
-// The figures of the whole history that depend on no calendar: the parked stretches between the
-// sessions (rgspan in time order), the battery's health from the daily figures and the hours
-// parked by SOC and temperature band from the hourly status.
+// The figures of the whole history: the parked stretches between the sessions (rgspan in time
+// order), the battery's health from the daily figures, and from the hourly status the hours parked
+// by SOC and temperature band and the bricks' imbalance per day of the display zone.
 struct OWNERFIGURES {
     std::vector<PARKED> rgparked;
     HEALTH health;
     PARKBANDS bands;
+    std::vector<IMBALANCE> rgimb;   // by day of the display zone
 };
 void OwnerFiguresOf(std::vector<SESSIONSPAN> const& rgspan, std::vector<IDLESAMPLE> const& rgidle,
                     std::vector<DAYSAMPLE> const& rgday, double voltsPack, OWNERFIGURES* pfig);
 // Sessions as spans, from their ends alone, in time order.
 void SpansOf(std::vector<SESSIONSPAN> const& rgspanDrive, std::vector<SESSIONSPAN> const& rgspanCharge,
              std::vector<SESSIONSPAN>* prgspan);
+// "2010-01-31": the day of civil seconds.
+std::string StrDayOfSecCivil(int64_t secCivilDay);
 // The share of a charge's wall energy lost before the battery, in %; pctLossNone without it.
 double PctLossOfCharge(CHARGESESSION const* pcs);
 

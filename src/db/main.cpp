@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/export.h"
+#include "db/ingest.h"
 #include "db/schema.h"
 #include "db/sql.h"
 #include "db/store.h"
@@ -27,11 +28,15 @@ constexpr int statusUsage = 2;
 constexpr int cchDate = 20;
 
 char const s_szUsage[] =
-    "usage: quenfell-db [-z zone] [-j log] [--csv folder] database [download...]\n"
+    "usage: quenfell-db [-z zone] [-j log] [--csv folder [--price PRICE[,OFFPEAK@HH:MM-HH:MM]]] database "
+    "[download...]\n"
     "  database      the car's history, one SQLite file (made when downloads are added to a missing file)\n"
     "  download...   logs (vms_log) or downloads (*.tar) to add, each record once\n"
     "  -j log        write the whole history as one log, as quenfell -j writes it\n"
-    "  --csv folder  write every table as a CSV file into the folder\n"
+    "  --csv folder  write every table and view as a CSV file into the folder\n"
+    "  --price PRICE[,OFFPEAK@HH:MM-HH:MM]\n"
+    "                with --csv: the price of a kWh from the wall, and a lower one inside a daily window of\n"
+    "                the display zone's clock; adds each charge's cost and that of each month and year\n"
     "  -z zone       show times in this zone (a name such as Europe/London, or a rule)\n"
     "  -h, --help    this help; --version the version\n"
     "Without a download, -j or --csv: what the database holds.\n";
@@ -41,6 +46,7 @@ struct ARGS {
     char const* pszJoin = nullptr;
     char const* pszCsv = nullptr;
     char const* pszZone = nullptr;
+    PRICE price;
     std::vector<char const*> rgpszDownload;
 };
 
@@ -72,6 +78,10 @@ ARGS ParseArgs(int argc, char** argv)
                 args.pszJoin = argv[++iarg];
             } else if (strcmp(psz, "--csv") == 0 && fValue) {
                 args.pszCsv = argv[++iarg];
+            } else if (strcmp(psz, "--price") == 0 && fValue) {
+                char const* pszWhy = nullptr;
+                if (!FParsePriceOption(argv[++iarg], &args.price, &pszWhy))
+                    ExitUsage((std::string("--price '") + argv[iarg] + "': " + pszWhy).c_str());
             } else if (strcmp(psz, "-z") == 0 && fValue) {
                 args.pszZone = argv[++iarg];
             } else {
@@ -86,6 +96,8 @@ ARGS ParseArgs(int argc, char** argv)
     }
     if (!args.pszDatabase)
         ExitUsage("no database named");
+    if (args.price.fGiven && !args.pszCsv)
+        ExitUsage("--price goes with --csv: it prices the charges of the CSV files");
     return args;
 }
 
@@ -239,7 +251,7 @@ int DbMain(int argc, char** argv)
     }
     if (args.pszCsv) {
         int cfile = 0;
-        if (!FWriteCsvFiles(&hdb, args.pszCsv, &cfile, &strErr)) {
+        if (!FWriteCsvFiles(&hdb, args.pszCsv, &args.price, &cfile, &strErr)) {
             Complain(strErr);
             return statusFailed;
         }

@@ -210,13 +210,12 @@ CREATE VIEW years AS
            sum(parked) AS parked, total(hours_parked) AS hours_parked, total(soc_lost_parked) AS soc_lost_parked,
            sum(wh_lost_parked) AS wh_lost_parked
     FROM months GROUP BY year ORDER BY year;
-CREATE VIEW imbalance AS
-    SELECT date(ts, 'unixepoch', 'localtime') AS day, avg((volts_brick_max - volts_brick_min) * 1000) AS mv_mean,
-           max((volts_brick_max - volts_brick_min) * 1000) AS mv_max, count(*) AS samples
-    FROM idle
-    WHERE volts_brick_min IS NOT NULL AND volts_brick_max IS NOT NULL AND volts_brick_max >= volts_brick_min
-          AND ts > 978307200 AND ts <= 2147483647 AND ts < CAST(strftime('%s', 'now') AS INTEGER) + 2592000
-    GROUP BY day ORDER BY day;
+CREATE TABLE imbalance (
+    day TEXT PRIMARY KEY,
+    mv_mean REAL NOT NULL,
+    mv_max REAL NOT NULL,
+    samples INTEGER NOT NULL
+);
 )sql";
 
 // Each later version adds one step here (and raises versSchema).
