@@ -28,7 +28,7 @@ constexpr int statusUsage = 2;
 constexpr int cchDate = 20;
 
 char const s_szUsage[] =
-    "usage: quenfell-db [-z zone] [-j log] [--csv folder [--price PRICE[,OFFPEAK@HH:MM-HH:MM]]] database "
+    "usage: quenfell-db [-z zone] [-j log] [--csv folder] [--price PRICE[,OFFPEAK@HH:MM-HH:MM]] database "
     "[download...]\n"
     "  database      the car's history, one SQLite file (made when downloads are added to a missing file)\n"
     "  download...   logs (vms_log) or downloads (*.tar) to add, each record once\n"
