@@ -293,6 +293,96 @@ TEST(OwnerFigures, ChargeCostsOfTheCsvFilesAreThePagesUnderTheSamePrice)
     EXPECT_FALSE(std::filesystem::exists(strDir + "/csv2"));
 }
 
+// A C1MB record with the battery's amps of this test (the builder's battery volts: 778 / 2.048 V).
+Rec C1mbAt(uint32_t ts)
+{
+    return C1mbRec(ts, 240, 32, 18);
+}
+
+// One evening and night worked by hand, through quenfell-db: a drive ending at 20:00 whose last
+// seconds draw 5 A at 370 V (the pack's resting voltage), hourly status from 21:00 at 80 % to 07:00
+// at 78 %, and a charge from 07:28 to 07:31 at 240 V x 32 A from the wall and 379.88 V x 18 A into
+// the battery, priced 0.30 a kWh and 0.12 inside 23:00-07:30, a window across midnight.
+TEST(OwnerFigures, ANightParkedAndAChargeWorkedByHand)
+{
+    constexpr uint32_t ts20100101 = 1262304000u;   // 01/01/2010 00:00:00 UTC
+    constexpr uint32_t secHour = 3600;
+    LogBuilder log;
+    // The daily figure's CAC: 2626 / 17.5039 = 150.0237 Ah.
+    log.Add(VinfRec(ts20100101 - 100, true)).Add(DayRec(ts20100101 - 90, 990.0, 2626, 95));
+    log.Add(VinfRec(ts20100101 - 80, false));
+    uint32_t const tsDrive = ts20100101 + 19 * secHour + 50 * 60;
+    for (uint32_t i = 0; i < 60; i++)
+        log.Add(Dr1sRec(tsDrive + i * 10, 30, 100, 360));
+    for (uint32_t i = 0; i < 6; i++)
+        log.Add(Dr1sRec(ts20100101 + 20 * secHour + i, 0, 5, 370));
+    for (uint32_t i = 0; i <= 10; i++)
+        log.Add(IdleRec(ts20100101 + (21 + i) * secHour, i == 0 ? 80 : i == 10 ? 78 : 79));
+    uint32_t const tsCharge = ts20100101 + 31 * secHour + 28 * 60;
+    for (uint32_t i = 0; i < 4; i++)
+        log.Add(C1mbAt(tsCharge + i * 60));
+    log.Add(IdleRec(tsCharge + secHour));
+    std::string strDir = TempDir();
+    log.WriteFile(strDir + "/vms_log");
+    std::string strDb = strDir + "/car.db";
+    RunResult r = RunDb({strDb, strDir + "/vms_log"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    struct {
+        char const* szSql;
+        double v, dv;
+    } const rgcase[] = {
+        {"SELECT count(*) FROM drives", 1, 0},
+        {"SELECT volts_rest FROM drives", 370, 0},
+        {"SELECT volts_rest_readings FROM drives", 6, 0},
+        // 10 hours from 80 % to 78 %: 2 %, 4.8 % a day; 0.02 x 150.0237 Ah x 370 V = 1110.18 Wh.
+        {"SELECT count(*) FROM parked", 1, 0},
+        {"SELECT hours FROM parked", 10, 0},
+        {"SELECT soc_lost FROM parked", 2, 0},
+        {"SELECT soc_lost_per_day FROM parked", 4.8, 1e-9},
+        {"SELECT wh_lost FROM parked", 1110.18, 0.01},
+        {"SELECT wh_lost_per_day FROM parked", 2664.42, 0.01},
+        // Three minutes at 7680 W from the wall: 384 Wh; at 6837.9 W into the battery: 341.9 Wh.
+        {"SELECT battery_readings FROM charges", 4, 0},
+        {"SELECT wh_wall_paired FROM charges", 384.0, 0.01},
+        {"SELECT wh_battery FROM charges", 341.89, 0.01},
+        {"SELECT loss_pct FROM charges", 10.97, 0.01},
+        // The month holds them all. The status is 3 readings on the 1st and 9 on the 2nd (the one
+        // after the charge reads no SOC), each with bricks at 3.8999 and 3.9500 V; of the 11 with a
+        // SOC, 80 % is in the 80 % band, 79 % and 78 % in the 70 % one, all in the 20 °C band.
+        {"SELECT count(*) FROM months", 1, 0},
+        {"SELECT drives + charges + parked FROM months WHERE year = 2010 AND month = 1", 3, 0},
+        {"SELECT soc_lost_parked FROM years WHERE year = 2010", 2, 0},
+        {"SELECT group_concat(day || ' ' || samples) FROM imbalance", NAN, 0},
+        {"SELECT mv_max FROM imbalance WHERE day = '2010-01-02'", 50.05, 0.01},
+        {"SELECT hours FROM park_bands WHERE soc_band = 7 AND temp_band = 3", 10, 0},
+        {"SELECT hours FROM park_bands WHERE soc_band = 8 AND temp_band = 3", 1, 0},
+        {"SELECT sum(hours) FROM park_bands", 11, 0},
+        {"SELECT cac_first FROM battery_health", 150.0237, 1e-4},
+        {"SELECT share_left_pct IS NULL FROM battery_health", 1, 0},
+    };
+    for (auto const& tc : rgcase) {
+        std::string const str = StrQuery(strDb, tc.szSql);
+        if (std::isnan(tc.v))
+            EXPECT_EQ(str, "2010-01-01 3,2010-01-02 9") << tc.szSql;
+        else
+            EXPECT_NEAR(std::strtod(str.c_str(), nullptr), tc.v, tc.dv) << tc.szSql << ": " << str;
+    }
+
+    // Two minutes inside the window and one after it, 0.128 kWh each.
+    r = RunDb({"--csv", strDir + "/csv", "--price", "0.30,0.12@23:00-07:30", strDb});
+    ASSERT_EQ(r.status, 0) << r.err;
+    bool fWellFormed = false;
+    std::vector<std::vector<std::string>> rgrow = RowsOfCsv(ReadText(strDir + "/csv/charge_costs.csv"), &fWellFormed);
+    ASSERT_EQ(rgrow.size(), 2u);
+    EXPECT_NEAR(std::strtod(rgrow[1][3].c_str(), nullptr), 0.128 * (0.12 + 0.12 + 0.30), 1e-4);
+    EXPECT_NEAR(std::strtod(rgrow[1][4].c_str(), nullptr), 0.256, 1e-4);
+    EXPECT_NEAR(std::strtod(rgrow[1][5].c_str(), nullptr), (0.12 + 0.12 + 0.30) / 3, 1e-6);
+    rgrow = RowsOfCsv(ReadText(strDir + "/csv/months.csv"), &fWellFormed);
+    ASSERT_EQ(rgrow.size(), 2u);
+    EXPECT_NEAR(std::strtod(rgrow[1].back().c_str(), nullptr), 0.128 * (0.12 + 0.12 + 0.30), 1e-4);
+}
+
 // Each owner's table and view, without the row numbers that rewriting renumbers.
 std::vector<std::vector<double>> RowsOfOwnerFigures(std::string const& strDb)
 {
