@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,9 +80,21 @@ int64_t SecCivilOf(uint32_t timestamp, CIVILCACHE* pcache)
     if (key != pcache->key) {
         char sz[cchDate];
         DateFromTimestamp(timestamp, sz, cchDate);
-        int month, day, year, hour, minute, second;
         pcache->key = key;
-        pcache->fNone = sscanf(sz, "%2d/%2d/%4d %2d:%2d:%2d", &month, &day, &year, &hour, &minute, &second) != 6;
+        // "MM/DD/YYYY HH:MM:SS", or dashes: read by position, since a history's hourly records each
+        // come to a new quarter hour and a general parse would cost more than the date itself.
+        auto num = [&](int ich, int cch) {
+            int n = 0;
+            for (int i = ich; i < ich + cch; i++) {
+                if (sz[i] < '0' || sz[i] > '9')
+                    return -1;
+                n = n * 10 + (sz[i] - '0');
+            }
+            return n;
+        };
+        int const month = num(0, 2), day = num(3, 2), year = num(6, 4), hour = num(11, 2), minute = num(14, 2),
+                  second = num(17, 2);
+        pcache->fNone = month < 0 || day < 0 || year < 0 || hour < 0 || minute < 0 || second < 0;
         if (!pcache->fNone)
             pcache->secOffset =
                 DaysFromCivil(year, month, day) * secDay + hour * 3600 + minute * 60 + second - (int64_t)timestamp;
