@@ -311,7 +311,7 @@ bool FRecomputeFirmware(sqlite3* pdb, int rver, std::string* pstrErr)
 struct SESSIONS {
     std::vector<DRIVESESSION> rgds;
     std::vector<CHARGESESSION> rgcs;
-    std::vector<std::pair<double, long>> rgvoltsRest;   // rgds's order
+    std::vector<RESTVOLTS> rgrest;                      // rgds's order
     std::vector<std::vector<SOCPOWER>> rgcurve;         // rgcs's order
     OWNERWALK walk;
 };
@@ -320,9 +320,7 @@ void TakeDrive(void* pv, DRIVESESSION const* pds)
 {
     SESSIONS* psessions = (SESSIONS*)pv;
     psessions->rgds.push_back(*pds);
-    std::pair<double, long> volts;
-    CloseOwnerDrive(&psessions->walk, pds, &volts.first, &volts.second);
-    psessions->rgvoltsRest.push_back(volts);
+    psessions->rgrest.push_back(CloseOwnerDrive(&psessions->walk, pds));
 }
 
 void TakeCharge(void* pv, CHARGESESSION const* pcs)
@@ -587,9 +585,9 @@ bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKe
         BindDouble(p, 13, ds.ahOut);
         BindInt64(p, 14, ds.cTCOff);
         BindIf(p, 15, ds.cdegBattery > 0, ds.degBatteryAverage);
-        std::pair<double, long> const& volts = sessions.rgvoltsRest[ids];
-        BindIf(p, 16, volts.second > 0, volts.second > 0 ? volts.first / (double)volts.second : 0);
-        BindInt64(p, 17, volts.second);
+        RESTVOLTS const& rest = sessions.rgrest[ids];
+        BindIf(p, 16, rest.cvolts > 0, rest.cvolts > 0 ? rest.voltsSum / (double)rest.cvolts : 0);
+        BindInt64(p, 17, rest.cvolts);
         if (!FStepDone(pdb, p, "can't write the drives", pstrErr))
             return false;
     }

@@ -485,7 +485,7 @@ void SeriesOf(OWNERWALK const* pwalk, uint32_t timestampStart, uint32_t timestam
               std::vector<PT>* prgpt)
 {
     std::vector<PT> rgpt;
-    for (OWNERWALK::SAMPLE const& sample : pwalk->rgsample) {
+    for (OWNERSAMPLE const& sample : pwalk->rgsample) {
         if (sample.timestamp < timestampStart || sample.timestamp > timestampEnd)
             continue;
         if (fPower && sample.fPower)
@@ -500,7 +500,7 @@ void DropOwnerSamplesTo(OWNERWALK* pwalk, uint32_t timestampEnd)
 {
     auto& rg = pwalk->rgsample;
     rg.erase(std::remove_if(rg.begin(), rg.end(),
-                            [&](OWNERWALK::SAMPLE const& sample) { return sample.timestamp <= timestampEnd; }),
+                            [&](OWNERSAMPLE const& sample) { return sample.timestamp <= timestampEnd; }),
              rg.end());
 }
 
@@ -510,10 +510,10 @@ void TakeOwnerRecord(OWNERWALK* pwalk, VLR const* pvlr)
 {
     if (!FProfileRecord(pvlr->rt))
         return;
-    OWNERWALK::SAMPLE sample{pvlr->timestamp, false, 0, PctSOCOfRecord(pvlr)};
+    OWNERSAMPLE sample{pvlr->timestamp, false, 0, PctSOCOfRecord(pvlr)};
     if (pvlr->rt == rtDR1S && std::fabs(pvlr->ampsESS) < ampsNearRest && pvlr->voltsESS > 0) {
-        pwalk->voltsRestSum += pvlr->voltsESS;
-        pwalk->cvoltsRest++;
+        pwalk->rest.voltsSum += pvlr->voltsESS;
+        pwalk->rest.cvolts++;
     }
     LINEPOWER lp;
     if ((pvlr->rt == rtC1MA || pvlr->rt == rtC1MB || pvlr->rt == rtC30M) && FLinePowerOfRecord(pvlr, &lp)) {
@@ -524,13 +524,12 @@ void TakeOwnerRecord(OWNERWALK* pwalk, VLR const* pvlr)
         pwalk->rgsample.push_back(sample);
 }
 
-void CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds, double* pvoltsSum, long* pcvolts)
+RESTVOLTS CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds)
 {
-    *pvoltsSum = pwalk->voltsRestSum;
-    *pcvolts = pwalk->cvoltsRest;
-    pwalk->voltsRestSum = 0;
-    pwalk->cvoltsRest = 0;
+    RESTVOLTS const rest = pwalk->rest;
+    pwalk->rest = RESTVOLTS{};
     DropOwnerSamplesTo(pwalk, pds->timestampEnd);
+    return rest;
 }
 
 void CloseOwnerCharge(OWNERWALK* pwalk, CHARGESESSION const* pcs, std::vector<SOCPOWER>* prgsp)

@@ -99,21 +99,25 @@ bool FCredibleTime(uint32_t timestamp, unsigned int timestampLastValid);
 // What a walk gathers beside its sessions, record by record, as the car page gathers it: the
 // battery volts of drive records drawing little current (the pack's resting voltage, which turns a
 // parked SOC loss into energy), and the line power and SOC readings of the session open now.
+struct OWNERSAMPLE {
+    uint32_t timestamp;
+    bool fPower;                // kw holds the line power of a charge record
+    float kw;
+    int pctSOC;                 // -1: none
+};
+// The resting volts of a drive's records: their sum and how many.
+struct RESTVOLTS {
+    double voltsSum = 0;
+    long cvolts = 0;
+};
 struct OWNERWALK {
-    struct SAMPLE {
-        uint32_t timestamp;
-        bool fPower;
-        float kw;
-        int pctSOC;              // -1: none
-    };
-    std::vector<SAMPLE> rgsample;
-    double voltsRestSum = 0;
-    long cvoltsRest = 0;
+    std::vector<OWNERSAMPLE> rgsample;   // since the last session closed
+    RESTVOLTS rest;                      // since the last drive closed
 };
 void TakeOwnerRecord(OWNERWALK* pwalk, VLR const* pvlr);
-// At a drive's close: the resting volts read since the drive before (sum and count), then the
-// samples up to its end go.
-void CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds, double* pvoltsSum, long* pcvolts);
+// At a drive's close: the resting volts read since the drive before; then the samples up to its
+// end go.
+RESTVOLTS CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds);
 // At a charge's close: its power against SOC, one point per whole percent, as its page draws it;
 // then the samples up to its end go.
 void CloseOwnerCharge(OWNERWALK* pwalk, CHARGESESSION const* pcs, std::vector<SOCPOWER>* prgsp);
