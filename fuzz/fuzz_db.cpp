@@ -1,8 +1,8 @@
 // Fuzz target for adding downloads to the history database: any bytes as one or two downloads of
 // a fresh database, added, added again and written back as the joined log (and, in some inputs,
-// as priced CSV files with the owner's figures). Nothing may crash, the
-// database must stay whole, and the log written back after the first download must be that
-// download's own join: its records as the join takes them, from the first vehicle-info record.
+// as priced CSV files with the owner's figures). Nothing may crash, the database must stay whole,
+// and the log written back after the first download must be that download's own join: its
+// records as the join takes them, from the first vehicle-info record.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
