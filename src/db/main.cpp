@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <unistd.h>
@@ -99,6 +100,20 @@ ARGS ParseArgs(int argc, char** argv)
     if (args.price.fGiven && !args.pszCsv)
         ExitUsage("--price goes with --csv: it prices the charges of the CSV files");
     return args;
+}
+
+// SQLite's calendar ('localtime', which the months and years views use) follows TZ: -z names it
+// there too, an abbreviation by the zone it stands for, so that every date of a run is of one zone.
+void FollowZoneInSql(char const* pszZone)
+{
+    char const* pszTZ = pszZone;
+    KNOWNZONE known;
+    for (int iabbrev = 0; FKnownAbbreviation(iabbrev, &known); iabbrev++) {
+        if (strcmp(known.szAbbrev, pszZone) == 0)
+            pszTZ = known.szZone;
+    }
+    setenv("TZ", pszTZ, 1);
+    tzset();
 }
 
 void Complain(std::string const& str)
@@ -210,6 +225,8 @@ int DbMain(int argc, char** argv)
         Complain(std::string("unknown time zone '") + args.pszZone + "'");
         return statusUsage;
     }
+    if (args.pszZone)
+        FollowZoneInSql(args.pszZone);
 
     PROGRESS prog{isatty(2) != 0, 0, (int)args.rgpszDownload.size(), "", getenv("QUENFELL_DB_STOP_AT"), false};
     HISTDB hdb;
