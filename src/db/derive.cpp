@@ -682,8 +682,8 @@ bool FReadOwnerInputs(sqlite3* pdb, std::vector<SESSIONSPAN>* prgspan, std::vect
     long cvolts = 0;
     unsigned int const timestampNow = (unsigned int)time(nullptr);
     // The history starts, as the joined log does, at its first vehicle-info record: the hourly
-    // status of the ring's remains before it is no part of it.
-    uint32_t timestampStart = 0;
+    // status of the ring's remains before it is no part of it, and without one there is none.
+    uint32_t timestampStart = UINT32_MAX;
     if (!FReadRuns(pdb, partTransient, 0, FTakeHistoryStart, &timestampStart, pstrErr))
         return false;
     bool fOk =
