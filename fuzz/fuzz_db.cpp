@@ -1,7 +1,8 @@
 // Fuzz target for adding downloads to the history database: any bytes as one or two downloads of
-// a fresh database, added, added again and written back as the joined log. Nothing may crash, the
-// database must stay whole, and the log written back after the first download must be that
-// download's own join: its records as the join takes them, from the first vehicle-info record.
+// a fresh database, added, added again and written back as the joined log (and, in some inputs,
+// as priced CSV files with the owner's figures). Nothing may crash, the database must stay whole,
+// and the log written back after the first download must be that download's own join: its
+// records as the join takes them, from the first vehicle-info record.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -155,6 +156,15 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         CheckWhole(&hdb);
         if (!FWriteJoinedLog(&hdb, strJoined.c_str(), &crec, &strErr))
             abort();
+        // The owner's figures of whatever was added, priced across midnight, are written whole.
+        if (bMode & 4) {
+            PRICE price;
+            char const* pszWhy = nullptr;
+            int cfile = 0;
+            if (!FParsePriceOption("0.30,0.12@23:00-07:00", &price, &pszWhy) ||
+                !FWriteCsvFiles(&hdb, (s_strDir + "/csv").c_str(), &price, &cfile, &strErr))
+                abort();
+        }
     }
     RemoveDatabase(strDb);
     return 0;

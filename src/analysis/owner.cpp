@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,9 +80,21 @@ int64_t SecCivilOf(uint32_t timestamp, CIVILCACHE* pcache)
     if (key != pcache->key) {
         char sz[cchDate];
         DateFromTimestamp(timestamp, sz, cchDate);
-        int month, day, year, hour, minute, second;
         pcache->key = key;
-        pcache->fNone = sscanf(sz, "%2d/%2d/%4d %2d:%2d:%2d", &month, &day, &year, &hour, &minute, &second) != 6;
+        // "MM/DD/YYYY HH:MM:SS", or dashes: read by position, since a history's hourly records each
+        // come to a new quarter hour and a general parse would cost more than the date itself.
+        auto num = [&](int ich, int cch) {
+            int n = 0;
+            for (int i = ich; i < ich + cch; i++) {
+                if (sz[i] < '0' || sz[i] > '9')
+                    return -1;
+                n = n * 10 + (sz[i] - '0');
+            }
+            return n;
+        };
+        int const month = num(0, 2), day = num(3, 2), year = num(6, 4), hour = num(11, 2), minute = num(14, 2),
+                  second = num(17, 2);
+        pcache->fNone = month < 0 || day < 0 || year < 0 || hour < 0 || minute < 0 || second < 0;
         if (!pcache->fNone)
             pcache->secOffset =
                 DaysFromCivil(year, month, day) * secDay + hour * 3600 + minute * 60 + second - (int64_t)timestamp;
@@ -513,4 +524,35 @@ void ChargeCurveOf(PT const* rgptPower, int cptPower, PT const* rgptSOC, int cpt
         float const pct = b.sec > a.sec ? a.v + (b.v - a.v) * (sec - a.sec) / (b.sec - a.sec) : a.v;
         prgsp->push_back(SOCPOWER{pct, rgptPower[i].v});
     }
+}
+
+void CurveByPercent(std::vector<SOCPOWER> const& rgsp, std::vector<SOCPOWER>* prgspPct)
+{
+    prgspPct->clear();
+    for (SOCPOWER const& sp : rgsp) {
+        if (!prgspPct->empty() && (int)prgspPct->back().pct == (int)sp.pct)
+            continue;
+        prgspPct->push_back(sp);
+    }
+}
+
+// ---- Series of a session ---------------------------------------------------------------------------
+
+void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut)
+{
+    ThinMinMaxBy(rgpt, cpt, cInterval, [](PT const& pt) { return pt.v; }, prgptOut);
+}
+
+int PctSOCOfRecord(VLR const* pvlr)
+{
+    return (pvlr->grf & fvlrSOC) && pvlr->pctSOC >= 0 && pvlr->pctSOC <= pctSOCMax ? pvlr->pctSOC : -1;
+}
+
+void AddSOCEnds(int pctSOCStart, int pctSOCEnd, uint32_t secDuration, std::vector<PT>* prgpt)
+{
+    if (pctSOCStart >= 0 && pctSOCStart <= pctSOCMax && (prgpt->empty() || prgpt->front().sec > 0))
+        prgpt->insert(prgpt->begin(), PT{0, (float)pctSOCStart});
+    if (pctSOCEnd >= 0 && pctSOCEnd <= pctSOCMax && secDuration > 0 &&
+        (prgpt->empty() || prgpt->back().sec < (float)secDuration))
+        prgpt->push_back(PT{(float)secDuration, (float)pctSOCEnd});
 }

@@ -4,6 +4,7 @@
 // Plain inputs and plain outputs: the car page and the history database call the same functions.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -207,6 +208,50 @@ struct PT {
     float v;
 };
 
+// A session's series keep at most this many points (pairs of minimum and maximum per interval);
+// the page thins them further when there are many sessions.
+constexpr int cptProfileMax = 480;
+
+// Thins cpt points to at most 2 * cInterval: the span is cut into cInterval runs of points, and
+// each run gives its lowest and its highest point (by the value vOf gives) in their own order, so
+// peaks survive.
+template <class POINT, class VOF>
+void ThinMinMaxBy(POINT const* rgpt, int cpt, int cInterval, VOF vOf, std::vector<POINT>* prgptOut)
+{
+    prgptOut->clear();
+    if (cInterval < 1)
+        cInterval = 1;
+    if (cpt <= 2 * cInterval) {
+        prgptOut->assign(rgpt, rgpt + (cpt > 0 ? cpt : 0));
+        return;
+    }
+    prgptOut->reserve((size_t)cInterval * 2);
+    for (int i = 0; i < cInterval; i++) {
+        int iFirst = (int)((long long)cpt * i / cInterval);
+        int iLim = (int)((long long)cpt * (i + 1) / cInterval);
+        int iMin = iFirst, iMax = iFirst;
+        for (int j = iFirst + 1; j < iLim; j++) {
+            if (vOf(rgpt[j]) < vOf(rgpt[iMin]))
+                iMin = j;
+            if (vOf(rgpt[j]) > vOf(rgpt[iMax]))
+                iMax = j;
+        }
+        prgptOut->push_back(rgpt[iMin < iMax ? iMin : iMax]);
+        if (iMin != iMax)
+            prgptOut->push_back(rgpt[iMin < iMax ? iMax : iMin]);
+    }
+}
+
+// The same for a series' points.
+void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut);
+
+// The SOC a record gives a session's SOC series, -1 when it gives none.
+int PctSOCOfRecord(VLR const* pvlr);
+
+// The SOC is read seldom (every ten minutes while driving, every half hour while charging): the
+// session's own SOC from and to, which the report found around its ends, anchor its series.
+void AddSOCEnds(int pctSOCStart, int pctSOCEnd, uint32_t secDuration, std::vector<PT>* prgpt);
+
 // Power against SOC: each power point gets the SOC read between the SOC points around it
 // (straight between them); power points before the first or after the last SOC point are left out.
 struct SOCPOWER {
@@ -214,3 +259,7 @@ struct SOCPOWER {
     float kw;
 };
 void ChargeCurveOf(PT const* rgptPower, int cptPower, PT const* rgptSOC, int cptSOC, std::vector<SOCPOWER>* prgsp);
+
+// A curve with one point per whole percent of SOC, the first of each: its shape, in as many points
+// as a chart across the SOC has room for.
+void CurveByPercent(std::vector<SOCPOWER> const& rgsp, std::vector<SOCPOWER>* prgspPct);

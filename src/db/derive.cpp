@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "db/sql.h"
 #include "db/store.h"
@@ -305,19 +306,34 @@ bool FRecomputeFirmware(sqlite3* pdb, int rver, std::string* pstrErr)
 
 // ---- Drives and charges ---------------------------------------------------------------------
 
+// The walk's sessions, and what the owner's figures take of each: a drive's resting battery volts
+// (sum and count), a charge's curve.
 struct SESSIONS {
     std::vector<DRIVESESSION> rgds;
     std::vector<CHARGESESSION> rgcs;
+    std::vector<RESTVOLTS> rgrest;                      // rgds's order
+    std::vector<std::vector<SOCPOWER>> rgcurve;         // rgcs's order
+    OWNERWALK walk;
 };
 
 void TakeDrive(void* pv, DRIVESESSION const* pds)
 {
-    ((SESSIONS*)pv)->rgds.push_back(*pds);
+    SESSIONS* psessions = (SESSIONS*)pv;
+    psessions->rgds.push_back(*pds);
+    psessions->rgrest.push_back(CloseOwnerDrive(&psessions->walk, pds));
 }
 
 void TakeCharge(void* pv, CHARGESESSION const* pcs)
 {
-    ((SESSIONS*)pv)->rgcs.push_back(*pcs);
+    SESSIONS* psessions = (SESSIONS*)pv;
+    psessions->rgcs.push_back(*pcs);
+    psessions->rgcurve.emplace_back();
+    CloseOwnerCharge(&psessions->walk, pcs, &psessions->rgcurve.back());
+}
+
+void TakeWalkRecord(void* pv, VLR const* pvlr)
+{
+    TakeOwnerRecord(&((SESSIONS*)pv)->walk, pvlr);
 }
 
 // The walk's records: the stored history from bucket bucketFirst on, after the last vehicle-info
@@ -521,31 +537,36 @@ bool FFindMeeting(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampChan
     return true;
 }
 
-// Replaces the held sessions that start in [timestampKeep, timestampLast] by the walked ones.
+// Replaces the held sessions that start in [timestampKeep, timestampLast] by the walked ones, and
+// their charging curves.
 bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKeep, uint32_t timestampLast,
                     std::string* pstrErr)
 {
-    STMT stmtDelDrives, stmtDelCharges, stmtDrive, stmtCharge;
+    STMT stmtDelDrives, stmtDelCharges, stmtDelCurves, stmtDrive, stmtCharge, stmtCurve;
     if (!FPrepare(pdb, "DELETE FROM drives WHERE time_start BETWEEN ? AND ?", &stmtDelDrives, pstrErr) ||
         !FPrepare(pdb, "DELETE FROM charges WHERE time_start BETWEEN ? AND ?", &stmtDelCharges, pstrErr) ||
+        !FPrepare(pdb, "DELETE FROM charge_curves WHERE time_start BETWEEN ? AND ?", &stmtDelCurves, pstrErr) ||
         !FPrepare(pdb,
                   "INSERT INTO drives (time_start, time_end, duration, soc_start, soc_end, miles, mph_average, mph_max, "
-                  "odometer, odometer_read, wh, ah_in, ah_out, tc_off) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                  "odometer, odometer_read, wh, ah_in, ah_out, tc_off, temp_battery, volts_rest, volts_rest_readings) "
+                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
                   &stmtDrive, pstrErr) ||
         !FPrepare(pdb,
                   "INSERT INTO charges (time_start, time_end, duration, soc_start, soc_end, volts_line, "
-                  "volts_line_readings, amps_max, amps_available, wh, ah_in, ah_out, wall_to_wheel, miles_since_charge) "
-                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                  &stmtCharge, pstrErr))
+                  "volts_line_readings, amps_max, amps_available, wh, ah_in, ah_out, wall_to_wheel, miles_since_charge, "
+                  "temp_battery, battery_readings, wh_battery, wh_wall_paired, loss_pct) "
+                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                  &stmtCharge, pstrErr) ||
+        !FPrepare(pdb, "INSERT INTO charge_curves (time_start, soc, kw) VALUES (?, ?, ?)", &stmtCurve, pstrErr))
         return false;
-    BindInt64(&stmtDelDrives, 1, timestampKeep);
-    BindInt64(&stmtDelDrives, 2, timestampLast);
-    BindInt64(&stmtDelCharges, 1, timestampKeep);
-    BindInt64(&stmtDelCharges, 2, timestampLast);
-    if (!FStepDone(pdb, &stmtDelDrives, "can't write the drives", pstrErr) ||
-        !FStepDone(pdb, &stmtDelCharges, "can't write the charges", pstrErr))
-        return false;
-    for (DRIVESESSION const& ds : sessions.rgds) {
+    for (STMT* pstmt : {&stmtDelDrives, &stmtDelCharges, &stmtDelCurves}) {
+        BindInt64(pstmt, 1, timestampKeep);
+        BindInt64(pstmt, 2, timestampLast);
+        if (!FStepDone(pdb, pstmt, "can't write the drives and charges", pstrErr))
+            return false;
+    }
+    for (size_t ids = 0; ids < sessions.rgds.size(); ids++) {
+        DRIVESESSION const& ds = sessions.rgds[ids];
         if (ds.timestampStart < timestampKeep || ds.timestampStart > timestampLast)
             continue;
         STMT* p = &stmtDrive;
@@ -563,10 +584,15 @@ bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKe
         BindDouble(p, 12, ds.ahIn);
         BindDouble(p, 13, ds.ahOut);
         BindInt64(p, 14, ds.cTCOff);
+        BindIf(p, 15, ds.cdegBattery > 0, ds.degBatteryAverage);
+        RESTVOLTS const& rest = sessions.rgrest[ids];
+        BindIf(p, 16, rest.cvolts > 0, rest.cvolts > 0 ? rest.voltsSum / (double)rest.cvolts : 0);
+        BindInt64(p, 17, rest.cvolts);
         if (!FStepDone(pdb, p, "can't write the drives", pstrErr))
             return false;
     }
-    for (CHARGESESSION const& cs : sessions.rgcs) {
+    for (size_t ics = 0; ics < sessions.rgcs.size(); ics++) {
+        CHARGESESSION const& cs = sessions.rgcs[ics];
         if (cs.timestampStart < timestampKeep || cs.timestampStart > timestampLast)
             continue;
         STMT* p = &stmtCharge;
@@ -584,13 +610,212 @@ bool FWriteSessions(sqlite3* pdb, SESSIONS const& sessions, uint32_t timestampKe
         BindDouble(p, 12, cs.ahOut);
         BindInt64(p, 13, cs.fWallToWheel ? 1 : 0);
         BindDouble(p, 14, cs.milesSinceCharge);
+        BindIf(p, 15, cs.cdegBattery > 0, cs.degBatteryAverage);
+        BindInt64(p, 16, cs.cBattery);
+        BindIf(p, 17, cs.cBattery > 0, cs.whBattery);
+        BindIf(p, 18, cs.cBattery > 0, cs.whWallPaired);
+        double const pctLoss = PctLossOfCharge(&cs);
+        BindIf(p, 19, pctLoss != pctLossNone, pctLoss);
         if (!FStepDone(pdb, p, "can't write the charges", pstrErr))
             return false;
+        for (SOCPOWER const& sp : sessions.rgcurve[ics]) {
+            BindInt64(&stmtCurve, 1, cs.timestampStart);
+            BindDouble(&stmtCurve, 2, sp.pct);
+            BindDouble(&stmtCurve, 3, sp.kw);
+            if (!FStepDone(pdb, &stmtCurve, "can't write the charging curves", pstrErr))
+                return false;
+        }
+    }
+    return true;
+}
+
+// ---- The owner's figures ----------------------------------------------------------------------
+
+// Reads rows of szSql one by one into pfn; false with the message.
+template <class FN>
+bool FEachRow(sqlite3* pdb, char const* szSql, FN fn, std::string* pstrErr)
+{
+    STMT stmt;
+    if (!FPrepare(pdb, szSql, &stmt, pstrErr))
+        return false;
+    int rc;
+    while ((rc = sqlite3_step(stmt.pstmt)) == SQLITE_ROW)
+        fn(stmt.pstmt);
+    if (rc != SQLITE_DONE) {
+        *pstrErr = StrSqlError(pdb, rc, "can't read the decoded tables");
+        return false;
+    }
+    return true;
+}
+
+bool FNull(sqlite3_stmt* pstmt, int i)
+{
+    return sqlite3_column_type(pstmt, i) == SQLITE_NULL;
+}
+
+bool FTakeHistoryStart(void* pv, uint32_t, uint8_t const* pb, size_t cb)
+{
+    RECORDS recs;
+    AppendRecords(&recs, pb, cb);
+    for (RECINFO const& info : recs.rgrec) {
+        if (info.rt == rtVINF) {
+            *(uint32_t*)pv = info.timestamp;
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the owner's figures are made of, as the car page takes it from the same records: the
+// sessions' spans, the hourly status of credible times, the daily figures, the pack's resting
+// voltage over every drive.
+bool FReadOwnerInputs(sqlite3* pdb, std::vector<SESSIONSPAN>* prgspan, std::vector<IDLESAMPLE>* prgidle,
+                      std::vector<DAYSAMPLE>* prgday, double* pvoltsPack, std::string* pstrErr)
+{
+    std::vector<SESSIONSPAN> rgspanDrive, rgspanCharge;
+    auto takeSpan = [](std::vector<SESSIONSPAN>* prg) {
+        return [prg](sqlite3_stmt* pstmt) {
+            prg->push_back(SESSIONSPAN{(uint32_t)sqlite3_column_int64(pstmt, 0), (uint32_t)sqlite3_column_int64(pstmt, 1)});
+        };
+    };
+    double voltsSum = 0;
+    long cvolts = 0;
+    unsigned int const timestampNow = (unsigned int)time(nullptr);
+    // The history starts, as the joined log does, at its first vehicle-info record: the hourly
+    // status of the ring's remains before it is no part of it, and without one there is none.
+    uint32_t timestampStart = UINT32_MAX;
+    if (!FReadRuns(pdb, partTransient, 0, FTakeHistoryStart, &timestampStart, pstrErr))
+        return false;
+    bool fOk =
+        FEachRow(pdb, "SELECT time_start, time_end FROM drives ORDER BY time_start, id", takeSpan(&rgspanDrive), pstrErr) &&
+        FEachRow(pdb, "SELECT time_start, time_end FROM charges ORDER BY time_start, id", takeSpan(&rgspanCharge),
+                 pstrErr) &&
+        FEachRow(pdb, "SELECT volts_rest, volts_rest_readings FROM drives WHERE volts_rest_readings > 0",
+                 [&](sqlite3_stmt* pstmt) {
+                     voltsSum += sqlite3_column_double(pstmt, 0) * (double)sqlite3_column_int64(pstmt, 1);
+                     cvolts += (long)sqlite3_column_int64(pstmt, 1);
+                 },
+                 pstrErr) &&
+        FEachRow(pdb, "SELECT ts, soc, temp_max, volts_brick_min, volts_brick_max FROM idle ORDER BY ts",
+                 [&](sqlite3_stmt* pstmt) {
+                     IDLESAMPLE idle{};
+                     idle.timestamp = (uint32_t)sqlite3_column_int64(pstmt, 0);
+                     if (idle.timestamp < timestampStart || !FCredibleTime(idle.timestamp, timestampNow))
+                         return;
+                     idle.pctSOC = FNull(pstmt, 1) ? -1 : sqlite3_column_int(pstmt, 1);
+                     idle.fTemp = !FNull(pstmt, 2);
+                     idle.degMax = (float)sqlite3_column_double(pstmt, 2);
+                     idle.fBrickVolts = !FNull(pstmt, 3) && !FNull(pstmt, 4);
+                     idle.voltsBrickMin = (float)sqlite3_column_double(pstmt, 3);
+                     idle.voltsBrickMax = (float)sqlite3_column_double(pstmt, 4);
+                     prgidle->push_back(idle);
+                 },
+                 pstrErr) &&
+        FEachRow(pdb, "SELECT ts, cac, brick_ah_min, brick_ah_average, odometer FROM days ORDER BY ts",
+                 [&](sqlite3_stmt* pstmt) {
+                     prgday->push_back(DAYSAMPLE{(uint32_t)sqlite3_column_int64(pstmt, 0), sqlite3_column_double(pstmt, 1),
+                                                 sqlite3_column_double(pstmt, 2), sqlite3_column_double(pstmt, 3),
+                                                 sqlite3_column_double(pstmt, 4)});
+                 },
+                 pstrErr);
+    if (!fOk)
+        return false;
+    SpansOf(rgspanDrive, rgspanCharge, prgspan);
+    *pvoltsPack = cvolts > 0 ? voltsSum / (double)cvolts : 0;
+    return true;
+}
+
+void BindTrend(STMT* pstmt, int i, TREND const& trend)
+{
+    BindIf(pstmt, i, trend.fFit, trend.vAt0);
+    BindIf(pstmt, i + 1, trend.fFit, trend.slope);
+}
+
+bool FWriteOwnerFigures(sqlite3* pdb, OWNERFIGURES const& fig, std::vector<DAYSAMPLE> const& rgday, bool fEnergy,
+                        std::string* pstrErr)
+{
+    STMT stmtParked, stmtHealth, stmtBand, stmtImbalance;
+    if (!FExec(pdb, "DELETE FROM parked; DELETE FROM battery_health; DELETE FROM park_bands; DELETE FROM imbalance",
+               pstrErr) ||
+        !FPrepare(pdb, "INSERT INTO imbalance (day, mv_mean, mv_max, samples) VALUES (?, ?, ?, ?)", &stmtImbalance,
+                  pstrErr) ||
+        !FPrepare(pdb,
+                  "INSERT INTO parked (time_start, time_end, soc_start, soc_end, hours, soc_lost, wh_lost, "
+                  "soc_lost_per_day, wh_lost_per_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                  &stmtParked, pstrErr) ||
+        !FPrepare(pdb,
+                  "INSERT INTO battery_health (days, time_first, days_span, cac_first, cac_now, share_left_pct, "
+                  "cac_at_first_day, cac_per_day, cac_at_no_miles, cac_per_mile, brick_ah_at_first_day, "
+                  "brick_ah_per_day) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                  &stmtHealth, pstrErr) ||
+        !FPrepare(pdb, "INSERT INTO park_bands (soc_band, temp_band, hours) VALUES (?, ?, ?)", &stmtBand, pstrErr))
+        return false;
+    for (PARKED const& parked : fig.rgparked) {
+        STMT* p = &stmtParked;
+        BindInt64(p, 1, parked.timestampStart);
+        BindInt64(p, 2, parked.timestampEnd);
+        BindInt64(p, 3, parked.pctStart);
+        BindInt64(p, 4, parked.pctEnd);
+        BindDouble(p, 5, parked.hours);
+        BindDouble(p, 6, parked.pctLost);
+        BindIf(p, 7, fEnergy, parked.whLost);
+        BindDouble(p, 8, parked.pctPerDay);
+        BindIf(p, 9, fEnergy, parked.whPerDay);
+        if (!FStepDone(pdb, p, "can't write the parked stretches", pstrErr))
+            return false;
+    }
+    HEALTH const& health = fig.health;
+    if (health.cday > 0) {
+        STMT* p = &stmtHealth;
+        BindInt64(p, 1, health.cday);
+        BindInt64(p, 2, rgday.front().timestamp);
+        BindDouble(p, 3, health.daysSpan);
+        BindDouble(p, 4, health.ahCACFirst);
+        BindIf(p, 5, health.pctLeft >= 0, health.ahCACNow);
+        BindIf(p, 6, health.pctLeft >= 0, health.pctLeft);
+        BindTrend(p, 7, health.trendByAge);
+        BindTrend(p, 9, health.trendByMiles);
+        BindTrend(p, 11, health.trendBrickByAge);
+        if (!FStepDone(pdb, p, "can't write the battery's health", pstrErr))
+            return false;
+    }
+    for (IMBALANCE const& imb : fig.rgimb) {
+        BindText(&stmtImbalance, 1, StrDayOfSecCivil(imb.secCivilDay));
+        BindDouble(&stmtImbalance, 2, imb.mvMean);
+        BindDouble(&stmtImbalance, 3, imb.mvMax);
+        BindInt64(&stmtImbalance, 4, imb.csample);
+        if (!FStepDone(pdb, &stmtImbalance, "can't write the imbalance", pstrErr))
+            return false;
+    }
+    if (fig.bands.hoursAll > 0) {
+        for (int isoc = 0; isoc < cbandSOC; isoc++) {
+            for (int itemp = 0; itemp < cbandTemp; itemp++) {
+                BindInt64(&stmtBand, 1, isoc);
+                BindInt64(&stmtBand, 2, itemp);
+                BindDouble(&stmtBand, 3, fig.bands.rghours[isoc][itemp]);
+                if (!FStepDone(pdb, &stmtBand, "can't write the hours parked", pstrErr))
+                    return false;
+            }
+        }
     }
     return true;
 }
 
 }  // namespace
+
+bool FRecomputeOwnerFigures(sqlite3* pdb, std::string* pstrErr)
+{
+    std::vector<SESSIONSPAN> rgspan;
+    std::vector<IDLESAMPLE> rgidle;
+    std::vector<DAYSAMPLE> rgday;
+    double voltsPack = 0;
+    if (!FReadOwnerInputs(pdb, &rgspan, &rgidle, &rgday, &voltsPack, pstrErr))
+        return false;
+    OWNERFIGURES fig;
+    OwnerFiguresOf(rgspan, rgidle, rgday, voltsPack, &fig);
+    // The energy is known only where a capacity and a pack voltage are.
+    return FWriteOwnerFigures(pdb, fig, rgday, !rgday.empty() && voltsPack > 0, pstrErr);
+}
 
 bool FRecomputeSessions(sqlite3* pdb, uint32_t timestampChanged, uint32_t timestampChangedLast, std::string* pstrErr)
 {
@@ -626,7 +851,7 @@ bool FRecomputeSessions(sqlite3* pdb, uint32_t timestampChanged, uint32_t timest
         if (!FReadRuns(pdb, partTransient, bucketFirst, FTakeWalkRun, &log, pstrErr))
             return false;
         SESSIONS sessions;
-        SESSIONSINK sink{TakeDrive, TakeCharge, &sessions};
+        SESSIONSINK sink{TakeDrive, TakeCharge, &sessions, TakeWalkRecord};
         WalkSessions(log.recs, &sink);
         if (!log.fMore)
             return FWriteSessions(pdb, sessions, timestampKeep, timestampErased, pstrErr);
@@ -668,7 +893,14 @@ bool FDeriveChanged(sqlite3* pdb, std::vector<uint32_t> const& rgbucketChanged, 
     if ((pw.fNewVinf || pw.fNewDay) && !FRecomputeFirmware(pdb, rver, pstrErr))
         return false;
     if (rgbucketChanged.empty())
-        return true;
+        return !pw.fNewDay || FRecomputeOwnerFigures(pdb, pstrErr);
     return FRecomputeSessions(pdb, bucketChanged << cbitBucket, (bucketChangedLast << cbitBucket) + (secBucket - 1),
-                              pstrErr);
+                              pstrErr) &&
+           FRecomputeOwnerFigures(pdb, pstrErr);
+}
+
+bool FRecomputeAllOwnerFigures(sqlite3* pdb, std::string* pstrErr)
+{
+    // A change that reaches past every held record walks the whole history and meets nothing.
+    return FRecomputeSessions(pdb, 0, timestampErased - 1, pstrErr) && FRecomputeOwnerFigures(pdb, pstrErr);
 }

@@ -23,3 +23,12 @@ bool FDeriveChanged(sqlite3* pdb, std::vector<uint32_t> const& rgbucketChanged, 
 // past the change (or to the end), replacing those held in between. With timestampChanged 0 the
 // walk starts at the history's start.
 bool FRecomputeSessions(sqlite3* pdb, uint32_t timestampChanged, uint32_t timestampChangedLast, std::string* pstrErr);
+
+// The owner's figures that depend on no calendar (parked, battery_health, park_bands), worked out
+// again from the decoded tables by the functions the car page uses. False with the message.
+bool FRecomputeOwnerFigures(sqlite3* pdb, std::string* pstrErr);
+
+// Every drive and charge walked again over the whole history, with their charging curves, and the
+// owner's figures from them: what a database of an older version holds once upgraded. False with
+// the message.
+bool FRecomputeAllOwnerFigures(sqlite3* pdb, std::string* pstrErr);

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <sys/stat.h>
 
 #include "db/ingest.h"
@@ -63,7 +64,78 @@ TABLESPEC const s_rgtable[] = {
     {"idle", "SELECT * FROM idle ORDER BY ts"},
     {"days", "SELECT * FROM days ORDER BY ts"},
     {"events", "SELECT * FROM events ORDER BY ts, id"},
+    {"charge_curves", "SELECT * FROM charge_curves ORDER BY time_start, rowid"},
+    {"parked", "SELECT * FROM parked ORDER BY time_start"},
+    {"battery_health", "SELECT * FROM battery_health"},
+    {"park_bands", "SELECT * FROM park_bands ORDER BY soc_band, temp_band"},
+    {"imbalance", "SELECT * FROM imbalance ORDER BY day"},
+    {"months", "SELECT * FROM months"},
+    {"years", "SELECT * FROM years"},
 };
+
+// With a price: each charge's cost, and the cost of each month and year in the same calendar as
+// the views (the reader's zone).
+TABLESPEC const s_rgtablePriced[] = {
+    {"charge_costs", "SELECT * FROM temp.charge_costs ORDER BY time_start, charge"},
+    {"months", "SELECT m.*, coalesce(c.cost, 0) AS cost FROM months m LEFT JOIN ("
+               "SELECT CAST(strftime('%Y', time_start, 'unixepoch', 'localtime') AS INTEGER) AS year, "
+               "CAST(strftime('%m', time_start, 'unixepoch', 'localtime') AS INTEGER) AS month, total(cost) AS cost "
+               "FROM temp.charge_costs GROUP BY year, month) c USING (year, month) ORDER BY year, month"},
+    {"years", "SELECT y.*, coalesce(c.cost, 0) AS cost FROM years y LEFT JOIN ("
+              "SELECT CAST(strftime('%Y', time_start, 'unixepoch', 'localtime') AS INTEGER) AS year, total(cost) AS cost "
+              "FROM temp.charge_costs GROUP BY year) c USING (year) ORDER BY year"},
+};
+
+// Each charge's cost under the price, from the line power of its records (charge_points), into
+// temp.charge_costs for the files above.
+bool FPriceCharges(sqlite3* pdb, PRICE const* pprice, std::string* pstrErr)
+{
+    STMT stmtCharges, stmtPoints, stmtCost;
+    if (!FExec(pdb,
+               "CREATE TEMP TABLE charge_costs (charge INTEGER NOT NULL, time_start INTEGER NOT NULL, cost REAL NOT NULL, "
+               "kwh_off_peak REAL NOT NULL, price_average REAL NOT NULL)",
+               pstrErr) ||
+        !FPrepare(pdb, "SELECT id, time_start, time_end, wh FROM charges ORDER BY time_start, id", &stmtCharges, pstrErr) ||
+        !FPrepare(pdb,
+                  "SELECT ts, volts_line, amps_charge FROM charge_points WHERE ts BETWEEN ? AND ? AND volts_line IS NOT "
+                  "NULL AND amps_charge IS NOT NULL ORDER BY ts",
+                  &stmtPoints, pstrErr) ||
+        !FPrepare(pdb, "INSERT INTO temp.charge_costs VALUES (?, ?, ?, ?, ?)", &stmtCost, pstrErr))
+        return false;
+    std::vector<LINEPOWER> rglp;
+    int rc;
+    while ((rc = sqlite3_step(stmtCharges.pstmt)) == SQLITE_ROW) {
+        sqlite3_stmt* pstmt = stmtCharges.pstmt;
+        rglp.clear();
+        sqlite3_reset(stmtPoints.pstmt);
+        BindInt64(&stmtPoints, 1, sqlite3_column_int64(pstmt, 1));
+        BindInt64(&stmtPoints, 2, sqlite3_column_int64(pstmt, 2));
+        int rcPoint;
+        while ((rcPoint = sqlite3_step(stmtPoints.pstmt)) == SQLITE_ROW) {
+            // The record's line power as the charge record gives it (FLinePowerOfRecord's rule).
+            double const volts = sqlite3_column_double(stmtPoints.pstmt, 1);
+            double const amps = sqlite3_column_double(stmtPoints.pstmt, 2);
+            rglp.push_back(LINEPOWER{(uint32_t)sqlite3_column_int64(stmtPoints.pstmt, 0), (float)(volts * amps / 1000)});
+        }
+        if (rcPoint != SQLITE_DONE) {
+            *pstrErr = StrSqlError(pdb, rcPoint, "can't read the charge points");
+            return false;
+        }
+        CHARGECOST const cc = CostOfChargePower(pprice, sqlite3_column_double(pstmt, 3) / 1000, rglp);
+        BindInt64(&stmtCost, 1, sqlite3_column_int64(pstmt, 0));
+        BindInt64(&stmtCost, 2, sqlite3_column_int64(pstmt, 1));
+        BindDouble(&stmtCost, 3, cc.cost);
+        BindDouble(&stmtCost, 4, cc.kwhOffPeak);
+        BindDouble(&stmtCost, 5, cc.priceAverage);
+        if (!FStepDone(pdb, &stmtCost, "can't price the charges", pstrErr))
+            return false;
+    }
+    if (rc != SQLITE_DONE) {
+        *pstrErr = StrSqlError(pdb, rc, "can't read the charges");
+        return false;
+    }
+    return true;
+}
 
 // The columns that hold a time in UTC seconds.
 bool FTimeColumn(char const* szName)
@@ -307,7 +379,7 @@ bool FWriteJoinedLog(HISTDB* phdb, char const* pszOutput, long* pcrec, std::stri
     return FCommit(&out, pszOutput, pstrErr);
 }
 
-bool FWriteCsvFiles(HISTDB* phdb, char const* pszDir, int* pcfile, std::string* pstrErr)
+bool FWriteCsvFiles(HISTDB* phdb, char const* pszDir, PRICE const* pprice, int* pcfile, std::string* pstrErr)
 {
     *pcfile = 0;
     struct stat st;
@@ -323,12 +395,29 @@ bool FWriteCsvFiles(HISTDB* phdb, char const* pszDir, int* pcfile, std::string* 
     // One read transaction: every file shows the same history, whatever another run adds meanwhile.
     if (!FExec(phdb->pdb, "BEGIN", pstrErr))
         return false;
-    for (TABLESPEC const& table : s_rgtable) {
+    bool const fPriced = pprice->fGiven;
+    if (fPriced && !FPriceCharges(phdb->pdb, pprice, pstrErr)) {
+        sqlite3_exec(phdb->pdb, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    auto write = [&](TABLESPEC const& table) {
         if (!FWriteTable(phdb->pdb, table, pszDir, pstrErr)) {
             sqlite3_exec(phdb->pdb, "ROLLBACK", nullptr, nullptr, nullptr);
             return false;
         }
         (*pcfile)++;
+        return true;
+    };
+    for (TABLESPEC const& table : s_rgtable) {
+        TABLESPEC const* ptable = &table;
+        for (TABLESPEC const& tablePriced : s_rgtablePriced) {
+            if (fPriced && strcmp(tablePriced.szFile, table.szFile) == 0)
+                ptable = &tablePriced;
+        }
+        if (!write(*ptable))
+            return false;
     }
+    if (fPriced && !write(s_rgtablePriced[0]))
+        return false;
     return FExec(phdb->pdb, "COMMIT", pstrErr);
 }

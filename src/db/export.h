@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/owner.h"
 #include "db/schema.h"
 
 // Writes the transient history from its first vehicle-info record on: byte for byte the log that
@@ -23,10 +24,11 @@ struct HISTORYLOGS {
 };
 bool FReadHistoryLogs(HISTDB* phdb, HISTORYLOGS* plogs, std::string* pstrErr);
 
-// Writes one CSV file per table into pszDir (made when missing): RFC 4180 with a header row, UTF-8,
-// each time as an ISO 8601 date in the display zone followed by its UTC seconds. *pcfile counts
-// the files. False with the message.
-bool FWriteCsvFiles(HISTDB* phdb, char const* pszDir, int* pcfile, std::string* pstrErr);
+// Writes one CSV file per table and view into pszDir (made when missing): RFC 4180 with a header
+// row, UTF-8, each time as an ISO 8601 date in the display zone followed by its UTC seconds. With a
+// price given, also charge_costs (each charge's cost, CostOfCharge) and a cost column in months
+// and years. *pcfile counts the files. False with the message.
+bool FWriteCsvFiles(HISTDB* phdb, char const* pszDir, PRICE const* pprice, int* pcfile, std::string* pstrErr);
 
 // "2010-01-06T07:26:55-08:00": the time in the display zone with its offset from UTC, or "" for a
 // time that is no date (before 2001).

@@ -4,7 +4,9 @@
 // Nothing of it prints.
 #include "db/ingest.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,11 +17,13 @@
 
 #include "analysis/consumer.h"
 #include "analysis/decoder.h"
+#include "analysis/owner.h"
 #include "analysis/run.h"
 #include "input/download.h"
 #include "input/stream.h"
 #include "merge/merge.h"
 #include "records/scanner.h"
+#include "support/civil.h"
 #include "support/timecal.h"
 
 namespace {
@@ -396,6 +400,12 @@ void TakeChargeSession(void* pv, CHARGESESSION const* pcs)
         psink->pfnCharge(psink->pv, pcs);
 }
 
+void TakeSessionRecord(void* pv, VLR const* pvlr)
+{
+    SESSIONSINK const* psink = ((WALKHOOK*)pv)->psink;
+    psink->pfnRecord(psink->pv, pvlr);
+}
+
 }  // namespace
 
 void WalkSessions(RECORDS const& recsLog, SESSIONSINK const* psink)
@@ -408,6 +418,8 @@ void WalkSessions(RECORDS const& recsLog, SESSIONSINK const* psink)
     cons.pv = &walkhook;
     cons.pfnDrive = TakeDriveSession;
     cons.pfnCharge = TakeChargeSession;
+    if (psink->pfnRecord)
+        cons.pfnSessionRecord = TakeSessionRecord;
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
     // As quenfell reads a joined log: a plain file, whose newest credible time is now.
@@ -443,3 +455,145 @@ bool FCredibleTime(uint32_t timestamp, unsigned int timestampLastValid)
 {
     return FValidTimestamp(timestamp, timestampLastValid) != 0;
 }
+
+// ---- The owner's figures --------------------------------------------------------------------
+
+namespace {
+
+// Battery volts at this little current are near the resting voltage (the car page's rule).
+constexpr double ampsNearRest = 10;
+
+bool FProfileRecord(int rt)
+{
+    switch (rt) {
+    case rtDR1S:
+    case rtDR1M:
+    case rtD10M:
+    case rtC1MA:
+    case rtC1MB:
+    case rtC30M:
+    case rtIDLE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The samples of a session from its start to its end, as seconds after its start, thinned as the
+// page thins a profile.
+void SeriesOf(OWNERWALK const* pwalk, uint32_t timestampStart, uint32_t timestampEnd, bool fPower,
+              std::vector<PT>* prgpt)
+{
+    std::vector<PT> rgpt;
+    for (OWNERSAMPLE const& sample : pwalk->rgsample) {
+        if (sample.timestamp < timestampStart || sample.timestamp > timestampEnd)
+            continue;
+        if (fPower && sample.fPower)
+            rgpt.push_back(PT{(float)(sample.timestamp - timestampStart), sample.kw});
+        else if (!fPower && sample.pctSOC >= 0)
+            rgpt.push_back(PT{(float)(sample.timestamp - timestampStart), (float)sample.pctSOC});
+    }
+    ThinMinMax(rgpt.data(), (int)rgpt.size(), cptProfileMax / 2, prgpt);
+}
+
+void DropOwnerSamplesTo(OWNERWALK* pwalk, uint32_t timestampEnd)
+{
+    auto& rg = pwalk->rgsample;
+    rg.erase(std::remove_if(rg.begin(), rg.end(),
+                            [&](OWNERSAMPLE const& sample) { return sample.timestamp <= timestampEnd; }),
+             rg.end());
+}
+
+}  // namespace
+
+void TakeOwnerRecord(OWNERWALK* pwalk, VLR const* pvlr)
+{
+    if (!FProfileRecord(pvlr->rt))
+        return;
+    OWNERSAMPLE sample{pvlr->timestamp, false, 0, PctSOCOfRecord(pvlr)};
+    if (pvlr->rt == rtDR1S && std::fabs(pvlr->ampsESS) < ampsNearRest && pvlr->voltsESS > 0) {
+        pwalk->rest.voltsSum += pvlr->voltsESS;
+        pwalk->rest.cvolts++;
+    }
+    LINEPOWER lp;
+    if ((pvlr->rt == rtC1MA || pvlr->rt == rtC1MB || pvlr->rt == rtC30M) && FLinePowerOfRecord(pvlr, &lp)) {
+        sample.fPower = true;
+        sample.kw = lp.kw;
+    }
+    if (sample.fPower || sample.pctSOC >= 0)
+        pwalk->rgsample.push_back(sample);
+}
+
+RESTVOLTS CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds)
+{
+    RESTVOLTS const rest = pwalk->rest;
+    pwalk->rest = RESTVOLTS{};
+    DropOwnerSamplesTo(pwalk, pds->timestampEnd);
+    return rest;
+}
+
+void CloseOwnerCharge(OWNERWALK* pwalk, CHARGESESSION const* pcs, std::vector<SOCPOWER>* prgsp)
+{
+    std::vector<PT> rgptPower, rgptSOC;
+    SeriesOf(pwalk, pcs->timestampStart, pcs->timestampEnd, true, &rgptPower);
+    SeriesOf(pwalk, pcs->timestampStart, pcs->timestampEnd, false, &rgptSOC);
+    AddSOCEnds(pcs->pctSOCStart, pcs->pctSOCEnd, pcs->secDuration, &rgptSOC);
+    std::vector<SOCPOWER> rgsp;
+    ChargeCurveOf(rgptPower.data(), (int)rgptPower.size(), rgptSOC.data(), (int)rgptSOC.size(), &rgsp);
+    CurveByPercent(rgsp, prgsp);
+    DropOwnerSamplesTo(pwalk, pcs->timestampEnd);
+}
+
+void SpansOf(std::vector<SESSIONSPAN> const& rgspanDrive, std::vector<SESSIONSPAN> const& rgspanCharge,
+             std::vector<SESSIONSPAN>* prgspan)
+{
+    std::vector<DRIVESESSION> rgds(rgspanDrive.size());
+    std::vector<CHARGESESSION> rgcs(rgspanCharge.size());
+    for (size_t i = 0; i < rgds.size(); i++) {
+        rgds[i].timestampStart = rgspanDrive[i].timestampStart;
+        rgds[i].timestampEnd = rgspanDrive[i].timestampEnd;
+    }
+    for (size_t i = 0; i < rgcs.size(); i++) {
+        rgcs[i].timestampStart = rgspanCharge[i].timestampStart;
+        rgcs[i].timestampEnd = rgspanCharge[i].timestampEnd;
+    }
+    SpansOfSessions(rgds.data(), (int)rgds.size(), rgcs.data(), (int)rgcs.size(), prgspan);
+}
+
+void OwnerFiguresOf(std::vector<SESSIONSPAN> const& rgspan, std::vector<IDLESAMPLE> const& rgidle,
+                    std::vector<DAYSAMPLE> const& rgday, double voltsPack, OWNERFIGURES* pfig)
+{
+    ParkedStretches(rgspan.data(), (int)rgspan.size(), rgidle.data(), (int)rgidle.size(), rgday.data(),
+                    (int)rgday.size(), voltsPack, &pfig->rgparked);
+    BatteryHealthOf(rgday.data(), (int)rgday.size(), &pfig->health);
+    ParkBandsOf(rgidle.data(), (int)rgidle.size(), &pfig->bands);
+    CIVILCACHE cache;
+    ImbalanceByDay(rgidle.data(), (int)rgidle.size(), &cache, &pfig->rgimb);
+}
+
+std::string StrDayOfSecCivil(int64_t secCivilDay)
+{
+    int64_t year;
+    int month, day;
+    CivilFromDays(secCivilDay / 86400, &year, &month, &day);
+    char sz[24];
+    snprintf(sz, sizeof sz, "%04d-%02d-%02d", (int)year, month, day);
+    return sz;
+}
+
+double PctLossOfCharge(CHARGESESSION const* pcs)
+{
+    return PctChargeLoss(pcs);
+}
+
+bool FParsePriceOption(char const* psz, PRICE* pprice, char const** ppszWhy)
+{
+    return FParsePrice(psz, pprice, ppszWhy);
+}
+
+CHARGECOST CostOfChargePower(PRICE const* pprice, double kwh, std::vector<LINEPOWER> const& rglp)
+{
+    CIVILCACHE cache;
+    return CostOfCharge(pprice, kwh, rglp.data(), (int)rglp.size(), &cache);
+}
+

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/owner.h"
 #include "analysis/sessions.h"
 #include "records/record.h"
 
@@ -71,11 +72,13 @@ bool FReadDownload(char const* pszPath, DOWNLOAD* pdl, std::string* pstrErr);
 void MergeRecords(RECORDS const& recsHeld, RECORDS const& recsAdded, RECORDS* pout, long* pcconflict);
 
 // The default report's drives and charges over a stretch of the joined history, which must
-// start with a vehicle-info record; handed over as each one closes, in the walk's order.
+// start with a vehicle-info record; handed over as each one closes, in the walk's order, and
+// (pfnRecord, when not null) each record the walk decodes, before the session it closes.
 struct SESSIONSINK {
     void (*pfnDrive)(void* pv, DRIVESESSION const* pds);
     void (*pfnCharge)(void* pv, CHARGESESSION const* pcs);
     void* pv;
+    void (*pfnRecord)(void* pv, VLR const* pvlr) = nullptr;
 };
 void WalkSessions(RECORDS const& recsLog, SESSIONSINK const* psink);
 
@@ -90,3 +93,56 @@ std::string StrFirmware(uint32_t versFirmware);
 // Whether the time counts as a date for the decoded tables: after 2001, not erased flash, and
 // less than 30 days after timestampLastValid.
 bool FCredibleTime(uint32_t timestamp, unsigned int timestampLastValid);
+
+// ---- The owner's figures, by the functions the car page uses (analysis/owner.h) -------------------
+
+// What a walk gathers beside its sessions, record by record, as the car page gathers it: the
+// battery volts of drive records drawing little current (the pack's resting voltage, which turns a
+// parked SOC loss into energy), and the line power and SOC readings of the session open now.
+struct OWNERSAMPLE {
+    uint32_t timestamp;
+    bool fPower;                // kw holds the line power of a charge record
+    float kw;
+    int pctSOC;                 // -1: none
+};
+// The resting volts of a drive's records: their sum and how many.
+struct RESTVOLTS {
+    double voltsSum = 0;
+    long cvolts = 0;
+};
+struct OWNERWALK {
+    std::vector<OWNERSAMPLE> rgsample;   // since the last session closed
+    RESTVOLTS rest;                      // since the last drive closed
+};
+void TakeOwnerRecord(OWNERWALK* pwalk, VLR const* pvlr);
+// At a drive's close: the resting volts read since the drive before; then the samples up to its
+// end go.
+RESTVOLTS CloseOwnerDrive(OWNERWALK* pwalk, DRIVESESSION const* pds);
+// At a charge's close: its power against SOC, one point per whole percent, as its page draws it;
+// then the samples up to its end go.
+void CloseOwnerCharge(OWNERWALK* pwalk, CHARGESESSION const* pcs, std::vector<SOCPOWER>* prgsp);
+
+// The figures of the whole history: the parked stretches between the sessions (rgspan in time
+// order), the battery's health from the daily figures, and from the hourly status the hours parked
+// by SOC and temperature band and the bricks' imbalance per day of the display zone.
+struct OWNERFIGURES {
+    std::vector<PARKED> rgparked;
+    HEALTH health;
+    PARKBANDS bands;
+    std::vector<IMBALANCE> rgimb;   // by day of the display zone
+};
+void OwnerFiguresOf(std::vector<SESSIONSPAN> const& rgspan, std::vector<IDLESAMPLE> const& rgidle,
+                    std::vector<DAYSAMPLE> const& rgday, double voltsPack, OWNERFIGURES* pfig);
+// Sessions as spans, from their ends alone, in time order.
+void SpansOf(std::vector<SESSIONSPAN> const& rgspanDrive, std::vector<SESSIONSPAN> const& rgspanCharge,
+             std::vector<SESSIONSPAN>* prgspan);
+// "2010-01-31": the day of civil seconds.
+std::string StrDayOfSecCivil(int64_t secCivilDay);
+// The share of a charge's wall energy lost before the battery, in %; pctLossNone without it.
+double PctLossOfCharge(CHARGESESSION const* pcs);
+
+// --price: parsed as quenfell-plot parses it; *ppszWhy says what is wrong.
+bool FParsePriceOption(char const* psz, PRICE* pprice, char const** ppszWhy);
+// What a charge of kwh from the wall cost, from its records' line power in time order.
+CHARGECOST CostOfChargePower(PRICE const* pprice, double kwh, std::vector<LINEPOWER> const& rglp);
+

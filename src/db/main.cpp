@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "db/export.h"
+#include "db/ingest.h"
 #include "db/schema.h"
 #include "db/sql.h"
 #include "db/store.h"
@@ -27,11 +29,15 @@ constexpr int statusUsage = 2;
 constexpr int cchDate = 20;
 
 char const s_szUsage[] =
-    "usage: quenfell-db [-z zone] [-j log] [--csv folder] database [download...]\n"
+    "usage: quenfell-db [-z zone] [-j log] [--csv folder] [--price PRICE[,OFFPEAK@HH:MM-HH:MM]] database "
+    "[download...]\n"
     "  database      the car's history, one SQLite file (made when downloads are added to a missing file)\n"
     "  download...   logs (vms_log) or downloads (*.tar) to add, each record once\n"
     "  -j log        write the whole history as one log, as quenfell -j writes it\n"
-    "  --csv folder  write every table as a CSV file into the folder\n"
+    "  --csv folder  write every table and view as a CSV file into the folder\n"
+    "  --price PRICE[,OFFPEAK@HH:MM-HH:MM]\n"
+    "                with --csv: the price of a kWh from the wall, and a lower one inside a daily window of\n"
+    "                the display zone's clock; adds each charge's cost and that of each month and year\n"
     "  -z zone       show times in this zone (a name such as Europe/London, or a rule)\n"
     "  -h, --help    this help; --version the version\n"
     "Without a download, -j or --csv: what the database holds.\n";
@@ -41,6 +47,7 @@ struct ARGS {
     char const* pszJoin = nullptr;
     char const* pszCsv = nullptr;
     char const* pszZone = nullptr;
+    PRICE price;
     std::vector<char const*> rgpszDownload;
 };
 
@@ -72,6 +79,10 @@ ARGS ParseArgs(int argc, char** argv)
                 args.pszJoin = argv[++iarg];
             } else if (strcmp(psz, "--csv") == 0 && fValue) {
                 args.pszCsv = argv[++iarg];
+            } else if (strcmp(psz, "--price") == 0 && fValue) {
+                char const* pszWhy = nullptr;
+                if (!FParsePriceOption(argv[++iarg], &args.price, &pszWhy))
+                    ExitUsage((std::string("--price '") + argv[iarg] + "': " + pszWhy).c_str());
             } else if (strcmp(psz, "-z") == 0 && fValue) {
                 args.pszZone = argv[++iarg];
             } else {
@@ -86,7 +97,23 @@ ARGS ParseArgs(int argc, char** argv)
     }
     if (!args.pszDatabase)
         ExitUsage("no database named");
+    if (args.price.fGiven && !args.pszCsv)
+        ExitUsage("--price goes with --csv: it prices the charges of the CSV files");
     return args;
+}
+
+// SQLite's calendar ('localtime', which the months and years views use) follows TZ: -z names it
+// there too, an abbreviation by the zone it stands for, so that every date of a run is of one zone.
+void FollowZoneInSql(char const* pszZone)
+{
+    char const* pszTZ = pszZone;
+    KNOWNZONE known;
+    for (int iabbrev = 0; FKnownAbbreviation(iabbrev, &known); iabbrev++) {
+        if (strcmp(known.szAbbrev, pszZone) == 0)
+            pszTZ = known.szZone;
+    }
+    setenv("TZ", pszTZ, 1);
+    tzset();
 }
 
 void Complain(std::string const& str)
@@ -198,6 +225,8 @@ int DbMain(int argc, char** argv)
         Complain(std::string("unknown time zone '") + args.pszZone + "'");
         return statusUsage;
     }
+    if (args.pszZone)
+        FollowZoneInSql(args.pszZone);
 
     PROGRESS prog{isatty(2) != 0, 0, (int)args.rgpszDownload.size(), "", getenv("QUENFELL_DB_STOP_AT"), false};
     HISTDB hdb;
@@ -239,7 +268,7 @@ int DbMain(int argc, char** argv)
     }
     if (args.pszCsv) {
         int cfile = 0;
-        if (!FWriteCsvFiles(&hdb, args.pszCsv, &cfile, &strErr)) {
+        if (!FWriteCsvFiles(&hdb, args.pszCsv, &args.price, &cfile, &strErr)) {
             Complain(strErr);
             return statusFailed;
         }

@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "db/derive.h"
 #include "db/sql.h"
 
 namespace {
@@ -133,9 +134,94 @@ CREATE TABLE events (
 CREATE INDEX events_by_time ON events (part, ts);
 )sql";
 
+// Version 2: the owner's figures. A new file is made as version 1 and taken through the same
+// steps, so that it has the tables and columns of an upgraded one in the same order.
+char const s_szOwnerFigures[] = R"sql(
+ALTER TABLE drives ADD COLUMN temp_battery REAL;
+ALTER TABLE drives ADD COLUMN volts_rest REAL;
+ALTER TABLE drives ADD COLUMN volts_rest_readings INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE charges ADD COLUMN temp_battery REAL;
+ALTER TABLE charges ADD COLUMN battery_readings INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE charges ADD COLUMN wh_battery REAL;
+ALTER TABLE charges ADD COLUMN wh_wall_paired REAL;
+ALTER TABLE charges ADD COLUMN loss_pct REAL;
+CREATE TABLE charge_curves (
+    time_start INTEGER NOT NULL,
+    soc REAL NOT NULL,
+    kw REAL NOT NULL
+);
+CREATE INDEX charge_curves_by_charge ON charge_curves (time_start);
+CREATE TABLE parked (
+    id INTEGER PRIMARY KEY,
+    time_start INTEGER NOT NULL,
+    time_end INTEGER NOT NULL,
+    soc_start INTEGER NOT NULL,
+    soc_end INTEGER NOT NULL,
+    hours REAL NOT NULL,
+    soc_lost REAL NOT NULL,
+    wh_lost REAL,
+    soc_lost_per_day REAL NOT NULL,
+    wh_lost_per_day REAL
+);
+CREATE TABLE battery_health (
+    days INTEGER NOT NULL,
+    time_first INTEGER NOT NULL,
+    days_span REAL NOT NULL,
+    cac_first REAL NOT NULL,
+    cac_now REAL,
+    share_left_pct REAL,
+    cac_at_first_day REAL,
+    cac_per_day REAL,
+    cac_at_no_miles REAL,
+    cac_per_mile REAL,
+    brick_ah_at_first_day REAL,
+    brick_ah_per_day REAL
+);
+CREATE TABLE park_bands (
+    soc_band INTEGER NOT NULL,
+    temp_band INTEGER NOT NULL,
+    hours REAL NOT NULL,
+    PRIMARY KEY (soc_band, temp_band)
+);
+CREATE VIEW months AS
+    WITH items (time, miles, drives, seconds_driving, wh_out, wh_wall, charges, parked, hours_parked, soc_lost_parked,
+                wh_lost_parked) AS (
+        SELECT time_start, miles, 1, duration, wh, 0, 0, 0, 0, 0, NULL FROM drives
+        UNION ALL SELECT time_start, 0, 0, 0, 0, wh, 1, 0, 0, 0, NULL FROM charges
+        UNION ALL SELECT time_start, 0, 0, 0, 0, 0, 0, 1, hours, soc_lost, wh_lost FROM parked
+    ), dated AS (
+        SELECT CAST(strftime('%Y', time, 'unixepoch', 'localtime') AS INTEGER) AS year,
+               CAST(strftime('%m', time, 'unixepoch', 'localtime') AS INTEGER) AS month, *
+        FROM items WHERE time >= 978307200 AND time <= 2147483647
+    )
+    SELECT year, month, total(miles) AS miles, sum(drives) AS drives, sum(seconds_driving) AS seconds_driving,
+           total(wh_out) AS wh_out, total(wh_wall) / 1000 AS kwh_wall, sum(charges) AS charges,
+           CASE WHEN total(miles) >= 1 THEN total(wh_out) / total(miles) END AS wh_per_mile_out,
+           CASE WHEN total(miles) >= 1 AND total(wh_wall) > 0 THEN total(wh_wall) / total(miles) END AS wh_per_mile_wall,
+           sum(parked) AS parked, total(hours_parked) AS hours_parked, total(soc_lost_parked) AS soc_lost_parked,
+           sum(wh_lost_parked) AS wh_lost_parked
+    FROM dated GROUP BY year, month ORDER BY year, month;
+CREATE VIEW years AS
+    SELECT year, total(miles) AS miles, sum(drives) AS drives, sum(seconds_driving) AS seconds_driving,
+           total(wh_out) AS wh_out, total(kwh_wall) AS kwh_wall, sum(charges) AS charges,
+           CASE WHEN total(miles) >= 1 THEN total(wh_out) / total(miles) END AS wh_per_mile_out,
+           CASE WHEN total(miles) >= 1 AND total(kwh_wall) > 0 THEN total(kwh_wall) * 1000 / total(miles) END
+               AS wh_per_mile_wall,
+           sum(parked) AS parked, total(hours_parked) AS hours_parked, total(soc_lost_parked) AS soc_lost_parked,
+           sum(wh_lost_parked) AS wh_lost_parked
+    FROM months GROUP BY year ORDER BY year;
+CREATE TABLE imbalance (
+    day TEXT PRIMARY KEY,
+    mv_mean REAL NOT NULL,
+    mv_max REAL NOT NULL,
+    samples INTEGER NOT NULL
+);
+)sql";
+
 // Each later version adds one step here (and raises versSchema).
-UPGRADESTEP const s_rgstepUpgrade[] = {{nullptr}};
+UPGRADESTEP const s_rgstepUpgrade[] = {{s_szOwnerFigures, FRecomputeAllOwnerFigures}};
 constexpr int cstepUpgrade = versSchema - 1;
+static_assert(sizeof s_rgstepUpgrade / sizeof s_rgstepUpgrade[0] == cstepUpgrade);
 
 constexpr char s_szSqliteMagic[] = "SQLite format 3";   // and its NUL: the first 16 bytes
 constexpr int cbSqliteHeader = 100;
@@ -219,6 +305,16 @@ bool FConfigure(HISTDB* phdb, bool fWrite, std::string* pstrErr)
            FExec(phdb->pdb, "PRAGMA synchronous = FULL", pstrErr);
 }
 
+// The tables of every later version, in an empty file: the steps' statements, with nothing to fill.
+bool FCreateLaterVersions(sqlite3* pdb, std::string* pstrErr)
+{
+    for (UPGRADESTEP const& step : s_rgstepUpgrade) {
+        if (!FExec(pdb, step.szSql, pstrErr))
+            return false;
+    }
+    return true;
+}
+
 bool FCreateTables(sqlite3* pdb, std::string* pstrErr)
 {
     char szPragmas[128];
@@ -229,7 +325,8 @@ bool FCreateTables(sqlite3* pdb, std::string* pstrErr)
     int64_t cobject = 0;
     // Another run may have made the tables while this one waited for the lock.
     if (!FQueryInt64(pdb, "SELECT count(*) FROM sqlite_master", &cobject, pstrErr) ||
-        (cobject == 0 && (!FExec(pdb, s_szSchema, pstrErr) || !FExec(pdb, szPragmas, pstrErr))) ||
+        (cobject == 0 && (!FExec(pdb, s_szSchema, pstrErr) || !FCreateLaterVersions(pdb, pstrErr) ||
+                          !FExec(pdb, szPragmas, pstrErr))) ||
         !FExec(pdb, "COMMIT", pstrErr)) {
         sqlite3_exec(pdb, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
@@ -252,7 +349,7 @@ bool _FUpgradeSchema(sqlite3* pdb, UPGRADESTEP const* rgstep, int cstep, std::st
     int64_t vers = 0;
     bool fOk = FQueryInt64(pdb, "PRAGMA user_version", &vers, pstrErr);
     for (int64_t istep = vers - 1; fOk && istep >= 0 && istep < cstep; istep++)
-        fOk = FExec(pdb, rgstep[istep].szSql, pstrErr);
+        fOk = FExec(pdb, rgstep[istep].szSql, pstrErr) && (!rgstep[istep].pfnFill || rgstep[istep].pfnFill(pdb, pstrErr));
     char szVersion[64];
     snprintf(szVersion, sizeof szVersion, "PRAGMA user_version = %d", cstep + 1);
     fOk = fOk && FExec(pdb, szVersion, pstrErr) && FExec(pdb, "COMMIT", pstrErr);

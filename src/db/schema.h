@@ -9,7 +9,7 @@
 // PRAGMA application_id of every Quenfell history database ("QFDB").
 constexpr int32_t idApplication = 0x51464442;
 // PRAGMA user_version of the tables this build writes; docs/database.md describes them.
-constexpr int versSchema = 1;
+constexpr int versSchema = 2;
 
 // Told when the database is locked by another run and this one starts to wait for it.
 typedef void (*PFNWAITING)(void* pv);
@@ -39,9 +39,11 @@ bool FOpenHistory(char const* pszPath, bool fWrite, PFNWAITING pfnWaiting, void*
                   std::string* pstrErr);
 
 // The statements that take a database from one version to the next, run inside the upgrade's
-// transaction: rgstep[i] takes version i + 1 to version i + 2.
+// transaction: rgstep[i] takes version i + 1 to version i + 2. pfnFill, when not null, then fills
+// what the new tables and columns hold from what the database held (false with the message).
 struct UPGRADESTEP {
     char const* szSql;
+    bool (*pfnFill)(sqlite3* pdb, std::string* pstrErr) = nullptr;
 };
 // Brings the open database from its user_version (1 up to cstep + 1) to version cstep + 1, with
 // the steps from its version on, in one transaction that also sets the version: a failure leaves

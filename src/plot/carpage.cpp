@@ -1229,14 +1229,10 @@ void AppendChargeCurves(PAGE const* ppage)
                       &rgsp);
         if (rgsp.size() < 2)
             continue;
-        // One point per whole percent of SOC: the curve's shape, within the chart's pixels.
         std::vector<SOCPOWER> rgspPct;
-        for (SOCPOWER const& sp : rgsp) {
-            if (!rgspPct.empty() && (int)rgspPct.back().pct == (int)sp.pct)
-                continue;
-            rgspPct.push_back(sp);
+        CurveByPercent(rgsp, &rgspPct);
+        for (SOCPOWER const& sp : rgspPct)
             kwMax = std::fmax(kwMax, sp.kw);
-        }
         int const iband = row.cs.cdegBattery > 0 ? IbandTemp(row.cs.degBatteryAverage) : 2;
         rgcurveByBand[(size_t)iband].push_back(rgspPct);
         ccurve++;

@@ -25,7 +25,6 @@ namespace {
 // Far more samples than the longest session has: past this the oldest half, which can only be
 // standing records between sessions, is let go.
 constexpr size_t csampleMax = 1u << 21;
-constexpr int pctSOCMax = 100;
 constexpr double ampsNearRest = 10;   // battery volts at this little current are near the resting voltage
 
 enum {
@@ -154,7 +153,7 @@ void TakeRecord(READER* preader, VLR const* pvlr)
     HISTORY* phist = preader->phist;
     SAMPLE sample{};
     sample.timestamp = pvlr->timestamp;
-    sample.pctSOC = (pvlr->grf & fvlrSOC) && pvlr->pctSOC >= 0 && pvlr->pctSOC <= pctSOCMax ? (int8_t)pvlr->pctSOC : -1;
+    sample.pctSOC = (int8_t)PctSOCOfRecord(pvlr);
     sample.fCharge = -1;
     switch (pvlr->rt) {
     case rtDR1S:
@@ -239,17 +238,6 @@ void DropSamplesTo(HISTORY* phist, uint32_t timestampEnd)
     auto& rg = phist->rgsample;
     rg.erase(std::remove_if(rg.begin(), rg.end(), [&](SAMPLE const& s) { return s.timestamp <= timestampEnd; }),
              rg.end());
-}
-
-// The SOC is read seldom (every ten minutes while driving); the session's own SOC from and to,
-// which the report found around its ends, anchor the curve.
-void AddSOCEnds(int pctSOCStart, int pctSOCEnd, uint32_t secDuration, std::vector<PT>* prgpt)
-{
-    if (pctSOCStart >= 0 && pctSOCStart <= pctSOCMax && (prgpt->empty() || prgpt->front().sec > 0))
-        prgpt->insert(prgpt->begin(), PT{0, (float)pctSOCStart});
-    if (pctSOCEnd >= 0 && pctSOCEnd <= pctSOCMax && secDuration > 0 &&
-        (prgpt->empty() || prgpt->back().sec < (float)secDuration))
-        prgpt->push_back(PT{(float)secDuration, (float)pctSOCEnd});
 }
 
 void TakeDrive(HISTORY* phist, DRIVESESSION const* pds)
@@ -391,11 +379,6 @@ void TakeSpan(HISTORY* phist)
 }
 
 }  // namespace
-
-void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut)
-{
-    ThinMinMaxBy(rgpt, cpt, cInterval, [](PT const& pt) { return pt.v; }, prgptOut);
-}
 
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr)
 {

@@ -11,10 +11,6 @@
 #include "analysis/owner.h"
 #include "analysis/sessions.h"
 
-// Profiles keep at most this many points per series (pairs of minimum and maximum per interval);
-// the page thins them further when there are many sessions.
-constexpr int cptProfileMax = 480;
-
 struct DRIVEROW {
     DRIVESESSION ds;
     std::vector<PT> rgptSpeed;    // mph, one-second records
@@ -99,36 +95,3 @@ struct HISTORYOFLOGS {
     long crecJoined;
 };
 bool FReadHistoryOfLogs(HISTORYOFLOGS const& logs, HISTORY* phist, std::string* pstrErr);
-
-// Thins cpt points to at most 2 * cInterval: the span is cut into cInterval runs of points, and
-// each run gives its lowest and its highest point (by the value vOf gives) in their own order, so
-// peaks survive.
-template <class POINT, class VOF>
-void ThinMinMaxBy(POINT const* rgpt, int cpt, int cInterval, VOF vOf, std::vector<POINT>* prgptOut)
-{
-    prgptOut->clear();
-    if (cInterval < 1)
-        cInterval = 1;
-    if (cpt <= 2 * cInterval) {
-        prgptOut->assign(rgpt, rgpt + (cpt > 0 ? cpt : 0));
-        return;
-    }
-    prgptOut->reserve((size_t)cInterval * 2);
-    for (int i = 0; i < cInterval; i++) {
-        int iFirst = (int)((long long)cpt * i / cInterval);
-        int iLim = (int)((long long)cpt * (i + 1) / cInterval);
-        int iMin = iFirst, iMax = iFirst;
-        for (int j = iFirst + 1; j < iLim; j++) {
-            if (vOf(rgpt[j]) < vOf(rgpt[iMin]))
-                iMin = j;
-            if (vOf(rgpt[j]) > vOf(rgpt[iMax]))
-                iMax = j;
-        }
-        prgptOut->push_back(rgpt[iMin < iMax ? iMin : iMax]);
-        if (iMin != iMax)
-            prgptOut->push_back(rgpt[iMin < iMax ? iMax : iMin]);
-    }
-}
-
-// The same for a profile's points.
-void ThinMinMax(PT const* rgpt, int cpt, int cInterval, std::vector<PT>* prgptOut);

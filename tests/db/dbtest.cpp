@@ -196,3 +196,54 @@ std::string StrDump(std::string const& strDb)
     sqlite3_close(pdb);
     return str;
 }
+
+// An RFC 4180 reader: fields in double quotes may hold commas, quotes (doubled) and line ends;
+// every record ends with CRLF.
+std::vector<std::vector<std::string>> RowsOfCsv(std::string const& str, bool* pfWellFormed)
+{
+    std::vector<std::vector<std::string>> rgrow;
+    std::vector<std::string> row;
+    std::string strField;
+    *pfWellFormed = true;
+    size_t i = 0;
+    bool fQuoted = false;
+    while (i < str.size()) {
+        char ch = str[i];
+        if (fQuoted) {
+            if (ch == '"' && i + 1 < str.size() && str[i + 1] == '"') {
+                strField += '"';
+                i += 2;
+            } else if (ch == '"') {
+                fQuoted = false;
+                i++;
+            } else {
+                strField += ch;
+                i++;
+            }
+            continue;
+        }
+        if (ch == '"' && strField.empty()) {
+            fQuoted = true;
+            i++;
+        } else if (ch == ',') {
+            row.push_back(strField);
+            strField.clear();
+            i++;
+        } else if (ch == '\r' && i + 1 < str.size() && str[i + 1] == '\n') {
+            row.push_back(strField);
+            strField.clear();
+            rgrow.push_back(row);
+            row.clear();
+            i += 2;
+        } else if (ch == '\n' || ch == '\r' || ch == '"') {
+            *pfWellFormed = false;
+            i++;
+        } else {
+            strField += ch;
+            i++;
+        }
+    }
+    if (!row.empty() || !strField.empty() || fQuoted)
+        *pfWellFormed = false;
+    return rgrow;
+}

@@ -45,3 +45,7 @@ int WaitForEnd(CHILD* pchild);
 std::string StrQuery(std::string const& strDb, std::string const& strSql);
 // Every row of every table, as text: what "the database as it was" means to the tests.
 std::string StrDump(std::string const& strDb);
+
+// The records of an RFC 4180 file (fields in double quotes may hold commas, doubled quotes and
+// line ends; every record ends with CRLF); *pfWellFormed false when it breaks a rule.
+std::vector<std::vector<std::string>> RowsOfCsv(std::string const& str, bool* pfWellFormed);

@@ -25,7 +25,7 @@ TEST(DbDocs, ManualPageRendersShowsTheVersionAndCoversTheUsage)
     EXPECT_NE(strMan.find(" \"Quenfell " QF_VERSION "\" "), std::string::npos);
     RunResult rUsage = RunDb({"-h"});
     ASSERT_EQ(rUsage.status, 0);
-    for (char const* szOption : {"-z", "-j", "--csv", "-h", "--help", "--version", "--"}) {
+    for (char const* szOption : {"-z", "-j", "--csv", "--price", "-h", "--help", "--version", "--"}) {
         EXPECT_NE(rUsage.out.find(szOption), std::string::npos) << szOption;
         std::string strMacro = std::string("\\-") + (szOption + 1);
         for (size_t ich = 0; (ich = strMacro.find('-', ich + 2)) != std::string::npos;)
@@ -80,7 +80,9 @@ TEST(DbDocs, BashCompletion)
         V rgstrExpect;
     };
     CASE const rgcase[] = {
-        {{"quenfell-db", "-"}, {"--csv", "--help", "--version", "-h", "-j", "-z"}},
+        {{"quenfell-db", "-"}, {"--csv", "--help", "--price", "--version", "-h", "-j", "-z"}},
+        {{"quenfell-db", "--csv", "out", "--price", ""}, {}},
+        {{"quenfell-db", "--price", "0.30", "car.db", ""}, {"B.TAR", "a.tar", "sub", "vms_log"}},
         {{"quenfell-db", ""}, {"B.TAR", "a.tar", "car.db", "notes.txt", "sub", "vms_log"}},
         {{"quenfell-db", "car.db", ""}, {"B.TAR", "a.tar", "sub", "vms_log"}},
         {{"quenfell-db", "-j", "all.log", "car.db", "sub/"}, {"sub/c.tar"}},
