@@ -548,7 +548,7 @@ long MergeInputs(SCANSTATE* pscan, JOININ* rgin, int cin, MERGEHOOK const* phook
     // the next group is to be taken from the heap.
     int cgroup = 0;
     while ((cgroup > 0 || heap.c > 0) && !mo.fStopped) {
-        QF_ASSERT(cgroup >= 0 && cgroup + heap.c <= cin);
+        QF_ASSERT(cgroup >= 0 && cgroup + (long)heap.c <= (long)cin);
         if (cgroup == 0) {
             rgiGroup[cgroup++] = HeapPop(&heap);
             JOININ const* pfirst = &rgin[rgiGroup[0]];
