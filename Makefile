@@ -96,12 +96,15 @@ test-clang: deps
 # Installs Debian's chromium when it is missing, then lays out the battery study page and the car's
 # page of the sample download in it headless, checks that every chart drew, and keeps the screenshots
 # as the README's pictures, docs/battery-study.png, docs/car-page.png and the car's page at a phone's
-# width and a desktop's, docs/car-page-phone.png and docs/car-page-wide.png, and the page of ten years
-# of a generated history at both widths, docs/car-page-10y-phone.png and docs/car-page-10y-wide.png.
+# width and a desktop's, docs/car-page-phone.png and docs/car-page-wide.png, and the pages of eight
+# weekly downloads and of ten years of a generated history at both widths, docs/car-page-8w-*.png and
+# docs/car-page-10y-*.png.
 check-browser: build
 	$(call apt_install,chromium)
 	QF_SCREENSHOT=$(CURDIR)/docs/battery-study.png QF_CAR_SCREENSHOT=$(CURDIR)/docs/car-page.png \
 	  QF_CAR_SCREENSHOT_PHONE=$(CURDIR)/docs/car-page-phone.png QF_CAR_SCREENSHOT_WIDE=$(CURDIR)/docs/car-page-wide.png \
+	  QF_CAR_SCREENSHOT_WEEKS_PHONE=$(CURDIR)/docs/car-page-8w-phone.png \
+	  QF_CAR_SCREENSHOT_WEEKS_WIDE=$(CURDIR)/docs/car-page-8w-wide.png \
 	  QF_CAR_SCREENSHOT_LONG_PHONE=$(CURDIR)/docs/car-page-10y-phone.png \
 	  QF_CAR_SCREENSHOT_LONG_WIDE=$(CURDIR)/docs/car-page-10y-wide.png \
 	  ./build/release/tests/test_plot --gtest_filter='Browser.*'
