@@ -205,8 +205,12 @@ void AppendSeries(std::string* pstr, SERIESDRAW const& series, AXIS const& axisX
             std::vector<XY> rgxyThin;
             ThinMinMaxBy(series.rgxy.data(), (int)series.rgxy.size(), cIntervalLine, [](XY const& xy) { return xy.y; },
                          &rgxyThin);
-            for (XY const& xy : rgxyThin)
-                Append(pstr, "%.1f,%.1f ", XOf(axisX, xy.x), YOf(axisY, xy.y, yT, yB));
+            for (XY const& xy : rgxyThin) {
+                AppendFixed(pstr, XOf(axisX, xy.x), 1);
+                pstr->push_back(',');
+                AppendFixed(pstr, YOf(axisY, xy.y, yT, yB), 1);
+                pstr->push_back(' ');
+            }
             pstr->append("\"><title>");
             AppendText(pstr, series.szName);
             pstr->append("</title></polyline>\n");
@@ -217,8 +221,13 @@ void AppendSeries(std::string* pstr, SERIESDRAW const& series, AXIS const& axisX
         Append(pstr, "<g class=\"series\" fill=\"%s\"><title>", series.szColour);
         AppendText(pstr, series.szName);
         pstr->append("</title>");
-        for (XY const& xy : series.rgxy)
-            Append(pstr, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2.5\"/>", XOf(axisX, xy.x), YOf(axisY, xy.y, yT, yB));
+        for (XY const& xy : series.rgxy) {
+            pstr->append("<circle cx=\"");
+            AppendFixed(pstr, XOf(axisX, xy.x), 1);
+            pstr->append("\" cy=\"");
+            AppendFixed(pstr, YOf(axisY, xy.y, yT, yB), 1);
+            pstr->append("\" r=\"2.5\"/>");
+        }
         pstr->append("</g>\n");
         break;
     case kindBars: {
@@ -1259,9 +1268,12 @@ void AppendChargeCurves(PAGE const* ppage)
         Append(pstr, "<path class=\"series\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\" stroke-opacity=\"0.7\" d=\"",
                s_rgszBandColour[iband]);
         for (auto const& rgsp : rgcurve)
-            for (size_t i = 0; i < rgsp.size(); i++)
-                Append(pstr, "%c%.1f %.1f", i == 0 ? 'M' : 'L', XOf(axisX, rgsp[i].pct),
-                       YOf(axisY, rgsp[i].kw, yTop, yBottom));
+            for (size_t i = 0; i < rgsp.size(); i++) {
+                pstr->push_back(i == 0 ? 'M' : 'L');
+                AppendFixed(pstr, XOf(axisX, rgsp[i].pct), 1);
+                pstr->push_back(' ');
+                AppendFixed(pstr, YOf(axisY, rgsp[i].kw, yTop, yBottom), 1);
+            }
         pstr->append("\"><title>");
         AppendText(pstr, s_rgszBandTemp[iband]);
         pstr->append("</title></path>\n");

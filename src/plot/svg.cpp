@@ -1,6 +1,7 @@
 // Small writers shared by both pages, and their date axes' ticks.
 #include "plot/svg.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -16,6 +17,16 @@ void Append(std::string* pstr, const char* szFormat, ...)
     va_end(va);
     if (cch > 0)
         pstr->append(ach, static_cast<size_t>(cch) < sizeof(ach) ? static_cast<size_t>(cch) : sizeof(ach) - 1);
+}
+
+void AppendFixed(std::string* pstr, double v, int cDigits)
+{
+    char ach[64];
+    std::to_chars_result res = std::to_chars(ach, ach + sizeof ach, v, std::chars_format::fixed, cDigits);
+    if (res.ec == std::errc())
+        pstr->append(ach, (size_t)(res.ptr - ach));
+    else
+        Append(pstr, "%.*f", cDigits, v);
 }
 
 // The report's texts are checked digits and fixed words, but nothing reaches the page unescaped.

@@ -7,6 +7,9 @@
 
 // Appends printf-formatted text; one call writes at most 511 bytes.
 void Append(std::string* pstr, const char* szFormat, ...) __attribute__((format(printf, 2, 3)));
+// Appends v as printf's "%.*f" would, with cDigits (0..3) after the point: the charts' points are
+// most of a page, and the general formatter costs more than everything else that writes them.
+void AppendFixed(std::string* pstr, double v, int cDigits);
 // Appends text with the characters that HTML gives a meaning escaped.
 void AppendText(std::string* pstr, const char* sz);
 // 1, 2 or 5 times a power of ten, near span / cTick; 1 for an empty span.
