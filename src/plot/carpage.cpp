@@ -143,14 +143,26 @@ void AppendYAxis(std::string* pstr, AXIS const& axis, double step, double yT, do
     if (cTick > 100)
         cTick = 100;
     pstr->append("<path class=\"grid\" d=\"");
-    for (int i = 0; i <= cTick; i++)
-        Append(pstr, "M%.0f %.1fH%.0f", xLeft, YOf(axis, axis.vMin + i * step, yT, yB), xRight);
+    for (int i = 0; i <= cTick; i++) {
+        pstr->push_back('M');
+        AppendFixed(pstr, xLeft, 0);
+        pstr->push_back(' ');
+        AppendFixed(pstr, YOf(axis, axis.vMin + i * step, yT, yB), 1);
+        pstr->push_back('H');
+        AppendFixed(pstr, xRight, 0);
+    }
     pstr->append("\"/>\n<g class=\"y-axis\" text-anchor=\"end\">");
     for (int i = 0; i <= cTick; i++) {
         double v = axis.vMin + i * step;
         char ach[32];
         FormatCompact(std::fabs(v) < step / 1e6 ? 0 : axis.fLabelsUnsigned ? std::fabs(v) : v, ach, sizeof ach);
-        Append(pstr, "<text x=\"%.0f\" y=\"%.1f\">%s</text>", xLeft - 5, YOf(axis, v, yT, yB) + 4, ach);
+        pstr->append("<text x=\"");
+        AppendFixed(pstr, xLeft - 5, 0);
+        pstr->append("\" y=\"");
+        AppendFixed(pstr, YOf(axis, v, yT, yB) + 4, 1);
+        pstr->append("\">");
+        pstr->append(ach);
+        pstr->append("</text>");
     }
     pstr->append("</g>\n");
     Append(pstr, "<text class=\"axis-title\" transform=\"translate(14 %.1f) rotate(-90)\" text-anchor=\"middle\">",
@@ -180,14 +192,26 @@ void AppendNumberTicks(std::string* pstr, AXIS const& axis, double step, double 
     if (cTick > 100)
         cTick = 100;
     pstr->append("<path class=\"grid\" d=\"");
-    for (int i = 0; i <= cTick; i++)
-        Append(pstr, "M%.1f %.0fV%.0f", XOf(axis, axis.vMin + i * step), yT, yB);
+    for (int i = 0; i <= cTick; i++) {
+        pstr->push_back('M');
+        AppendFixed(pstr, XOf(axis, axis.vMin + i * step), 1);
+        pstr->push_back(' ');
+        AppendFixed(pstr, yT, 0);
+        pstr->push_back('V');
+        AppendFixed(pstr, yB, 0);
+    }
     pstr->append("\"/>\n<g class=\"x-axis\" text-anchor=\"middle\">");
     for (int i = 0; i <= cTick; i++) {
         double v = axis.vMin + i * step;
         char ach[32];
         FormatCompact(std::fabs(v) < step / 1e6 ? 0 : v, ach, sizeof ach);
-        Append(pstr, "<text x=\"%.1f\" y=\"%.0f\">%s</text>", XOf(axis, v), yB + 16, ach);
+        pstr->append("<text x=\"");
+        AppendFixed(pstr, XOf(axis, v), 1);
+        pstr->append("\" y=\"");
+        AppendFixed(pstr, yB + 16, 0);
+        pstr->append("\">");
+        pstr->append(ach);
+        pstr->append("</text>");
     }
     pstr->append("</g>\n");
 }

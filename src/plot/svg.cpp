@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "plot/studyreport.h"
@@ -21,6 +22,32 @@ void Append(std::string* pstr, const char* szFormat, ...)
 
 void AppendFixed(std::string* pstr, double v, int cDigits)
 {
+    // Most points: scaled to whole units of the last digit, and rounded there, unless the scaled
+    // value lies so near a half that its own rounding error could decide; those, and what is too
+    // large, take the exact path below.
+    static double const s_rgScale[] = {1, 10, 100, 1000};
+    if (cDigits >= 0 && cDigits <= 3 && std::fabs(v) < 1e9) {
+        double const t = std::fabs(v) * s_rgScale[cDigits];
+        double const fl = std::floor(t);
+        // Below 1e9 the product is within 1.2e-7 of its exact value.
+        if (t < 1e9 && std::fabs(t - fl - 0.5) > 1e-4) {
+            uint64_t n = (uint64_t)fl + (t - fl > 0.5 ? 1 : 0);
+            char ach[32];
+            char* pch = ach + sizeof ach;
+            for (int i = 0; i < cDigits; i++, n /= 10)
+                *--pch = (char)('0' + n % 10);
+            if (cDigits > 0)
+                *--pch = '.';
+            do {
+                *--pch = (char)('0' + n % 10);
+                n /= 10;
+            } while (n > 0);
+            if (std::signbit(v))
+                *--pch = '-';
+            pstr->append(pch, (size_t)(ach + sizeof ach - pch));
+            return;
+        }
+    }
     char ach[64];
     std::to_chars_result res = std::to_chars(ach, ach + sizeof ach, v, std::chars_format::fixed, cDigits);
     if (res.ec == std::errc())

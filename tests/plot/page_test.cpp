@@ -3,6 +3,7 @@
 // self-contained and keeps the car's VIN out.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -181,7 +182,7 @@ TEST(PlotPage, FixedPointsAreWrittenAsPrintfWritesThem)
 {
     double const rgv[] = {0,     -0.0,   0.05,  0.15,   0.25,    -0.04,  -0.05, 2.675,        1.005, 123456.789,
                           1e20,  -1e-9,  99.95, 1e300,  5e-324,  0.5,    1.5,   2.5,          -2.5,  0.125,
-                          0.375, 1099.95, 7.0 / 3, -1234.5678, 4294967295.0, 1e-3, 1e15 + 0.5, 0.0625};
+                          0.375, 0.45,  0.55,  8.345,  1099.95, 7.0 / 3, -1234.5678, 4294967295.0, 1e-3, 1e15 + 0.5, 0.0625};
     for (double v : rgv) {
         for (int cDigits = 0; cDigits <= 3; cDigits++) {
             std::string str;
@@ -191,15 +192,21 @@ TEST(PlotPage, FixedPointsAreWrittenAsPrintfWritesThem)
             EXPECT_EQ(str, ach) << v << " with " << cDigits << " digits";
         }
     }
-    // And chart coordinates of every size, from a fixed sequence.
+    // And chart coordinates of every size, from a fixed sequence: sums of halves, near halves, and
+    // values on both sides of where the quick path stops.
     uint64_t u = 88172645463325252ull;
-    for (int i = 0; i < 20000; i++) {
+    for (int i = 0; i < 40000; i++) {
         u ^= u << 13, u ^= u >> 7, u ^= u << 17;
-        double const v = ((double)(u % 2000000001) - 1000000000) / (double)(1u << (u >> 60));
+        double v = ((double)(u % 2000000001) - 1000000000) / (double)(1u << (u >> 60));
+        if (i % 4 == 1)
+            v = std::nextafter(v, 0.0);
+        else if (i % 4 == 2)
+            v *= 1000.003;
+        int const cDigits = (int)(u >> 20) % 4;
         std::string str;
-        AppendFixed(&str, v, 1);
+        AppendFixed(&str, v, cDigits);
         char ach[64];
-        snprintf(ach, sizeof ach, "%.1f", v);
-        ASSERT_EQ(str, ach) << v;
+        snprintf(ach, sizeof ach, "%.*f", cDigits, v);
+        ASSERT_EQ(str, ach) << v << " with " << cDigits << " digits";
     }
 }
