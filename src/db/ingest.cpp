@@ -199,42 +199,6 @@ JOININ* PinAdd(JOINTABLE* pjoin, char const* pszName)
     return &pjoin->rgin[pjoin->cin - 1];
 }
 
-// ---- Opening a download ------------------------------------------------------------------------
-
-bool FOpenDownload(char const* pszPath, STREAM* pstream, unsigned int* ptimestampLastValid, std::string* pstrErr)
-{
-    unsigned int const timestampNow = (unsigned int)time(nullptr);
-    *ptimestampLastValid = timestampNow;
-    struct stat st;
-    if (stat(pszPath, &st) != 0) {
-        *pstrErr = std::string("can't open '") + pszPath + "': " + strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *pstrErr = std::string("'") + pszPath + "' is not a regular file";
-        return false;
-    }
-    OPENERROR openerr;
-    switch (OpenDownload(pstream, pszPath, nullptr, &openerr)) {
-    case openOk:
-        break;
-    case openNoLog:
-        if (openerr.err != 0)
-            *pstrErr = std::string("can't read '") + pszPath + "': " + strerror(openerr.err);
-        else
-            *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
-        return false;
-    case openNoFile:
-        *pstrErr = std::string("can't open '") + pszPath + "': " +
-                   (openerr.err == 0 ? "file is empty" : strerror(openerr.err));
-        return false;
-    }
-    unsigned int timestampDownload;
-    if (FTarballName(pszPath) && FDownloadTime(pszPath, &timestampDownload))
-        *ptimestampLastValid = timestampDownload;
-    return true;
-}
-
 // The records of [ibStart, ibEnd) in file order.
 void ReadLinearRecords(STREAM* pstream, long ibStart, long ibEnd, RECORDS* pout)
 {
@@ -311,7 +275,7 @@ bool FReadDownload(char const* pszPath, DOWNLOAD* pdl, std::string* pstrErr)
     rgbLead.swap(rgbLeadTwice);
     JOININ* pinLead = PinAdd(&inputs, "lead");
     JOININ* pin = PinAdd(&inputs, pszPath);
-    if (!FOpenDownload(pszPath, pin->pstream, &pdl->timestampLastValid, pstrErr))
+    if (!FOpenDownloadSayingWhy(pszPath, pin->pstream, &pdl->timestampLastValid, pstrErr))
         return false;
     pinLead->pstream->FOpenMemory(rgbLead.data(), rgbLead.size());
     GetLogStats(pinLead->pstream, &pinLead->lstat);

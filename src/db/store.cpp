@@ -570,13 +570,17 @@ bool FAddInTransaction(HISTDB* phdb, char const* pszPath, HASHJOB const& hash, D
 
 }  // namespace
 
-bool FReadRuns(sqlite3* pdb, int part, uint32_t bucketFirst, PFNRUN pfn, void* pv, std::string* pstrErr)
+namespace {
+
+// The runs of ids idFirst to idLast (both held) handed to pfn in the statement's order, until it says stop.
+bool FReadRunsOf(sqlite3* pdb, char const* szSql, int64_t idFirst, int64_t idLast, PFNRUN pfn, void* pv,
+                 std::string* pstrErr)
 {
     STMT stmt;
-    if (!FPrepare(pdb, "SELECT bucket, bytes FROM records WHERE id BETWEEN ? AND ? ORDER BY id", &stmt, pstrErr))
+    if (!FPrepare(pdb, szSql, &stmt, pstrErr))
         return false;
-    BindInt64(&stmt, 1, IdRun(part, bucketFirst));
-    BindInt64(&stmt, 2, IdRun(part, (uint32_t)(cbucketPart - 1)));
+    BindInt64(&stmt, 1, idFirst);
+    BindInt64(&stmt, 2, idLast);
     int rc;
     while ((rc = sqlite3_step(stmt.pstmt)) == SQLITE_ROW) {
         uint8_t const* pb = (uint8_t const*)sqlite3_column_blob(stmt.pstmt, 1);
@@ -591,25 +595,18 @@ bool FReadRuns(sqlite3* pdb, int part, uint32_t bucketFirst, PFNRUN pfn, void* p
     return true;
 }
 
+}  // namespace
+
+bool FReadRuns(sqlite3* pdb, int part, uint32_t bucketFirst, PFNRUN pfn, void* pv, std::string* pstrErr)
+{
+    return FReadRunsOf(pdb, "SELECT bucket, bytes FROM records WHERE id BETWEEN ? AND ? ORDER BY id",
+                       IdRun(part, bucketFirst), IdRun(part, (uint32_t)(cbucketPart - 1)), pfn, pv, pstrErr);
+}
+
 bool FReadRunsBackwards(sqlite3* pdb, int part, uint32_t bucketLast, PFNRUN pfn, void* pv, std::string* pstrErr)
 {
-    STMT stmt;
-    if (!FPrepare(pdb, "SELECT bucket, bytes FROM records WHERE id BETWEEN ? AND ? ORDER BY id DESC", &stmt, pstrErr))
-        return false;
-    BindInt64(&stmt, 1, IdRun(part, 0));
-    BindInt64(&stmt, 2, IdRun(part, bucketLast));
-    int rc;
-    while ((rc = sqlite3_step(stmt.pstmt)) == SQLITE_ROW) {
-        uint8_t const* pb = (uint8_t const*)sqlite3_column_blob(stmt.pstmt, 1);
-        size_t cb = (size_t)sqlite3_column_bytes(stmt.pstmt, 1);
-        if (!pfn(pv, (uint32_t)sqlite3_column_int64(stmt.pstmt, 0), pb, cb))
-            return true;
-    }
-    if (rc != SQLITE_DONE) {
-        *pstrErr = StrSqlError(pdb, rc, "can't read the held records");
-        return false;
-    }
-    return true;
+    return FReadRunsOf(pdb, "SELECT bucket, bytes FROM records WHERE id BETWEEN ? AND ? ORDER BY id DESC",
+                       IdRun(part, 0), IdRun(part, bucketLast), pfn, pv, pstrErr);
 }
 
 ADDRESULT AddDownload(HISTDB* phdb, char const* pszPath, PFNSTEP pfnStep, void* pvStep, ADDED* padded,

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -104,4 +105,40 @@ OPENRESULT OpenDownload(STREAM* pstream, char const* pszPath, MEMBERHOOK const* 
     perror->err = errno;
     perror->errMap = pstream->ErrMap();
     return openNoFile;
+}
+
+bool FOpenDownloadSayingWhy(char const* pszPath, STREAM* pstream, unsigned int* ptimestampLastValid,
+                            std::string* pstrErr)
+{
+    unsigned int const timestampNow = (unsigned int)time(nullptr);
+    *ptimestampLastValid = timestampNow;
+    struct stat st;
+    if (stat(pszPath, &st) != 0) {
+        *pstrErr = std::string("can't open '") + pszPath + "': " + strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *pstrErr = std::string("'") + pszPath + "' is not a regular file";
+        return false;
+    }
+    OPENERROR openerr;
+    switch (OpenDownload(pstream, pszPath, nullptr, &openerr)) {
+    case openOk:
+        break;
+    case openNoLog:
+        if (openerr.err != 0)
+            *pstrErr = std::string("can't read '") + pszPath + "': " + strerror(openerr.err);
+        else
+            *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
+        return false;
+    case openNoFile:
+        *pstrErr = std::string("can't open '") + pszPath + "': " +
+                   (openerr.err == 0 ? "file is empty" : strerror(openerr.err));
+        return false;
+    }
+    // The download's name bounds its times, as quenfell reads it, so every program sees the same sessions.
+    unsigned int timestampDownload;
+    if (FTarballName(pszPath) && FDownloadTime(pszPath, &timestampDownload))
+        *ptimestampLastValid = timestampDownload;
+    return true;
 }

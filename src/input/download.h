@@ -2,6 +2,8 @@
 // vms_log), and what a download's name tells. Every program that reads downloads opens them here.
 #pragma once
 
+#include <string>
+
 #include "input/stream.h"
 #include "input/tar.h"
 
@@ -37,3 +39,10 @@ struct OPENERROR {
 // Opens pstream on the log of the download at pszPath (a tar download when FTarballName says so).
 // Only regular files are read: anything else is turned away before a read could wait on it.
 OPENRESULT OpenDownload(STREAM* pstream, char const* pszPath, MEMBERHOOK const* phook, OPENERROR* perror);
+
+// OpenDownload for the programs that name their failures themselves (the car page, the history
+// database): only a regular file is opened, and *pstrErr says why one could not be ("can't open
+// 'x': reason", "could not find vms_log in 'x'", ...). *ptimestampLastValid is the newest time a
+// record of it can have: the download's time from its name, as quenfell reads it, else now.
+bool FOpenDownloadSayingWhy(char const* pszPath, STREAM* pstream, unsigned int* ptimestampLastValid,
+                            std::string* pstrErr);

@@ -34,41 +34,6 @@ enum {
     fsampleV3 = 8,
 };
 
-bool FOpenInput(const char* pszPath, STREAM* pstream, unsigned int* ptimestampLastValid, std::string* pstrErr)
-{
-    unsigned int const timestampNow = (unsigned int)time(nullptr);
-    *ptimestampLastValid = timestampNow;
-    struct stat st;
-    if (stat(pszPath, &st) != 0) {
-        *pstrErr = std::string("can't open '") + pszPath + "': " + strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *pstrErr = std::string("'") + pszPath + "' is not a regular file";
-        return false;
-    }
-    OPENERROR openerr;
-    switch (OpenDownload(pstream, pszPath, nullptr, &openerr)) {
-    case openOk:
-        break;
-    case openNoLog:
-        if (openerr.err != 0)
-            *pstrErr = std::string("can't read '") + pszPath + "': " + strerror(openerr.err);
-        else
-            *pstrErr = std::string("could not find vms_log in '") + pszPath + "'";
-        return false;
-    case openNoFile:
-        *pstrErr = std::string("can't open '") + pszPath + "': " +
-                   (openerr.err == 0 ? "file is empty" : strerror(openerr.err));
-        return false;
-    }
-    // The download's name bounds its times, as quenfell reads it, so the page shows the same sessions.
-    unsigned int timestampDownload;
-    if (FTarballName(pszPath) && FDownloadTime(pszPath, &timestampDownload))
-        *ptimestampLastValid = timestampDownload;
-    return true;
-}
-
 // ---- Records that are events, wherever they are found -------------------------------------------
 
 void TakeEventRecord(HISTORY* phist, VLR const* pvlr, unsigned int timestampLastValid)
@@ -391,7 +356,7 @@ bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::
     for (int i = 0; i < cpath; i++) {
         AddJoinInput(&join, rgpszPath[i], new STREAM());
         STREAM* pstream = join.rgin[i].pstream;
-        if (!FOpenInput(rgpszPath[i], pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
+        if (!FOpenDownloadSayingWhy(rgpszPath[i], pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
             return false;
         ReadLongTerm(phist, pstream, rgtimestampLastValid[(size_t)i]);
         // While its pages are in memory; the statistics then let go of them, so that the inputs
