@@ -627,7 +627,7 @@ bool FGatherLogStats(JOININ* rgin, int cin, int cworker)
     return FRunJobs(cin, cworker, StatsJob, rgin);
 }
 
-void GetLogStats(STREAM* pstream, LSTAT* plstat)
+void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
 {
     plstat->lspanLongTerm.ibStart = 0;
     plstat->lspanLongTerm.timestampMin = plstat->lspanTransient.timestampMin = timestampErased;
@@ -641,15 +641,17 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat)
     bool fLongTerm = true;
     unsigned char const* pbMap = pstream->PbMap();
     LINEARWALK walk;
-    BeginLinearWalk(0, cbSize, &walk);
+    BeginLinearWalk(0, cbSize, &walk, playout);
     // The stretch of back-to-back records that the current one ends.
     long ibLrunStart = 0;
     long ibLrunEnd = -1;
     int crecLrun = 0;
     for (;;) {
-        // A record right where the last one ended is taken here; the walk searches for the others.
+        // A record right where the last one ended is taken here; the walk searches for the others,
+        // and with the section table takes those the scan found back to back without checking them
+        // again.
         long pos = walk.pos;
-        int cb = pbMap && pos + 3 <= cbSize ? CbRecordAt(pbMap, cbSize, pos) : 0;
+        int cb = !playout && pbMap && pos + 3 <= cbSize ? CbRecordAt(pbMap, cbSize, pos) : 0;
         if (cb != 0)
             walk.pos = pos + cb;
         else if (!FNextLinearRecord(pstream, &walk, &pos, &cb))

@@ -84,8 +84,9 @@ struct MERGEHOOK {
 
 // Fills both spans, ibOldest, fHasTransient and the stretches of a cleared LSTAT. The input's pages
 // are let go of afterwards (ReleaseBytes): a merge of many downloads holds in memory only what it
-// is reading.
-void GetLogStats(STREAM* pstream, LSTAT* plstat);
+// is reading. With the section table of these bytes (playout) the records the section scan found
+// back to back are not checked again.
+void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout = nullptr);
 // GetLogStats for each of the cin inputs (their LSTATs cleared), on up to cworker threads; false
 // when a worker ran out of memory.
 bool FGatherLogStats(JOININ* rgin, int cin, int cworker);

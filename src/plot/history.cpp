@@ -19,6 +19,7 @@
 #include "input/download.h"
 #include "merge/merge.h"
 #include "support/timecal.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -95,10 +96,9 @@ void TakeLongTermRecord(void* pv, SHOWNRECORD const* prec)
 }
 
 // The long-term part of one input: daily samples, errors, tyre pressures and firmware versions.
-void ReadLongTerm(HISTORY* phist, STREAM* pstream, unsigned int timestampLastValid)
+void ReadLongTerm(HISTORY* phist, STREAM* pstream, unsigned int timestampLastValid, RUN* prun)
 {
-    std::unique_ptr<RUN> prun = std::make_unique<RUN>();
-    InitRun(prun.get());
+    InitRun(prun);
     prun->timestampLastValid = timestampLastValid;
     READER reader{phist, timestampLastValid};
     CONSUMER cons{};
@@ -108,7 +108,7 @@ void ReadLongTerm(HISTORY* phist, STREAM* pstream, unsigned int timestampLastVal
     decode.mode = modeListing;
     decode.fPermanent = 1;
     decode.pcons = &cons;
-    DecodeVmsFile(prun.get(), pstream, decode);
+    DecodeVmsFile(prun, pstream, decode);
 }
 
 // ---- The session hook ----------------------------------------------------------------------------
@@ -179,22 +179,31 @@ void TakeRecord(READER* preader, VLR const* pvlr)
     phist->rgsample.push_back(sample);
 }
 
-// The samples of a session from its start to its end, thinned, as seconds after its start.
-void TakeProfile(HISTORY const* phist, uint32_t timestampStart, uint32_t timestampEnd, int fCharge, int iv,
-                 std::vector<PT>* prgpt)
+// The samples of a session from its start to its end, in one pass: the first civ values of the
+// session's kind (each into *rgprgpt[iv]) and the state of charge (*prgptSOC), thinned, as seconds
+// after its start; with prglp also the line power of each sample that has it, as it was measured.
+void TakeProfiles(HISTORY const* phist, uint32_t timestampStart, uint32_t timestampEnd, int fCharge, int civ,
+                  std::vector<PT>* const* rgprgpt, std::vector<PT>* prgptSOC, std::vector<LINEPOWER>* prglp)
 {
-    std::vector<PT> rgpt;
+    std::vector<PT> rgrgpt[4];
+    std::vector<PT> rgptSOC;
     for (SAMPLE const& sample : phist->rgsample) {
         if (sample.timestamp < timestampStart || sample.timestamp > timestampEnd)
             continue;
-        if (iv < 0) {
-            if (sample.pctSOC >= 0)
-                rgpt.push_back(PT{(float)(sample.timestamp - timestampStart), (float)sample.pctSOC});
-        } else if (sample.fCharge == fCharge && (sample.grf & (1 << iv))) {
-            rgpt.push_back(PT{(float)(sample.timestamp - timestampStart), sample.rgv[iv]});
-        }
+        float const sec = (float)(sample.timestamp - timestampStart);
+        if (sample.pctSOC >= 0)
+            rgptSOC.push_back(PT{sec, (float)sample.pctSOC});
+        if (sample.fCharge != fCharge)
+            continue;
+        for (int iv = 0; iv < civ; iv++)
+            if (sample.grf & (1 << iv))
+                rgrgpt[iv].push_back(PT{sec, sample.rgv[iv]});
+        if (prglp && (sample.grf & fsampleV0))
+            prglp->push_back(LINEPOWER{sample.timestamp, sample.rgv[0]});
     }
-    ThinMinMax(rgpt.data(), (int)rgpt.size(), cptProfileMax / 2, prgpt);
+    for (int iv = 0; iv < civ; iv++)
+        ThinMinMax(rgrgpt[iv].data(), (int)rgrgpt[iv].size(), cptProfileMax / 2, rgprgpt[iv]);
+    ThinMinMax(rgptSOC.data(), (int)rgptSOC.size(), cptProfileMax / 2, prgptSOC);
 }
 
 // Samples up to a closed session's end are of no more use.
@@ -210,9 +219,8 @@ void TakeDrive(HISTORY* phist, DRIVESESSION const* pds)
     phist->rgdrive.emplace_back();
     DRIVEROW* prow = &phist->rgdrive.back();
     prow->ds = *pds;
-    TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, 0, &prow->rgptSpeed);
-    TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, 1, &prow->rgptPower);
-    TakeProfile(phist, pds->timestampStart, pds->timestampEnd, 0, -1, &prow->rgptSOC);
+    std::vector<PT>* const rgprgpt[] = {&prow->rgptSpeed, &prow->rgptPower};
+    TakeProfiles(phist, pds->timestampStart, pds->timestampEnd, 0, 2, rgprgpt, &prow->rgptSOC, nullptr);
     AddSOCEnds(pds->pctSOCStart, pds->pctSOCEnd, pds->secDuration, &prow->rgptSOC);
     DropSamplesTo(phist, pds->timestampEnd);
 }
@@ -222,17 +230,10 @@ void TakeCharge(HISTORY* phist, CHARGESESSION const* pcs)
     phist->rgcharge.emplace_back();
     CHARGEROW* prow = &phist->rgcharge.back();
     prow->cs = *pcs;
-    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 0, &prow->rgptPower);
-    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 1, &prow->rgptAmps);
-    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 2, &prow->rgptAmpsAvailable);
-    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, 3, &prow->rgptTemp);
-    TakeProfile(phist, pcs->timestampStart, pcs->timestampEnd, 1, -1, &prow->rgptSOC);
-    AddSOCEnds(pcs->pctSOCStart, pcs->pctSOCEnd, pcs->secDuration, &prow->rgptSOC);
+    std::vector<PT>* const rgprgpt[] = {&prow->rgptPower, &prow->rgptAmps, &prow->rgptAmpsAvailable, &prow->rgptTemp};
     std::vector<LINEPOWER> rglp;
-    for (SAMPLE const& sample : phist->rgsample)
-        if (sample.fCharge == 1 && (sample.grf & fsampleV0) && sample.timestamp >= pcs->timestampStart &&
-            sample.timestamp <= pcs->timestampEnd)
-            rglp.push_back(LINEPOWER{sample.timestamp, sample.rgv[0]});
+    TakeProfiles(phist, pcs->timestampStart, pcs->timestampEnd, 1, 4, rgprgpt, &prow->rgptSOC, &rglp);
+    AddSOCEnds(pcs->pctSOCStart, pcs->pctSOCEnd, pcs->secDuration, &prow->rgptSOC);
     CIVILCACHE cache;
     prow->cost = CostOfCharge(&phist->price, pcs->kwh, rglp.data(), (int)rglp.size(), &cache);
     DropSamplesTo(phist, pcs->timestampEnd);
@@ -343,6 +344,43 @@ void TakeSpan(HISTORY* phist)
         take(row.cs.timestampStart, row.cs.timestampEnd);
 }
 
+struct INPUTREADS {
+    JOINTABLE* pjoin;
+    unsigned int const* rgtimestampLastValid;
+    HISTORY* rghist;      // each input's events
+    bool fStats;          // the join's statistics too, for the merge
+};
+
+void ReadInputJob(void* pv, int iin)
+{
+    INPUTREADS* preads = (INPUTREADS*)pv;
+    HISTORY* phist = &preads->rghist[iin];
+    STREAM* pstream = preads->pjoin->rgin[iin].pstream;
+    std::unique_ptr<RUN> prun;
+    Guarded(phist, [&] {
+        prun = std::make_unique<RUN>();
+        ReadLongTerm(phist, pstream, preads->rgtimestampLastValid[iin], prun.get());
+    });
+    // While its pages are in memory, with the section table the long-term read made of them; the
+    // statistics then let go of them, so that the inputs are not all held at once.
+    if (preads->fStats)
+        GetLogStats(pstream, &preads->pjoin->rgin[iin].lstat, prun ? &prun->layout : nullptr);
+}
+
+template <class ROW>
+void Append(std::vector<ROW>* prgTo, std::vector<ROW> const& rgFrom)
+{
+    prgTo->insert(prgTo->end(), rgFrom.begin(), rgFrom.end());
+}
+
+void TakeEventsOf(HISTORY* phist, HISTORY const* phistInput)
+{
+    Append(&phist->rgday, phistInput->rgday);
+    Append(&phist->rgfw, phistInput->rgfw);
+    Append(&phist->rgerr, phistInput->rgerr);
+    Append(&phist->rgtpms, phistInput->rgtpms);
+}
+
 }  // namespace
 
 bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::string* pstrErr)
@@ -355,14 +393,20 @@ bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::
     std::vector<unsigned int> rgtimestampLastValid((size_t)cpath);
     for (int i = 0; i < cpath; i++) {
         AddJoinInput(&join, rgpszPath[i], new STREAM());
-        STREAM* pstream = join.rgin[i].pstream;
-        if (!FOpenDownloadSayingWhy(rgpszPath[i], pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
+        if (!FOpenDownloadSayingWhy(rgpszPath[i], join.rgin[i].pstream, &rgtimestampLastValid[(size_t)i], pstrErr))
             return false;
-        ReadLongTerm(phist, pstream, rgtimestampLastValid[(size_t)i]);
-        // While its pages are in memory; the statistics then let go of them, so that the inputs
-        // are not all held at once.
-        if (cpath > 1)
-            GetLogStats(pstream, &join.rgin[i].lstat);
+    }
+    // Each input's long-term part and statistics on every core, its events kept apart and taken in
+    // the inputs' order afterwards: the same events, in the same order, as one input after another.
+    std::vector<HISTORY> rghistInput((size_t)cpath);
+    INPUTREADS reads{&join, rgtimestampLastValid.data(), rghistInput.data(), cpath > 1};
+    if (!FRunJobs(cpath, CWorkers(), ReadInputJob, &reads))
+        phist->fOutOfMemory = true;
+    for (HISTORY& histInput : rghistInput) {
+        if (histInput.fOutOfMemory)
+            phist->fOutOfMemory = true;
+        Guarded(phist, [&] { TakeEventsOf(phist, &histInput); });
+        histInput = HISTORY();
     }
     phist->cinput = cpath;
 
