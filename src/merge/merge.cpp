@@ -203,16 +203,32 @@ void FindRises(JOININ const* pin, uint32_t timestampFloor, std::vector<uint32_t>
     BeginRingWalk((long)plstat->ibOldest, (long)plstat->lspanTransient.ibStart, pstream->CbSize(), 1, &walk);
     long pos;
     int cb;
-    while (FNextInputRecord(pstream, plstat, &walk, &pos, &cb)) {
-        RH rh;
-        FReadRecordHeader(pstream, pos, cb, &rh);
-        uint32_t ts = TimestampFromRh(&rh);
+    unsigned char const* pbMap = pstream->PbMap();
+    auto take = [&](uint32_t ts) {
         if ((!fRisen || ts > timestampHigh) && ts != timestampErased && ts < bound) {
             fRisen = true;
             timestampHigh = ts;
             if (ts > timestampFloor)
                 prgts->push_back(ts);
         }
+    };
+    while (FNextInputRecord(pstream, plstat, &walk, &pos, &cb)) {
+        RH rh;
+        FReadRecordHeader(pstream, pos, cb, &rh);
+        take(TimestampFromRh(&rh));
+        // The rest of a stretch the statistics checked, by the count bytes alone, as the walk
+        // would take them; a record shorter than a header goes back to the walk.
+        long posRun = walk.pos;
+        long const ibTrusted = walk.ibTrusted;
+        while (pbMap && posRun + 3 <= ibTrusted) {
+            int cbRun = pbMap[posRun + 2] + 2;
+            if (pbMap[posRun] != 0x03 || pbMap[posRun + 1] != 0x02 || cbRun < cbRecordHeader ||
+                posRun + cbRun > ibTrusted)
+                break;
+            take(TimestampFromRh((RH const*)(pbMap + posRun)));
+            posRun += cbRun;
+        }
+        walk.pos = posRun;
     }
     pstream->ReleaseBytes(0, pstream->CbSize());
 }
@@ -627,6 +643,54 @@ bool FGatherLogStats(JOININ* rgin, int cin, int cworker)
     return FRunJobs(cin, cworker, StatsJob, rgin);
 }
 
+namespace {
+
+// The records that lie back to back from pos, whole in the cbSize bytes at pbMap, up to the next
+// VINF record, short record or gap: taken into *pspan as GetLogStats takes a record (bound is the
+// transient span's preview bound, or none in the long-term part), each one checked but those up
+// to ibTrusted, which the section scan checked. Returns where they end; *pcrec counts them.
+long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ibTrusted, uint64_t bound,
+                      LSPAN* pspan, int64_t* pibOldest, int* pcrec)
+{
+    uint32_t timestampMin = pspan->timestampMin;
+    uint32_t timestampMax = pspan->timestampMax;
+    int64_t ibOldest = *pibOldest;
+    int crec = 0;
+    while (pos + cbRecordHeader <= cbSize) {
+        int cb;
+        if (pos + 3 <= ibTrusted) {
+            cb = pbMap[pos + 2] + 2;
+            if (pbMap[pos] != 0x03 || pbMap[pos + 1] != 0x02 || pos + cb > ibTrusted)
+                cb = 0;
+        } else {
+            cb = CbRecordAt(pbMap, cbSize, pos);
+        }
+        if (cb < cbRecordHeader)
+            break;
+        RH const* prh = (RH const*)(pbMap + pos);
+        if (prh->rt == rtVINF)
+            break;
+        uint32_t ts = TimestampFromRh(prh);
+        if (FValidJoinTimestamp(ts) && ts < bound) {
+            if (ts < timestampMin) {
+                timestampMin = ts;
+                ibOldest = pos;
+            }
+            if (ts > timestampMax)
+                timestampMax = ts;
+        }
+        crec++;
+        pos += cb;
+    }
+    pspan->timestampMin = timestampMin;
+    pspan->timestampMax = timestampMax;
+    *pibOldest = ibOldest;
+    *pcrec = crec;
+    return pos;
+}
+
+}   // namespace
+
 void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
 {
     plstat->lspanLongTerm.ibStart = 0;
@@ -639,6 +703,7 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
 
     LSPAN* pspan = &plstat->lspanLongTerm;
     bool fLongTerm = true;
+    uint64_t bound = UINT64_MAX;   // the long-term part has none
     unsigned char const* pbMap = pstream->PbMap();
     LINEARWALK walk;
     BeginLinearWalk(0, cbSize, &walk, playout);
@@ -646,16 +711,9 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
     long ibLrunStart = 0;
     long ibLrunEnd = -1;
     int crecLrun = 0;
-    for (;;) {
-        // A record right where the last one ended is taken here; the walk searches for the others,
-        // and with the section table takes those the scan found back to back without checking them
-        // again.
-        long pos = walk.pos;
-        int cb = !playout && pbMap && pos + 3 <= cbSize ? CbRecordAt(pbMap, cbSize, pos) : 0;
-        if (cb != 0)
-            walk.pos = pos + cb;
-        else if (!FNextLinearRecord(pstream, &walk, &pos, &cb))
-            break;
+    long pos;
+    int cb;
+    while (FNextLinearRecord(pstream, &walk, &pos, &cb)) {
         if (pos != ibLrunEnd) {
             NoteLrun(plstat, ibLrunStart, ibLrunEnd, crecLrun);
             ibLrunStart = pos;
@@ -673,14 +731,25 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
             plstat->fHasTransient = true;
             pspan = &plstat->lspanTransient;
             fLongTerm = false;
+            // The long-term part is over: its newest time, which the bound is measured from, stays.
+            bound = TimestampBound(plstat, secPreviewWindow);
         }
-        if (FValidJoinTimestamp(ts) && (fLongTerm || ts < TimestampBound(plstat, secPreviewWindow))) {
+        if (FValidJoinTimestamp(ts) && ts < bound) {
             if (ts < pspan->timestampMin) {
                 pspan->timestampMin = ts;
                 plstat->ibOldest = pos;
             }
             if (ts > pspan->timestampMax)
                 pspan->timestampMax = ts;
+        }
+        // Then the records right behind it, which most of a log is.
+        if (pbMap) {
+            int crec;
+            long ibEnd = TakeRunOfRecords(pbMap, cbSize, pos + cb, walk.ibTrusted, bound, pspan, &plstat->ibOldest, &crec);
+            if (crec > 0) {
+                crecLrun += crec;
+                ibLrunEnd = pspan->ibEnd = walk.pos = ibEnd;
+            }
         }
     }
     NoteLrun(plstat, ibLrunStart, ibLrunEnd, crecLrun);

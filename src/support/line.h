@@ -100,21 +100,7 @@ public:
             return false;
         uint64_t pow10 = s_rgPow10[prec];
         unsigned __int128 q;
-        if (e < 0 && prec <= 3) {
-            // m * 10^prec is below 2^63: the same rounding in 64 bits. From a shift of 64 on, the
-            // product is below one half.
-            int s = -e;
-            uint64_t n = m * pow10;
-            uint64_t q64 = 0;
-            if (s < 64) {
-                q64 = n >> s;
-                uint64_t r = n & ((1ull << s) - 1);
-                uint64_t half = 1ull << (s - 1);
-                if (r > half || (r == half && (q64 & 1)))
-                    q64++;
-            }
-            q = q64;
-        } else if (e >= 0) {
+        if (e >= 0) {
             q = (unsigned __int128)(m << e) * pow10;
         } else {
             int s = -e;
