@@ -246,6 +246,8 @@ int ErrPublishUnnamed(OUTFILE* pout, int fd)
     return err;
 }
 
+constexpr long long cbWritebackStep = 4 << 20;
+
 void NoteError(OUTFILE* pout)
 {
     if (pout->errnoFirst == 0)
@@ -263,6 +265,7 @@ int ErrOpenOutFile(OUTFILE* pout, char const* path)
     pout->fDirect = false;
     pout->fHaveOld = false;
     pout->errnoFirst = 0;
+    pout->cbWritten = pout->cbWriteback = 0;
 
     struct stat st;
     bool fExists = stat(path, &st) == 0;
@@ -314,6 +317,16 @@ void WriteOutFile(OUTFILE* pout, void const* pv, size_t cb)
 {
     if (fwrite(pv, 1, cb, pout->pfile) != cb)
         NoteError(pout);
+    pout->cbWritten += (long long)cb;
+    // The disk starts on what is written while the rest is made, so that the sync before the
+    // rename waits only for the last of it. Only a start: the sync still reports every failure.
+    if (!pout->fDirect && pout->cbWritten - pout->cbWriteback >= cbWritebackStep) {
+        if (fflush(pout->pfile) != 0)
+            NoteError(pout);
+        else
+            sync_file_range(pout->fd, pout->cbWriteback, pout->cbWritten - pout->cbWriteback, SYNC_FILE_RANGE_WRITE);
+        pout->cbWriteback = pout->cbWritten;
+    }
 }
 
 int ErrCommitOutFile(OUTFILE* pout)

@@ -15,6 +15,8 @@ struct OUTFILE {
     bool fDirect;            // written in place: nothing to replace, nothing to remove
     bool fHaveOld;           // the target exists and keeps its permission bits
     int errnoFirst;          // the first write error, 0 while there is none
+    long long cbWritten;     // bytes handed to the stream so far
+    long long cbWriteback;   // bytes whose writeback to the disk has been started
 };
 
 // Opens the output for path. A folder fails with EISDIR, an existing file that the user may not
