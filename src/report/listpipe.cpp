@@ -181,7 +181,7 @@ void WriteOldest(LISTPIPE* ppipe, std::unique_lock<std::mutex>& lock)
                                 &ppipe->memoCaller);
         }
     } else {
-        OutCch(pblock->out.pch, pblock->out.cch);
+        OutBlock(pblock->out.pch, pblock->out.cch);
     }
     lock.lock();
     pblock->state = blockFree;

@@ -16,6 +16,7 @@ constexpr size_t cbOutputBuffer = 1 << 18;
 char s_rgchOutput[cbOutputBuffer];
 FILE* s_pfileOutput;   // standard output's stream of ours, once made
 int s_errOutput;       // why its first write failed, 0 while none has
+bool s_fFailedBlock;   // a block written past the buffer failed
 // The calling thread's own output, or null: one per thread, not per process.
 thread_local OUTBUF* s_poutbufThread;
 
@@ -72,7 +73,7 @@ void InitOutput()
 
 int FFlushOutput()
 {
-    return fflush(stdout) == 0 && !ferror(stdout);
+    return fflush(stdout) == 0 && !ferror(stdout) && !s_fFailedBlock;
 }
 
 int ErrOutput()
@@ -117,6 +118,21 @@ void OutCch(const char* pch, size_t cch)
         return;
     }
     fwrite_unlocked(pch, 1, cch, stdout);
+}
+
+void OutBlock(const char* pch, size_t cch)
+{
+    if (s_poutbufThread || s_pfileOutput == nullptr || stdout != s_pfileOutput || cch < cbOutputBuffer / 4) {
+        OutCch(pch, cch);
+        return;
+    }
+    // What the buffer holds goes first; a failure of its write is the stream's own, as any.
+    fflush(stdout);
+    if (!FWriteAll(STDOUT_FILENO, pch, cch)) {
+        if (s_errOutput == 0)
+            s_errOutput = errno;
+        s_fFailedBlock = true;
+    }
 }
 
 void OutChar(char ch)

@@ -33,3 +33,7 @@ void FreeOutBuf(OUTBUF* poutbuf);
 void OutSz(const char* sz);
 void OutCch(const char* pch, size_t cch);
 void OutChar(char ch);
+// Writes a large piece of text (a block of lines formatted on another thread) in a write of its
+// own, after what the buffer holds, rather than copying it through the buffer; smaller pieces, and
+// a thread's own output, go as OutCch takes them.
+void OutBlock(const char* pch, size_t cch);

@@ -229,6 +229,13 @@ TEST_F(ParallelTest, ListingsAreTheSameOnOneThreadAndOnMany)
     ExpectSameOnAnyThreads({"-a", "-t", "-v", Path("page.log")});
     EXPECT_EQ(RunWithJobs("2", {"-a", Path("page.log")}).status, 0);
 
+    // Blocks of lines written past the output buffer fail on a full disk as every write does.
+    RunResult rFull = RunProgram({"/usr/bin/env", "QUENFELL_JOBS=2", "/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full",
+                                  QF_BINARY, "-a", "-t", rgpathLong[0]});
+    EXPECT_EQ(rFull.err, "could not write standard output: No space left on device.\n"
+                         "ERROR: write error on standard output\n");
+    EXPECT_EQ(rFull.status, 255);
+
     RunResult rNotes = RunWithJobs("1", {"-n", Path("notes.txt"), "-a", "-t", rgpathLong[0]});
     EXPECT_NE(rNotes.out.find("in the middle of a block"), std::string::npos);
     if (!rgpath.empty()) {
