@@ -102,9 +102,22 @@ void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
 
     PARTWALK walk;
     BeginPartWalk(playout, fPermanent, &walk);
+    // A ring of which only some types are wanted is taken from the records of those types that the
+    // section scan noted, as long as they are the only ones wanted.
+    INDEXEDWALK walkIndexed;
+    bool fIndexed = fSkipByType && !fPermanent &&
+                    FBeginIndexedRingWalk(playout, prun->pindex, pstream, grfRtWanted, &walkIndexed);
     long pos;
     int cb;
-    while (FNextPartRecord(pstream, &walk, &pos, &cb)) {
+    for (;;) {
+        if (fIndexed && !FNextIndexedRecord(pstream, &walkIndexed, &pos, &cb)) {
+            if (!walkIndexed.fBroken)
+                break;
+            ResumeRingWalk(&walkIndexed, &walk.ring);
+            fIndexed = false;
+        }
+        if (!fIndexed && !FNextPartRecord(pstream, &walk, &pos, &cb))
+            break;
         if (fSkipEntries && (pos < ibInStart || pos >= ibInEnd)) {
             isecIn = IsecHolding(playout, pstream, pos, isecIn);
             if (isecIn < 0) {
@@ -144,6 +157,10 @@ void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
         ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, fCollect, &vlr);
         if (fAskCollector)
             grfRtWanted = pfnWants(pvWants, sect) | 1u << rtVINF;
+        if (fIndexed && !FIndexCovers(prun->pindex, grfRtWanted)) {
+            ResumeRingWalk(&walkIndexed, &walk.ring);
+            fIndexed = false;
+        }
     }
 
     if (fList) {
@@ -167,7 +184,7 @@ void DecodeVmsFile(RUN* prun, STREAM* pstream, DECODE const& decode)
     DECODE decodeTold = decode;
     if (!decodeTold.pcons)
         decodeTold.pcons = &consNone;
-    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decodeTold.pcons, &prun->layout);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, decodeTold.pcons, &prun->layout, prun->pindex);
     if (decode.mode == modeSummary && decode.fVerbose && decodeTold.pcons->pfnContents)
         decodeTold.pcons->pfnContents(decodeTold.pcons->pv, &prun->layout);
     DecodeLaidOutFile(prun, pstream, decodeTold);

@@ -6,4 +6,5 @@ void InitRun(RUN* prun)
     InitScanState(&prun->scan);
     prun->timestampLastValid = 0;
     prun->layout.csec = 0;
+    prun->pindex = nullptr;
 }

@@ -13,6 +13,7 @@ struct RUN {
     SCANSTATE scan;                  // vehicle information, record-type tally, battery collector
     unsigned int timestampLastValid; // the newest time a record of the current input may carry
     LOGLAYOUT layout;                // the sections of the log being decoded
+    RECORDINDEX* pindex;             // where the section scan notes records by type (its owner's), or null
 };
 
 // A run with nothing known yet: no vehicle, no collector, no time limit set.

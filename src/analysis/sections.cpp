@@ -55,6 +55,15 @@ uint32_t GrfRtOf(int rt)
     return 1u << ((unsigned)rt % 32);
 }
 
+// Notes the record at pos in the index, whose types the caller has checked.
+void NoteIndexed(RECORDINDEX* pindex, long pos)
+{
+    if (pindex->cib < cibRecordIndexMax)
+        pindex->rgib[pindex->cib++] = (uint32_t)pos;
+    else
+        pindex->fIncomplete = 1;
+}
+
 // Widens the time span of the part that the record belongs to (what the table of contents
 // reports). DR1S and D10M records never move either span.
 void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint32_t timestampLastValid)
@@ -84,8 +93,9 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint3
 // AccountForSpans would, without the general step's searching and copying. Returns where the
 // records taken end.
 long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_t timestampLastValid,
-                      LOGLAYOUT* playout)
+                      LOGLAYOUT* playout, RECORDINDEX* pindex)
 {
+    uint32_t const grfRtIndexed = pindex ? pindex->grfRt : 0;
     SEC* psec = &playout->rgsec[playout->csec - 1];
     bool const fLongTerm = psec->fLongTerm;
     bool const fTransientSpan = !fLongTerm && psec->timestampFirst > timestampBefore2001;
@@ -113,6 +123,8 @@ long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_
             }
         }
         grfRt |= GrfRtOf(rt);
+        if (grfRtIndexed & GrfRtOf(rt))
+            NoteIndexed(pindex, pos);
         crec++;
         pos += cb;
     }
@@ -125,7 +137,8 @@ long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_
 
 // Step 1: one pass over the file, reading only record headers (and decoding VINF records).
 // The current entry is always the last one appended.
-void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, LOGLAYOUT* playout)
+void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, LOGLAYOUT* playout,
+                  RECORDINDEX* pindex)
 {
     long cbFile = playout->cbFile;
     if (cbFile < 1)
@@ -147,6 +160,8 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
         RH const& rh = *PrhRecordHeader(pstream, pos, cb, &rhSpare);
         uint32_t timestamp = TimestampFromRh(&rh);
         AccountForSpans(playout, rh, timestamp, timestampLastValid);
+        if (pindex && (pindex->grfRt & GrfRtOf(rh.rt)))
+            NoteIndexed(pindex, pos);
 
         if (pos != posExpected || rh.rt == rtVINF) {
             SEC* psec = PsecAppend(playout, pos);
@@ -169,7 +184,8 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
         // looping forever.
         posExpected = posSearch = pos + (cb > 0 ? cb : 1);
         if (pstream->PbMap() && playout->csec > 0)
-            posExpected = posSearch = ScanRunOfRecords(pstream->PbMap(), cbFile, posSearch, timestampLastValid, playout);
+            posExpected = posSearch =
+                ScanRunOfRecords(pstream->PbMap(), cbFile, posSearch, timestampLastValid, playout, pindex);
         if (posSearch >= cbFile)
             return;
     }
@@ -241,7 +257,7 @@ int FReadRecordHeaderSlow(STREAM* pstream, long pos, int cb, RH* prh)
 }
 
 void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, CONSUMER const* pcons,
-                    LOGLAYOUT* playout)
+                    LOGLAYOUT* playout, RECORDINDEX* pindex)
 {
     playout->csec = 0;
     playout->cbFile = pstream->CbSize();
@@ -250,7 +266,14 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
     playout->isecOldest = playout->isecFirstTransient = -1;
     playout->fTableFull = 0;
 
-    ScanSections(pscan, timestampLastValid, pstream, playout);
+    if (pindex) {
+        pindex->cib = 0;
+        // Offsets are noted in 32 bits.
+        pindex->fIncomplete = playout->cbFile > (long)UINT32_MAX;
+        if (pindex->fIncomplete)
+            pindex = nullptr;
+    }
+    ScanSections(pscan, timestampLastValid, pstream, playout, pindex);
     QF_ASSERT(playout->csec >= 0 && playout->csec <= csecMax);
     // Nothing else is said during the scan, so the message comes where the scan stopped.
     if (playout->fTableFull && pcons && pcons->pfnTableFull)
@@ -450,4 +473,93 @@ int FSearchLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb
     *ppos = pos;
     *pcb = cb;
     return 1;
+}
+
+namespace {
+
+// The first entry of the index at or beyond ib.
+int IibFirstAtOrAfter(RECORDINDEX const* pindex, long ib)
+{
+    int iibLo = 0;
+    int iibHi = pindex->cib;
+    while (iibLo < iibHi) {
+        int iibMid = iibLo + (iibHi - iibLo) / 2;
+        if ((long)pindex->rgib[iibMid] < ib)
+            iibLo = iibMid + 1;
+        else
+            iibHi = iibMid;
+    }
+    return iibLo;
+}
+
+}   // namespace
+
+int FIndexCovers(RECORDINDEX const* pindex, uint32_t grfRtWanted)
+{
+    // A type past 31 is wanted only with every bit set, and every such record is noted only then.
+    return grfRtWanted == grfRtAll ? pindex->grfRt == grfRtAll : (grfRtWanted & ~pindex->grfRt) == 0;
+}
+
+int FBeginIndexedRingWalk(LOGLAYOUT const* playout, RECORDINDEX const* pindex, STREAM* pstream,
+                          uint32_t grfRtWanted, INDEXEDWALK* pwalk)
+{
+    if (!pindex || pindex->fIncomplete || playout->fTableFull || !pstream->PbMap() ||
+        pstream->CbSize() != playout->cbFile || !FIndexCovers(pindex, grfRtWanted))
+        return 0;
+    pwalk->pindex = pindex;
+    pwalk->fWrapped = 0;
+    pwalk->posNext = -1;
+    pwalk->fWrappedNext = 0;
+    pwalk->fBroken = 0;
+    if (playout->isecOldest < 0) {
+        pwalk->iib = pwalk->iibEnd = pwalk->iibWrap = pwalk->iibWrapEnd = 0;
+        return 1;
+    }
+    // From the oldest record to the end of the file, then from the ring's start up to the oldest.
+    int const iibOldest = IibFirstAtOrAfter(pindex, (long)playout->rgsec[playout->isecOldest].ibStart);
+    pwalk->iib = iibOldest;
+    pwalk->iibEnd = pindex->cib;
+    pwalk->iibWrap = IibFirstAtOrAfter(pindex, (long)playout->rgsec[playout->isecFirstTransient].ibStart);
+    pwalk->iibWrapEnd = iibOldest;
+    return 1;
+}
+
+int FNextIndexedRecord(STREAM* pstream, INDEXEDWALK* pwalk, long* ppos, int* pcb)
+{
+    if (pwalk->fBroken)
+        return 0;
+    if (pwalk->iib >= pwalk->iibEnd && !pwalk->fWrapped) {
+        pwalk->fWrapped = 1;
+        pwalk->iib = pwalk->iibWrap;
+        pwalk->iibEnd = pwalk->iibWrapEnd;
+    }
+    if (pwalk->iib >= pwalk->iibEnd)
+        return 0;
+    long const pos = (long)pwalk->pindex->rgib[pwalk->iib];
+    // The records lie apart, mostly out of the caches since the scan passed them: the ones a few
+    // steps ahead are asked for now, so that their reads overlap.
+    constexpr int ciibAhead = 16;
+    if (pwalk->iib + ciibAhead < pwalk->iibEnd)
+        __builtin_prefetch(pstream->PbMap() + pwalk->pindex->rgib[pwalk->iib + ciibAhead]);
+    int cb;
+    // Bytes that changed under the walk send it back to searching, as they do a trusted run.
+    if (!FTrustedRecord(pstream, pos, pstream->CbSize(), &cb)) {
+        pwalk->fBroken = 1;
+        return 0;
+    }
+    pwalk->iib++;
+    pwalk->posNext = pos + cb;
+    pwalk->fWrappedNext = pwalk->fWrapped;
+    *ppos = pos;
+    *pcb = cb;
+    return 1;
+}
+
+void ResumeRingWalk(INDEXEDWALK const* pwalk, RINGWALK* pring)
+{
+    if (pwalk->posNext < 0)
+        return;
+    pring->pos = pwalk->posNext;
+    pring->ibTrusted = 0;
+    pring->fWrapped = pwalk->fWrappedNext;
 }

@@ -35,13 +35,25 @@ struct LOGLAYOUT {
     int fTableFull;           // the scan stopped at csecMax entries
 };
 
+// The offsets of the records of some types, in file order, as the section scan found them: a walk
+// that takes only those types reads them here instead of passing every record of the log again.
+// Its owner sets grfRt; the scan fills the rest.
+constexpr int cibRecordIndexMax = 1 << 18;
+struct RECORDINDEX {
+    uint32_t grfRt;     // the types noted, bit rt % 32 as SEC.grfRt
+    int cib;
+    int fIncomplete;    // more such records than the table holds, or a file past 4 GiB: not to be used
+    uint32_t rgib[cibRecordIndexMax];
+};
+
 // Fills *playout from the log: the section scan, then the completed table. The consumer hears that
 // the table filled (where the scan stopped) and then of the vehicle the scan found. The VINF records
 // it takes pass through pscan (the vehicle information); long-term times after timestampLastValid
 // leave the spans alone. isecOldest and isecFirstTransient are either both -1 or both valid
-// indices, with rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart.
+// indices, with rgsec[isecFirstTransient].ibStart <= rgsec[isecOldest].ibStart. With pindex, the
+// records of its types are noted there too.
 void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pstream, CONSUMER const* pcons,
-                    LOGLAYOUT* playout);
+                    LOGLAYOUT* playout, RECORDINDEX* pindex = nullptr);
 
 // Reads the header of the record of cb bytes at pos into *prh; bytes past the record (or past the
 // end of the stream) read as zero. 0 when nothing could be read.
@@ -132,6 +144,34 @@ inline int FNextRingRecord(STREAM* pstream, RINGWALK* pwalk, long* ppos, int* pc
     return FTakeTrustedRecord(pstream, &pwalk->pos, pwalk->ibTrusted, ppos, pcb) ||
            FSearchRingRecord(pstream, pwalk, ppos, pcb);
 }
+
+// The ring's records of the index's types in the ring's own order, as FNextRingRecord visits them
+// with the others left out, taken from the index without passing the others. Where the walk has to
+// go on as a ring walk (it comes to take other types too, or a record is no longer where the scan
+// found it), ResumeRingWalk starts that walk right after the last record given.
+struct INDEXEDWALK {
+    RECORDINDEX const* pindex;
+    int iib;          // the next entry to give
+    int iibEnd;       // the end of the stretch being given
+    int iibWrap;      // the stretch after the wrap: from the ring's start up to its oldest record
+    int iibWrapEnd;
+    int fWrapped;     // the walk is in that stretch
+    long posNext;     // the end of the last record given, or -1 when none has been
+    int fWrappedNext; // ... and whether it lay in the stretch after the wrap
+    int fBroken;      // a record was not where the scan found it: the walk goes on as a ring walk
+};
+// 0 when the index cannot stand for the ring walk: the scan did not fill it in full (or stopped at
+// a full table), its types are not a superset of grfRtWanted (as FRtWanted reads it), or it was not
+// made from this mapping.
+int FBeginIndexedRingWalk(LOGLAYOUT const* playout, RECORDINDEX const* pindex, STREAM* pstream,
+                          uint32_t grfRtWanted, INDEXEDWALK* pwalk);
+// Whether the index's types cover grfRtWanted.
+int FIndexCovers(RECORDINDEX const* pindex, uint32_t grfRtWanted);
+// The next record: 1 with its offset and length; 0 at the end, or when the walk must go on as a
+// ring walk (fBroken).
+int FNextIndexedRecord(STREAM* pstream, INDEXEDWALK* pwalk, long* ppos, int* pcb);
+// Sets *pring, begun on the log's ring, to go on right after the last record the indexed walk gave.
+void ResumeRingWalk(INDEXEDWALK const* pwalk, RINGWALK* pring);
 
 // The entry that holds the record at pos, for a walk that passes over entries by the types of the
 // records the scan found in them; -1 when the table cannot tell (it filled, or it is not the table

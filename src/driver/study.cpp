@@ -37,7 +37,7 @@ bool FStudyLog(RUN* prun, STREAM* pstream, STUDY* pstudy, unsigned int timestamp
     CONSUMER const* pcons = decode.pcons;
     // Both parts read one layout: a second section scan would find the same table and leave the
     // vehicle of the log's last VINF record again, so that is what the second part starts from.
-    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, nullptr, &prun->layout);
+    BuildLogLayout(&prun->scan, prun->timestampLastValid, pstream, nullptr, &prun->layout, prun->pindex);
     if (!pbuf && prun->layout.fTableFull)
         TellTableFull(pcons);
     VEHICLE const vehicleScanned = prun->scan.vehicle;
@@ -105,6 +105,8 @@ struct STUDYBATCH {
     // Sample buffers of downloads already taken, for the next ones (fresh memory would be faulted
     // in page by page again).
     std::vector<std::unique_ptr<SAMPLEBUF>> rgpbufSpare;
+    // The record indexes of the workers' section scans, handed on likewise.
+    std::vector<std::unique_ptr<RECORDINDEX>> rgpindexSpare;
 };
 
 // A PFNHANDOVER: publishes batch ibatch of the job and waits until the calling thread has taken
@@ -144,11 +146,16 @@ void StudyJobOnWorker(STUDYBATCH* pbatch, STUDYJOB* pjob)
     OPTIONS const& opt = pbatch->opt;
     std::unique_ptr<RUN> prun = std::make_unique<RUN>();
     InitRun(prun.get());
+    std::unique_ptr<RECORDINDEX> pindex;
     {
         std::lock_guard<std::mutex> lock(pbatch->mtx);
         if (!pbatch->rgpbufSpare.empty()) {
             MoveSampleBufMemory(&pjob->buf, pbatch->rgpbufSpare.back().get());
             pbatch->rgpbufSpare.pop_back();
+        }
+        if (!pbatch->rgpindexSpare.empty()) {
+            pindex = std::move(pbatch->rgpindexSpare.back());
+            pbatch->rgpindexSpare.pop_back();
         }
     }
     InitSampleBuf(&pjob->buf, FHandOverStudyBatch, pjob);
@@ -157,6 +164,14 @@ void StudyJobOnWorker(STUDYBATCH* pbatch, STUDYJOB* pjob)
     prun->scan.pfnWants = GrfRtBufferWants;
     prun->scan.vehicle.rver = rverNone;
     prun->timestampLastValid = (unsigned int)time(nullptr);
+    // The ring is then walked over the records of the types the study keeps; without memory for the
+    // index, over every record. Only the entries the scan fills are ever touched.
+    if (!pindex)
+        pindex.reset(new (std::nothrow) RECORDINDEX);
+    if (pindex) {
+        pindex->grfRt = GrfRtBufferWants(&pjob->buf, sectTransient) | 1u << rtVINF;
+        prun->pindex = pindex.get();
+    }
 
     STREAM stream;
     MEMBERHOOK const members{pjob, nullptr, EchoMember};
@@ -183,6 +198,14 @@ void StudyJobOnWorker(STUDYBATCH* pbatch, STUDYJOB* pjob)
         // A run stopped while its batches waited has lost samples: if it is taken at all, it is
         // taken again from the start.
         pjob->fRedo = !fStudied || pjob->buf.fStopped;
+    }
+    if (pindex) {
+        std::lock_guard<std::mutex> lock(pbatch->mtx);
+        try {
+            pbatch->rgpindexSpare.push_back(std::move(pindex));
+        } catch (std::bad_alloc const&) {
+            // The next job makes its own.
+        }
     }
     FinishStudyJob(pjob);
 }

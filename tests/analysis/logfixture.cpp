@@ -1,6 +1,8 @@
 // Shared set-up for the log analysis tests.
 #include "logfixture.h"
 
+#include <algorithm>
+
 #include "analysis/decoder.h"
 #include "input/stream.h"
 #include "records/listing.h"
@@ -134,6 +136,48 @@ void LogTest::ExpectTrustedWalksSearchAlike(Bytes const& log)
     while (FNextRingRecord(&stream, &walkSearching, &pos, &cb))
         rgSearching.push_back({pos, cb});
     EXPECT_EQ(rgTrusted, rgSearching) << "ring walk";
+
+    // The ring's records of some types, taken from what the scan noted of them, and a ring walk
+    // that goes on after any of them: the records the searching walk visits, up to there only
+    // those of the types.
+    auto pindex = std::make_unique<RECORDINDEX>();
+    auto playoutIndexed = std::make_unique<LOGLAYOUT>();
+    for (uint32_t grfRt : {1u << rtVINF, 1u << rtVINF | 1u << 4, grfRtAll}) {
+        SCOPED_TRACE("types " + std::to_string(grfRt));
+        pindex->grfRt = grfRt;
+        BuildLogLayout(&prun->scan, prun->timestampLastValid, &stream, nullptr, playoutIndexed.get(), pindex.get());
+        VISITS rgExpected;
+        for (auto const& visit : rgSearching)
+            if ((grfRt >> (log[(size_t)visit.first + 3] % 32)) & 1)
+                rgExpected.push_back(visit);
+        for (size_t cTaken = 0; cTaken <= rgExpected.size(); cTaken++) {
+            INDEXEDWALK walkIndexed;
+            if (!FBeginIndexedRingWalk(playoutIndexed.get(), pindex.get(), &stream, grfRt, &walkIndexed)) {
+                EXPECT_TRUE(playoutIndexed->fTableFull);
+                break;
+            }
+            VISITS rgVisited;
+            while (rgVisited.size() < cTaken && FNextIndexedRecord(&stream, &walkIndexed, &pos, &cb))
+                rgVisited.push_back({pos, cb});
+            EXPECT_FALSE(walkIndexed.fBroken);
+            VISITS rgWanted(rgExpected.begin(), rgExpected.begin() + (long)cTaken);
+            if (cTaken == rgExpected.size()) {
+                EXPECT_EQ(FNextIndexedRecord(&stream, &walkIndexed, &pos, &cb), 0);
+                EXPECT_EQ(rgVisited, rgWanted) << "indexed walk";
+                break;
+            }
+            // Going on as a ring walk after the last record given.
+            RINGWALK walkOn;
+            BeginLogRingWalk(playoutIndexed.get(), &walkOn);
+            ResumeRingWalk(&walkIndexed, &walkOn);
+            while (FNextRingRecord(&stream, &walkOn, &pos, &cb))
+                rgVisited.push_back({pos, cb});
+            auto itAfter = cTaken == 0 ? rgSearching.begin()
+                                       : std::find(rgSearching.begin(), rgSearching.end(), rgWanted.back()) + 1;
+            rgWanted.insert(rgWanted.end(), itAfter, rgSearching.end());
+            EXPECT_EQ(rgVisited, rgWanted) << "resumed after " << cTaken;
+        }
+    }
 
     LINEARWALK linearTrusted, linearSearching;
     BeginLinearWalk(0, (long)log.size(), &linearTrusted, &layout);
