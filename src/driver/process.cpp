@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 
 #include "analysis/decoder.h"
 #include "driver/fatal.h"
@@ -50,7 +51,15 @@ bool FDecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, FAILURE* 
     }
     CONSUMER const cons = ConsumerOfStudyReport(&pprog->reporter);
     decode.pcons = &cons;
+    // The ring is walked over the records of the types the study keeps, which the section scan
+    // notes; without memory for them, over every record.
+    std::unique_ptr<RECORDINDEX> pindex(new (std::nothrow) RECORDINDEX);
+    if (pindex) {
+        pindex->grfRt = GrfRtStudyWants(&pprog->study, sectTransient) | 1u << rtVINF;
+        pprog->run.pindex = pindex.get();
+    }
     FStudyLog(&pprog->run, pstream, &pprog->study, opt.timestampSkipUntil, decode, nullptr);
+    pprog->run.pindex = nullptr;
     if (pprog->study.fOutOfMemory) {
         SetFailure(pfail, "out of memory");
         return false;
