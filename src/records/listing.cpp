@@ -215,23 +215,23 @@ void PrintTextHeader(int grfDisplay)
            fHeader ? " ----- -- -- -- -- --------  " : "");
 }
 
-void PrintRecordOffset(long pos, int grfDisplay)
+namespace {
+
+void AddRecordOffset(LINE& line, long pos, int grfDisplay)
 {
-    LINE line;
     line.Sz("0x");
     line.Hex((unsigned long)pos, 8, false);
     line.Sz((grfDisplay & fdispTab) ? "\t" : ": ");
 }
 
-void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
-                          int grfDisplay)
+void AddRecordLineStart(LINE& line, unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
+                        int grfDisplay)
 {
     bool fTab = grfDisplay & fdispTab;
     const char* szSep = fTab ? "\t" : " | ";
     char chSep = fTab ? '\t' : ' ';
     char szCode[5];
 
-    LINE line;
     line.SzRight(szDate, cchDateField);
     line.Sz(szSep);
     line.IntRight((int32_t)timestamp, cchTimestampField);
@@ -256,14 +256,34 @@ void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timesta
     }
 }
 
-void PrintVlr(int grfDisplay, VLR const* pvlr)
+void AddVlr(LINE& line, int grfDisplay, VLR const* pvlr)
 {
-    LINE line;
     int fMetric = grfDisplay & fdispMetric;
     if (grfDisplay & fdispTab)
         PrintVlrTab(line, pvlr, fMetric);
     else
         PrintVlrText(line, pvlr, fMetric);
+}
+
+}   // namespace
+
+void PrintRecordOffset(long pos, int grfDisplay)
+{
+    LINE line;
+    AddRecordOffset(line, pos, grfDisplay);
+}
+
+void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
+                          int grfDisplay)
+{
+    LINE line;
+    AddRecordLineStart(line, rec, cb, timestamp, szDate, grfDisplay);
+}
+
+void PrintVlr(int grfDisplay, VLR const* pvlr)
+{
+    LINE line;
+    AddVlr(line, grfDisplay, pvlr);
 }
 
 void PrintRecordLine(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay)
@@ -274,16 +294,18 @@ void PrintRecordLine(long pos, unsigned char const* rec, int cb, VLR const* pvlr
 void PrintRecordLineMemo(long pos, unsigned char const* rec, int cb, VLR const* pvlr, int grfDisplay,
                          DATEMEMO* pmemo)
 {
+    // The whole line is assembled in one piece and written once.
+    LINE line;
     if (grfDisplay & fdispOffset)
-        PrintRecordOffset(pos, grfDisplay);
+        AddRecordOffset(line, pos, grfDisplay);
     char szDate[20];
     uint32_t timestamp = TimestampFromRh((RH const*)rec);
     if (pmemo)
         DateFromTimestampMemo(timestamp, szDate, sizeof szDate, pmemo);
     else
         DateFromTimestamp(timestamp, szDate, sizeof szDate);
-    PrintRecordLineStart(rec, cb, timestamp, szDate, grfDisplay);
+    AddRecordLineStart(line, rec, cb, timestamp, szDate, grfDisplay);
     if (pvlr->grf != 0)
-        PrintVlr(grfDisplay, pvlr);
-    OutChar('\n');
+        AddVlr(line, grfDisplay, pvlr);
+    line.Ch('\n');
 }
