@@ -228,14 +228,19 @@ void AddRecordLineStart(LINE& line, unsigned char const* rec, int cb, unsigned i
                         int grfDisplay)
 {
     bool fTab = grfDisplay & fdispTab;
-    const char* szSep = fTab ? "\t" : " | ";
     char chSep = fTab ? '\t' : ' ';
     char szCode[5];
+    auto sep = [&] {
+        if (fTab)
+            line.Ch('\t');
+        else
+            line.Cch(" | ", 3);
+    };
 
     line.SzRight(szDate, cchDateField);
-    line.Sz(szSep);
+    sep();
     line.IntRight((int32_t)timestamp, cchTimestampField);
-    line.Sz(szSep);
+    sep();
     line.SzLeft(SzListCodeFromRt(rec[3], szCode), cchCodeField);
     if (!fTab)
         line.Sz(" |");

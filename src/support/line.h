@@ -42,8 +42,7 @@ public:
     void SzRight(const char* sz, int cchWidth)
     {
         size_t cchSz = strlen(sz);
-        for (size_t i = cchSz; i < (size_t)cchWidth; i++)
-            Ch(' ');
+        Pad(cchSz, cchWidth);
         Cch(sz, cchSz);
     }
 
@@ -51,8 +50,7 @@ public:
     {
         size_t cchSz = strlen(sz);
         Cch(sz, cchSz);
-        for (size_t i = cchSz; i < (size_t)cchWidth; i++)
-            Ch(' ');
+        Pad(cchSz, cchWidth);
     }
 
     // printf "%.*f".
@@ -167,14 +165,21 @@ public:
         }
     }
 
-    // printf "%*d", right-aligned.
+    // printf "%*d", right-aligned: the digits are counted first, so that the number is written
+    // where it goes (a copy of digits just written reads them back across several stores).
     void IntRight(long value, int cchWidth)
     {
-        char buf[24];
-        size_t cchNum = (size_t)(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
-        for (size_t i = cchNum; i < (size_t)cchWidth; i++)
-            Ch(' ');
-        Cch(buf, cchNum);
+        static const unsigned long s_rgPow10[] = {1ul, 10ul, 100ul, 1000ul, 10000ul, 100000ul, 1000000ul,
+                                                  10000000ul, 100000000ul, 1000000000ul, 10000000000ul,
+                                                  100000000000ul, 1000000000000ul, 10000000000000ul,
+                                                  100000000000000ul, 1000000000000000ul, 10000000000000000ul,
+                                                  100000000000000000ul, 1000000000000000000ul};
+        unsigned long u = value < 0 ? 0ul - (unsigned long)value : (unsigned long)value;
+        size_t cchNum = 1;
+        while (cchNum < sizeof s_rgPow10 / sizeof s_rgPow10[0] && u >= s_rgPow10[cchNum])
+            cchNum++;
+        Pad(cchNum + (value < 0 ? 1 : 0), cchWidth);
+        Int(value);
     }
 
     // printf "%0*lX" (upper case) or "%0*lx".
@@ -211,6 +216,22 @@ private:
     {
         if (cch + cchMore > sizeof rgch)
             Flush();
+    }
+
+    // The spaces that bring a text of cchText up to cchWidth.
+    void Pad(size_t cchText, int cchWidth)
+    {
+        if (cchText >= (size_t)cchWidth)
+            return;
+        size_t cchPad = (size_t)cchWidth - cchText;
+        if (cchPad > sizeof rgch / 2) {
+            for (size_t i = 0; i < cchPad; i++)
+                Ch(' ');
+            return;
+        }
+        Reserve(cchPad);
+        memset(rgch + cch, ' ', cchPad);
+        cch += cchPad;
     }
 
     char rgch[2048];
