@@ -212,15 +212,49 @@ void FindRises(JOININ const* pin, uint32_t timestampFloor, std::vector<uint32_t>
                 prgts->push_back(ts);
         }
     };
+    // A block whose first record the walk stands at is passed over whole when none of its times
+    // would be kept: its newest time is not above the floor, or not above the newest time so far.
+    // What it would have done to the newest time is done at once. After the wrap the walk ends
+    // before the oldest record, so a block is passed over only when all of it lies before that.
+    int const cbit = plstat->cbitPblock;
+    long const cbSize = pstream->CbSize();
+    auto fPassBlock = [&](long posAt) {
+        long iblock = posAt >> cbit;
+        if (iblock >= cpblockMax || plstat->rgpblock[iblock].ibFirst != posAt)
+            return false;
+        PBLOCK const& block = plstat->rgpblock[iblock];
+        if (block.timestampMax > timestampFloor && (!fRisen || block.timestampMax > timestampHigh))
+            return false;
+        long posNext = cbSize;
+        for (long iblockNext = iblock + 1; iblockNext < cpblockMax; iblockNext++) {
+            if (plstat->rgpblock[iblockNext].ibFirst >= 0) {
+                posNext = (long)plstat->rgpblock[iblockNext].ibFirst;
+                break;
+            }
+        }
+        if (walk.fWrapped && posNext > walk.ibOldest)
+            return false;
+        if (block.timestampMax != 0) {
+            timestampHigh = fRisen && timestampHigh > block.timestampMax ? timestampHigh : block.timestampMax;
+            fRisen = true;
+        }
+        walk.pos = posNext;
+        walk.ibTrusted = 0;
+        return true;
+    };
     while (FNextInputRecord(pstream, plstat, &walk, &pos, &cb)) {
+        if (fPassBlock(pos))
+            continue;
         RH rh;
         FReadRecordHeader(pstream, pos, cb, &rh);
         take(TimestampFromRh(&rh));
         // The rest of a stretch the statistics checked, by the count bytes alone, as the walk
-        // would take them; a record shorter than a header goes back to the walk.
+        // would take them; a record shorter than a header, or the start of the next block, goes
+        // back to the walk.
         long posRun = walk.pos;
         long const ibTrusted = walk.ibTrusted;
-        while (pbMap && posRun + 3 <= ibTrusted) {
+        long const iblockRun = pos >> cbit;
+        while (pbMap && posRun + 3 <= ibTrusted && (posRun >> cbit) == iblockRun) {
             int cbRun = pbMap[posRun + 2] + 2;
             if (pbMap[posRun] != 0x03 || pbMap[posRun + 1] != 0x02 || cbRun < cbRecordHeader ||
                 posRun + cbRun > ibTrusted)
@@ -645,17 +679,47 @@ bool FGatherLogStats(JOININ* rgin, int cin, int cworker)
 
 namespace {
 
+// The block the statistics' walk is in, its entry written to the table once the walk leaves it: the
+// records come in file order. Only the times the statistics take count: a time before 2001, which
+// the preview takes too, can raise its newest time only above other such times, and it never keeps
+// one of them, as each input's floor lies after 2001.
+struct BLOCKNOTE {
+    long iblock;            // -1: none yet
+    long ibNext;            // where the next block starts; LONG_MAX in the long-term part
+    int64_t ibFirst;
+    uint32_t timestampMax;  // 0: no time yet
+};
+
+void FlushBlockNote(LSTAT* plstat, BLOCKNOTE const* pnote)
+{
+    if (pnote->iblock >= 0 && pnote->iblock < cpblockMax)
+        plstat->rgpblock[pnote->iblock] = PBLOCK{pnote->ibFirst, pnote->timestampMax};
+}
+
+// The record at pos begins the next block: the one before goes to the table.
+[[gnu::noinline]] void BeginBlockNote(LSTAT* plstat, long pos, BLOCKNOTE* pnote)
+{
+    FlushBlockNote(plstat, pnote);
+    pnote->iblock = pos >> plstat->cbitPblock;
+    pnote->ibNext = (pnote->iblock + 1) << plstat->cbitPblock;
+    pnote->ibFirst = pos;
+    pnote->timestampMax = 0;
+}
+
 // The records that lie back to back from pos, whole in the cbSize bytes at pbMap, up to the next
 // VINF record, short record or gap: taken into *pspan as GetLogStats takes a record (bound is the
 // transient span's preview bound, or none in the long-term part), each one checked but those up
 // to ibTrusted, which the section scan checked. Returns where they end; *pcrec counts them.
 long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ibTrusted, uint64_t bound,
-                      LSPAN* pspan, int64_t* pibOldest, int* pcrec)
+                      LSPAN* pspan, int64_t* pibOldest, int* pcrec, LSTAT* plstat, BLOCKNOTE* pnote)
 {
     uint32_t timestampMin = pspan->timestampMin;
     uint32_t timestampMax = pspan->timestampMax;
     int64_t ibOldest = *pibOldest;
     int crec = 0;
+    // The block's newest time and end kept here while the run is taken.
+    long ibNextBlock = pnote->ibNext;
+    uint32_t timestampMaxBlock = pnote->timestampMax;
     while (pos + cbRecordHeader <= cbSize) {
         int cb;
         if (pos + 3 <= ibTrusted) {
@@ -670,6 +734,12 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
         RH const* prh = (RH const*)(pbMap + pos);
         if (prh->rt == rtVINF)
             break;
+        if (pos >= ibNextBlock) {
+            pnote->timestampMax = timestampMaxBlock;
+            BeginBlockNote(plstat, pos, pnote);
+            ibNextBlock = pnote->ibNext;
+            timestampMaxBlock = 0;
+        }
         uint32_t ts = TimestampFromRh(prh);
         if (FValidJoinTimestamp(ts) && ts < bound) {
             if (ts < timestampMin) {
@@ -678,6 +748,8 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
             }
             if (ts > timestampMax)
                 timestampMax = ts;
+            if (ts > timestampMaxBlock)
+                timestampMaxBlock = ts;
         }
         crec++;
         pos += cb;
@@ -686,6 +758,7 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
     pspan->timestampMax = timestampMax;
     *pibOldest = ibOldest;
     *pcrec = crec;
+    pnote->timestampMax = timestampMaxBlock;
     return pos;
 }
 
@@ -698,11 +771,18 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
     plstat->lspanLongTerm.timestampMax = plstat->lspanTransient.timestampMax = 0;
     plstat->clrun = 0;
     long cbSize = pstream->CbSize();
+    // Blocks of at least 64 KiB, as many as the table holds.
+    plstat->cbitPblock = 16;
+    while (plstat->cbitPblock < 62 && (cbSize >> plstat->cbitPblock) >= cpblockMax)
+        plstat->cbitPblock++;
+    for (PBLOCK& block : plstat->rgpblock)
+        block = PBLOCK{-1, 0};
     if (cbSize <= 0)
         return;
 
     LSPAN* pspan = &plstat->lspanLongTerm;
     bool fLongTerm = true;
+    BLOCKNOTE note{-1, LONG_MAX, -1, 0};
     uint64_t bound = UINT64_MAX;   // the long-term part has none
     unsigned char const* pbMap = pstream->PbMap();
     LINEARWALK walk;
@@ -731,9 +811,12 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
             plstat->fHasTransient = true;
             pspan = &plstat->lspanTransient;
             fLongTerm = false;
+            note.ibNext = 0;   // the vehicle-info record begins the first block
             // The long-term part is over: its newest time, which the bound is measured from, stays.
             bound = TimestampBound(plstat, secPreviewWindow);
         }
+        if (!fLongTerm && pos >= note.ibNext)
+            BeginBlockNote(plstat, pos, &note);
         if (FValidJoinTimestamp(ts) && ts < bound) {
             if (ts < pspan->timestampMin) {
                 pspan->timestampMin = ts;
@@ -741,11 +824,14 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
             }
             if (ts > pspan->timestampMax)
                 pspan->timestampMax = ts;
+            if (!fLongTerm && ts > note.timestampMax)
+                note.timestampMax = ts;
         }
         // Then the records right behind it, which most of a log is.
         if (pbMap) {
             int crec;
-            long ibEnd = TakeRunOfRecords(pbMap, cbSize, pos + cb, walk.ibTrusted, bound, pspan, &plstat->ibOldest, &crec);
+            long ibEnd = TakeRunOfRecords(pbMap, cbSize, pos + cb, walk.ibTrusted, bound, pspan, &plstat->ibOldest, &crec,
+                                          plstat, &note);
             if (crec > 0) {
                 crecLrun += crec;
                 ibLrunEnd = pspan->ibEnd = walk.pos = ibEnd;
@@ -753,6 +839,7 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
         }
     }
     NoteLrun(plstat, ibLrunStart, ibLrunEnd, crecLrun);
+    FlushBlockNote(plstat, &note);
     pstream->ReleaseBytes(0, cbSize);
 }
 

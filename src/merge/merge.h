@@ -26,6 +26,15 @@ struct LRUN {
 };
 constexpr int clrunMax = 128;   // later stretches of a log with more are searched as before
 
+// What the preview needs of a block of an input's transient part: where its first record lies and
+// the newest of its records' times that the preview takes, so that it passes over a block that can
+// neither raise its newest time nor add a time above the inputs before it.
+struct PBLOCK {
+    int64_t ibFirst;          // the first transient record that starts in the block; -1: none
+    uint32_t timestampMax;    // the newest time after 2001 of its records below the preview's bound; 0: none
+};
+constexpr int cpblockMax = 256;
+
 // What one input holds: found by one pass over its records, before anything is merged.
 struct LSTAT {
     LSPAN lspanLongTerm;
@@ -34,6 +43,8 @@ struct LSTAT {
     bool fHasTransient;   // a transient vehicle-info record was found
     LRUN rglrun[clrunMax];   // in file order
     int clrun;
+    int cbitPblock;       // a block is 1 << cbitPblock bytes of the file, block i from i << cbitPblock
+    PBLOCK rgpblock[cpblockMax];
 };
 
 // One input of the join: its statistics and where the merge stands in it.
@@ -82,7 +93,7 @@ struct MERGEHOOK {
                         VLR const* pvlrOther);
 };
 
-// Fills both spans, ibOldest, fHasTransient and the stretches of a cleared LSTAT. The input's pages
+// Fills both spans, ibOldest, fHasTransient, the stretches and the blocks of a cleared LSTAT. The input's pages
 // are let go of afterwards (ReleaseBytes): a merge of many downloads holds in memory only what it
 // is reading. With the section table of these bytes (playout) the records the section scan found
 // back to back are not checked again.

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "merge/merge.h"
 #include "testsupport/logbuilder.h"
 #include "testsupport/run.h"
 
@@ -359,3 +360,68 @@ TEST_F(JoinTest, JoinedLogReportsEverySessionOfItsDownloads)
 }
 
 } // namespace
+
+// The preview passes over the blocks of an input that cannot change what it shows: its rows are those
+// of the preview that walks every record, for downloads that overlap, wrap, run back in time, carry
+// erased and pre-2001 times and garbage, and reach past the preview's window.
+TEST_F(JoinTest, PreviewPassingOverBlocksShowsWhatWalkingEveryRecordShows)
+{
+    std::vector<std::string> rgpath;
+    for (int k = 0; k < 5; k++) {
+        uint32_t const timestampStart = t0 + (uint32_t)k * 5 * 86400;
+        std::vector<Rec> rgrec = {VinfRec(timestampStart, false)};
+        int const crec = 60000;
+        int const irecWrap = 17000 + 5000 * k;   // the ring's oldest record
+        for (int i = 0; i < crec; i++) {
+            int j = (i + irecWrap) % crec;     // the ring's order from its oldest record
+            uint32_t ts = timestampStart + 30u * (uint32_t)j;
+            if (j % 9973 == 5)
+                ts = 0xFFFFFFFF;
+            else if (j % 7919 == 3)
+                ts = 900000000u;               // before 2001
+            else if (j == 41234 || (j >= 52000 && j < 57000))
+                ts -= 43200;                   // time running back, once for a stretch of blocks
+            rgrec.push_back(IdleRec(ts));
+        }
+        // The long-term part's newest time sets the preview's window: the last downloads reach past it.
+        LogBuilder log = DownloadBefore(t0 + (k < 3 ? 40u : 12u) * 86400, {});
+        for (size_t i = 0; i < rgrec.size(); i++) {
+            if (i % 12345 == 7)
+                log.Garbage(3);
+            log.Add(rgrec[i]);
+        }
+        char szName[16];
+        snprintf(szName, sizeof szName, "p%d.log", k);
+        rgpath.push_back(Path(szName));
+        log.WriteFile(rgpath.back());
+    }
+    auto preview = [&](bool fBlocks) {
+        JOINTABLE join;
+        EXPECT_TRUE(FReserveJoinTable(&join, (int)rgpath.size()));
+        for (std::string const& path : rgpath) {
+            STREAM* pstream = new STREAM();
+            EXPECT_TRUE(pstream->FOpenFile(path.c_str()));
+            AddJoinInput(&join, path.c_str(), pstream);
+        }
+        EXPECT_TRUE(FGatherLogStats(join.rgin, join.cin, 1));
+        for (int i = 0; i < join.cin && !fBlocks; i++)
+            for (PBLOCK& block : join.rgin[i].lstat.rgpblock)
+                block.ibFirst = -1;
+        SortJoinInputs(join.rgin, join.cin);
+        std::vector<std::tuple<std::string, uint32_t, uint32_t, int64_t, int64_t, int, uint32_t>> rgrow;
+        auto take = [](void* pv, PREVIEWROW const* prow) {
+            ((decltype(rgrow)*)pv)->emplace_back(prow->pszName, prow->timestampMin, prow->timestampMax, prow->ibStart,
+                                                 prow->ibOldest, prow->cused, prow->timestampHigh);
+        };
+        EXPECT_TRUE(FPreviewSortedJoin(join.rgin, join.cin, take, &rgrow));
+        return rgrow;
+    };
+    auto rgrowWalked = preview(false);
+    ASSERT_EQ(rgrowWalked.size(), rgpath.size());
+    EXPECT_EQ(preview(true), rgrowWalked);
+    // The first input in the table reaches past its window with all of its transient part; the
+    // others each add records of their own.
+    EXPECT_EQ(std::get<2>(rgrowWalked[0]), 0u);
+    for (size_t i = 1; i < rgrowWalked.size(); i++)
+        EXPECT_GT(std::get<5>(rgrowWalked[i]), 0) << i;
+}
