@@ -92,10 +92,11 @@ void AccountForSpans(LOGLAYOUT* playout, RH const& rh, uint32_t timestamp, uint3
 // VINF record, short record or gap: counted into the entry and their times into the spans as
 // AccountForSpans would, without the general step's searching and copying. Returns where the
 // records taken end.
+template <bool fIndex>
 long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_t timestampLastValid,
                       LOGLAYOUT* playout, RECORDINDEX* pindex)
 {
-    uint32_t const grfRtIndexed = pindex ? pindex->grfRt : 0;
+    uint32_t const grfRtIndexed = fIndex ? pindex->grfRt : 0;
     SEC* psec = &playout->rgsec[playout->csec - 1];
     bool const fLongTerm = psec->fLongTerm;
     bool const fTransientSpan = !fLongTerm && psec->timestampFirst > timestampBefore2001;
@@ -123,7 +124,7 @@ long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_
             }
         }
         grfRt |= GrfRtOf(rt);
-        if (grfRtIndexed & GrfRtOf(rt))
+        if (fIndex && (grfRtIndexed & GrfRtOf(rt)))
             NoteIndexed(pindex, pos);
         crec++;
         pos += cb;
@@ -185,7 +186,8 @@ void ScanSections(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* pst
         posExpected = posSearch = pos + (cb > 0 ? cb : 1);
         if (pstream->PbMap() && playout->csec > 0)
             posExpected = posSearch =
-                ScanRunOfRecords(pstream->PbMap(), cbFile, posSearch, timestampLastValid, playout, pindex);
+                pindex ? ScanRunOfRecords<true>(pstream->PbMap(), cbFile, posSearch, timestampLastValid, playout, pindex)
+                       : ScanRunOfRecords<false>(pstream->PbMap(), cbFile, posSearch, timestampLastValid, playout, nullptr);
         if (posSearch >= cbFile)
             return;
     }

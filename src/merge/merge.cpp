@@ -282,7 +282,7 @@ void FindRisesJob(void* pv, int iin)
 void StatsJob(void* pv, int iin)
 {
     JOININ* pin = &((JOININ*)pv)[iin];
-    GetLogStats(pin->pstream, &pin->lstat);
+    GetLogStats(pin->pstream, &pin->lstat, nullptr, true);
 }
 
 }   // namespace
@@ -710,6 +710,7 @@ void FlushBlockNote(LSTAT* plstat, BLOCKNOTE const* pnote)
 // VINF record, short record or gap: taken into *pspan as GetLogStats takes a record (bound is the
 // transient span's preview bound, or none in the long-term part), each one checked but those up
 // to ibTrusted, which the section scan checked. Returns where they end; *pcrec counts them.
+template <bool fBlocks>
 long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ibTrusted, uint64_t bound,
                       LSPAN* pspan, int64_t* pibOldest, int* pcrec, LSTAT* plstat, BLOCKNOTE* pnote)
 {
@@ -734,7 +735,7 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
         RH const* prh = (RH const*)(pbMap + pos);
         if (prh->rt == rtVINF)
             break;
-        if (pos >= ibNextBlock) {
+        if (fBlocks && pos >= ibNextBlock) {
             pnote->timestampMax = timestampMaxBlock;
             BeginBlockNote(plstat, pos, pnote);
             ibNextBlock = pnote->ibNext;
@@ -748,7 +749,7 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
             }
             if (ts > timestampMax)
                 timestampMax = ts;
-            if (ts > timestampMaxBlock)
+            if (fBlocks && ts > timestampMaxBlock)
                 timestampMaxBlock = ts;
         }
         crec++;
@@ -764,7 +765,7 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
 
 }   // namespace
 
-void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
+void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout, bool fPreviewBlocks)
 {
     plstat->lspanLongTerm.ibStart = 0;
     plstat->lspanLongTerm.timestampMin = plstat->lspanTransient.timestampMin = timestampErased;
@@ -815,7 +816,7 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
             // The long-term part is over: its newest time, which the bound is measured from, stays.
             bound = TimestampBound(plstat, secPreviewWindow);
         }
-        if (!fLongTerm && pos >= note.ibNext)
+        if (fPreviewBlocks && !fLongTerm && pos >= note.ibNext)
             BeginBlockNote(plstat, pos, &note);
         if (FValidJoinTimestamp(ts) && ts < bound) {
             if (ts < pspan->timestampMin) {
@@ -824,14 +825,16 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout)
             }
             if (ts > pspan->timestampMax)
                 pspan->timestampMax = ts;
-            if (!fLongTerm && ts > note.timestampMax)
+            if (fPreviewBlocks && !fLongTerm && ts > note.timestampMax)
                 note.timestampMax = ts;
         }
         // Then the records right behind it, which most of a log is.
         if (pbMap) {
             int crec;
-            long ibEnd = TakeRunOfRecords(pbMap, cbSize, pos + cb, walk.ibTrusted, bound, pspan, &plstat->ibOldest, &crec,
-                                          plstat, &note);
+            long ibEnd = fPreviewBlocks ? TakeRunOfRecords<true>(pbMap, cbSize, pos + cb, walk.ibTrusted, bound, pspan,
+                                                                 &plstat->ibOldest, &crec, plstat, &note)
+                                        : TakeRunOfRecords<false>(pbMap, cbSize, pos + cb, walk.ibTrusted, bound, pspan,
+                                                                  &plstat->ibOldest, &crec, plstat, &note);
             if (crec > 0) {
                 crecLrun += crec;
                 ibLrunEnd = pspan->ibEnd = walk.pos = ibEnd;

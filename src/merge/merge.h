@@ -96,10 +96,11 @@ struct MERGEHOOK {
 // Fills both spans, ibOldest, fHasTransient, the stretches and the blocks of a cleared LSTAT. The input's pages
 // are let go of afterwards (ReleaseBytes): a merge of many downloads holds in memory only what it
 // is reading. With the section table of these bytes (playout) the records the section scan found
-// back to back are not checked again.
-void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout = nullptr);
-// GetLogStats for each of the cin inputs (their LSTATs cleared), on up to cworker threads; false
-// when a worker ran out of memory.
+// back to back are not checked again. The blocks are noted only with fPreviewBlocks (for the join's
+// preview, which passes over them); otherwise none is, and a preview walks every record.
+void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout = nullptr, bool fPreviewBlocks = false);
+// GetLogStats for each of the cin inputs (their LSTATs cleared), with the preview's blocks, on up to
+// cworker threads; false when a worker ran out of memory.
 bool FGatherLogStats(JOININ* rgin, int cin, int cworker);
 // Orders inputs (ctx: the JOININ array) by their newest transient timestamp (never 0: equal
 // values give -1).
