@@ -3,6 +3,7 @@
 // the walks that visit the records in the log's own time order are built on that table.
 #include "analysis/sections.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "analysis/consumer.h"
@@ -479,19 +480,10 @@ int FSearchLinearRecord(STREAM* pstream, LINEARWALK* pwalk, long* ppos, int* pcb
 
 namespace {
 
-// The first entry of the index at or beyond ib.
+// The first entry of the index at or beyond ib (below 4 GiB: the index is only of such files).
 int IibFirstAtOrAfter(RECORDINDEX const* pindex, long ib)
 {
-    int iibLo = 0;
-    int iibHi = pindex->cib;
-    while (iibLo < iibHi) {
-        int iibMid = iibLo + (iibHi - iibLo) / 2;
-        if ((long)pindex->rgib[iibMid] < ib)
-            iibLo = iibMid + 1;
-        else
-            iibHi = iibMid;
-    }
-    return iibLo;
+    return (int)(std::lower_bound(pindex->rgib, pindex->rgib + pindex->cib, (uint32_t)ib) - pindex->rgib);
 }
 
 }   // namespace
