@@ -130,7 +130,21 @@ public:
         char* pch = rgch + cch;
         if (bits >> 63)
             *pch++ = '-';
-        pch = std::to_chars(pch, rgch + sizeof rgch, intpart).ptr;
+        // Most figures of a log are below 1000: their digits without the library's length loop.
+        if (intpart < 10) {
+            *pch++ = (char)('0' + intpart);
+        } else if (intpart < 100) {
+            pch[0] = (char)('0' + intpart / 10);
+            pch[1] = (char)('0' + intpart % 10);
+            pch += 2;
+        } else if (intpart < 1000) {
+            pch[0] = (char)('0' + intpart / 100);
+            pch[1] = (char)('0' + intpart / 10 % 10);
+            pch[2] = (char)('0' + intpart % 10);
+            pch += 3;
+        } else {
+            pch = std::to_chars(pch, rgch + sizeof rgch, intpart).ptr;
+        }
         if (prec > 0) {
             *pch++ = '.';
             for (int i = prec - 1; i >= 0; i--) {
