@@ -390,7 +390,7 @@ TEST_F(JoinTest, PreviewPassingOverBlocksShowsWhatWalkingEveryRecordShows)
                 log.Garbage(3);
             log.Add(rgrec[i]);
         }
-        char szName[16];
+        char szName[24];
         snprintf(szName, sizeof szName, "p%d.log", k);
         rgpath.push_back(Path(szName));
         log.WriteFile(rgpath.back());
