@@ -8,3 +8,10 @@ void InitRun(RUN* prun)
     prun->layout.csec = 0;
     prun->pindex = nullptr;
 }
+
+void SetRunIndex(RUN* prun, RECORDINDEX* pindex, uint32_t grfRtKept)
+{
+    prun->pindex = pindex;
+    if (pindex)
+        pindex->grfRt = grfRtKept | 1u << rtVINF;
+}

@@ -18,6 +18,9 @@ struct RUN {
 
 // A run with nothing known yet: no vehicle, no collector, no time limit set.
 void InitRun(RUN* prun);
+// Gives the run an index (or, null, none) in which its section scans note the records of the types
+// in grfRtKept and the vehicle-info records, which every walk decodes.
+void SetRunIndex(RUN* prun, RECORDINDEX* pindex, uint32_t grfRtKept);
 
 // What a run does with each log; the command line decides it once, for every input.
 enum MODE {

@@ -54,12 +54,9 @@ bool FDecodeInput(PROGRAM* pprog, STREAM* pstream, const char* pszArg, FAILURE* 
     // The ring is walked over the records of the types the study keeps, which the section scan
     // notes; without memory for them, over every record.
     std::unique_ptr<RECORDINDEX> pindex(new (std::nothrow) RECORDINDEX);
-    if (pindex) {
-        pindex->grfRt = GrfRtStudyWants(&pprog->study, sectTransient) | 1u << rtVINF;
-        pprog->run.pindex = pindex.get();
-    }
+    SetRunIndex(&pprog->run, pindex.get(), GrfRtStudyWants(&pprog->study, sectTransient));
     FStudyLog(&pprog->run, pstream, &pprog->study, opt.timestampSkipUntil, decode, nullptr);
-    pprog->run.pindex = nullptr;
+    SetRunIndex(&pprog->run, nullptr, 0);
     if (pprog->study.fOutOfMemory) {
         SetFailure(pfail, "out of memory");
         return false;

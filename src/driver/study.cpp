@@ -168,10 +168,7 @@ void StudyJobOnWorker(STUDYBATCH* pbatch, STUDYJOB* pjob)
     // index, over every record. Only the entries the scan fills are ever touched.
     if (!pindex)
         pindex.reset(new (std::nothrow) RECORDINDEX);
-    if (pindex) {
-        pindex->grfRt = GrfRtBufferWants(&pjob->buf, sectTransient) | 1u << rtVINF;
-        prun->pindex = pindex.get();
-    }
+    SetRunIndex(prun.get(), pindex.get(), GrfRtBufferWants(&pjob->buf, sectTransient));
 
     STREAM stream;
     MEMBERHOOK const members{pjob, nullptr, EchoMember};

@@ -228,19 +228,15 @@ void AddRecordLineStart(LINE& line, unsigned char const* rec, int cb, unsigned i
                         int grfDisplay)
 {
     bool fTab = grfDisplay & fdispTab;
+    const char* szSep = fTab ? "\t" : " | ";
+    size_t const cchSep = fTab ? 1 : 3;
     char chSep = fTab ? '\t' : ' ';
     char szCode[5];
-    auto sep = [&] {
-        if (fTab)
-            line.Ch('\t');
-        else
-            line.Cch(" | ", 3);
-    };
 
     line.SzRight(szDate, cchDateField);
-    sep();
+    line.Cch(szSep, cchSep);
     line.IntRight((int32_t)timestamp, cchTimestampField);
-    sep();
+    line.Cch(szSep, cchSep);
     line.SzLeft(SzListCodeFromRt(rec[3], szCode), cchCodeField);
     if (!fTab)
         line.Sz(" |");
@@ -276,13 +272,6 @@ void PrintRecordOffset(long pos, int grfDisplay)
 {
     LINE line;
     AddRecordOffset(line, pos, grfDisplay);
-}
-
-void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
-                          int grfDisplay)
-{
-    LINE line;
-    AddRecordLineStart(line, rec, cb, timestamp, szDate, grfDisplay);
 }
 
 void PrintVlr(int grfDisplay, VLR const* pvlr)

@@ -19,9 +19,6 @@ void PrintVlrHeader(int grfDisplay);
 void PrintTextHeader(int grfDisplay);
 // The record's file offset ("0x%08lx") and the separator that follows it.
 void PrintRecordOffset(long pos, int grfDisplay);
-// The start of a record's line: date, timestamp, type code and the optional hex dumps.
-void PrintRecordLineStart(unsigned char const* rec, int cb, unsigned int timestamp, const char* szDate,
-                          int grfDisplay);
 // The values of a record's line, without the line end.
 void PrintVlr(int grfDisplay, VLR const* pvlr);
 // A whole record line: the offset when grfDisplay asks, the line start, the values when the VLR has
