@@ -19,7 +19,7 @@ define apt_install
 	fi
 endef
 
-.PHONY: all deps deps-fuzz deps-coverage build run test test-release test-asan test-tsan test-fuzz test-faults install check-browser bench build-fuzz fuzz coverage clean
+.PHONY: all deps deps-fuzz deps-coverage deps-profile build run test test-release test-asan test-tsan test-fuzz test-faults install check-browser bench build-fuzz fuzz coverage clean
 
 all: build
 
@@ -122,6 +122,10 @@ deps-fuzz: deps
 
 deps-coverage: deps
 	$(call apt_install,gcovr)
+
+# The sampling profiler that docs/performance.md's profiles come from (`perf record -e cpu-clock`).
+deps-profile: deps
+	$(call apt_install,linux-perf)
 
 # Every fuzz target, built with clang, libFuzzer, ASan and UBSan.
 build-fuzz: deps-fuzz

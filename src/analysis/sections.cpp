@@ -108,6 +108,7 @@ long ScanRunOfRecords(unsigned char const* pbMap, long cbFile, long pos, uint32_
     int32_t crec = psec->crec;
     uint32_t grfRt = psec->grfRt;
     while (pos + cbRecordHeader <= cbFile) {
+        __builtin_prefetch(pbMap + pos + cbReadAhead);
         int cb = CbRecordAt(pbMap, cbFile, pos);
         if (cb < cbRecordHeader)
             break;
@@ -276,6 +277,7 @@ void BuildLogLayout(SCANSTATE* pscan, unsigned int timestampLastValid, STREAM* p
         if (pindex->fIncomplete)
             pindex = nullptr;
     }
+    pstream->PopulateBytes(0, playout->cbFile);
     ScanSections(pscan, timestampLastValid, pstream, playout, pindex);
     QF_ASSERT(playout->csec >= 0 && playout->csec <= csecMax);
     // Nothing else is said during the scan, so the message comes where the scan stopped.

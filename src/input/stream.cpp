@@ -272,6 +272,30 @@ void STREAM::ReleaseBytes(long ibStart, long ibEnd)
         madvise((void*)pbFirst, pbEnd - pbFirst, MADV_DONTNEED);
 }
 
+void STREAM::PopulateBytes(long ibStart, long ibEnd)
+{
+#if defined(MADV_POPULATE_READ)
+    if (!pvMapBase || pbMap == nullptr)
+        return;
+    if (ibStart < 0)
+        ibStart = 0;
+    if (ibEnd > cbMap)
+        ibEnd = cbMap;
+    if (ibStart >= ibEnd)
+        return;
+    uintptr_t const cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
+    uintptr_t pbFirst = ((uintptr_t)pbMap + (uintptr_t)ibStart) & ~(cbPage - 1);
+    uintptr_t pbEnd = ((uintptr_t)pbMap + (uintptr_t)ibEnd + cbPage - 1) & ~(cbPage - 1);
+    // A file cut short meanwhile fails here (EFAULT) and is left to the reads and their guard.
+    int err = errno;
+    madvise((void*)pbFirst, pbEnd - pbFirst, MADV_POPULATE_READ);
+    errno = err;
+#else
+    (void)ibStart;
+    (void)ibEnd;
+#endif
+}
+
 void STREAM::PreferSmallPages()
 {
     fSmallPages = true;

@@ -55,6 +55,10 @@ public:
     // afterwards, from the file again. Where the system mapped the file in large blocks it may let
     // go of the whole block around the range. A stream read into memory keeps its bytes.
     void ReleaseBytes(long ibStart, long ibEnd);
+    // Asks for a file mapping's pages that hold the bytes from ibStart to ibEnd to be read in and
+    // mapped at once, ahead of a pass that reads them all: one call instead of a fault every few
+    // pages. Only a request: where the system cannot, the pass's reads fault them in as before.
+    void PopulateBytes(long ibStart, long ibEnd);
     // Asks for file mappings in small pages, now and at every later open: the system may
     // otherwise map a large block of the file at the first byte read, so that a stream read at one
     // place (an input the merge has not reached) holds that much.

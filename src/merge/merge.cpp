@@ -123,6 +123,8 @@ void ReleaseBehind(JOININ* pin, long pos)
     long ibEnd = pos < pin->ibKept ? pstream->CbSize() : pos - cbKeptStep;
     ReleaseUnpinned(pin, (long)pin->ibKept, ibEnd);
     pin->ibKept = pos < pin->ibKept ? pos : ibEnd;
+    // The steps the walk comes to next are mapped in one go.
+    pstream->PopulateBytes(pos, pos + 2 * cbKeptStep);
 }
 
 // Takes the record at pos as the input's current one: read in place from the mapping, copied and
@@ -255,6 +257,7 @@ void FindRises(JOININ const* pin, uint32_t timestampFloor, std::vector<uint32_t>
         long const ibTrusted = walk.ibTrusted;
         long const iblockRun = pos >> cbit;
         while (pbMap && posRun + 3 <= ibTrusted && (posRun >> cbit) == iblockRun) {
+            __builtin_prefetch(pbMap + posRun + cbReadAhead);
             int cbRun = pbMap[posRun + 2] + 2;
             if (pbMap[posRun] != 0x03 || pbMap[posRun + 1] != 0x02 || cbRun < cbRecordHeader ||
                 posRun + cbRun > ibTrusted)
@@ -446,10 +449,26 @@ void PutRecord(MERGEOUT* pmo, JOININ* pin)
 // How many of the cb bytes at pbA and pbB are the same before the first that differs.
 long CbSameStart(unsigned char const* pbA, unsigned char const* pbB, long cb)
 {
-    if (memcmp(pbA, pbB, (size_t)cb) == 0)
+    // A page at a time, the next page of both asked for while this one is compared: the bytes of
+    // the inputs other than the chosen one come from memory, a page apart.
+    constexpr long cbPage = 4096;
+    constexpr long cbLine = 64;
+    long ibPage = 0;
+    while (ibPage < cb) {
+        long cbStep = cb - ibPage < cbPage ? cb - ibPage : cbPage;
+        long ibAheadEnd = ibPage + cbStep + cbPage < cb ? ibPage + cbStep + cbPage : cb;
+        for (long ibAhead = ibPage + cbStep; ibAhead < ibAheadEnd; ibAhead += cbLine) {
+            __builtin_prefetch(pbA + ibAhead);
+            __builtin_prefetch(pbB + ibAhead);
+        }
+        if (memcmp(pbA + ibPage, pbB + ibPage, (size_t)cbStep) != 0)
+            break;
+        ibPage += cbStep;
+    }
+    if (ibPage >= cb)
         return cb;
     constexpr long cbBlock = 64;
-    long ib = 0;
+    long ib = ibPage;
     while (ib + cbBlock <= cb && memcmp(pbA + ib, pbB + ib, cbBlock) == 0)
         ib += cbBlock;
     while (ib < cb && pbA[ib] == pbB[ib])
@@ -503,6 +522,7 @@ int CrecPassTogether(JOININ* rgin, unsigned int const* rgiGroup, int cgroup, HEA
     int cbLast = pchosen->cbCur;
     int crec = 0;
     while (crec < crecMax && ib + cbRecordHeader <= cbAvail) {
+        __builtin_prefetch(pb + ib + cbReadAhead);
         int cb = pb[ib + 2] + 2;
         if (pb[ib] != 0x03 || pb[ib + 1] != 0x02 || cb < cbRecordHeader || ib + cb > cbAvail)
             break;
@@ -722,6 +742,7 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
     long ibNextBlock = pnote->ibNext;
     uint32_t timestampMaxBlock = pnote->timestampMax;
     while (pos + cbRecordHeader <= cbSize) {
+        __builtin_prefetch(pbMap + pos + cbReadAhead);
         int cb;
         if (pos + 3 <= ibTrusted) {
             cb = pbMap[pos + 2] + 2;
@@ -786,6 +807,7 @@ void GetLogStats(STREAM* pstream, LSTAT* plstat, LOGLAYOUT const* playout, bool 
     BLOCKNOTE note{-1, LONG_MAX, -1, 0};
     uint64_t bound = UINT64_MAX;   // the long-term part has none
     unsigned char const* pbMap = pstream->PbMap();
+    pstream->PopulateBytes(0, cbSize);
     LINEARWALK walk;
     BeginLinearWalk(0, cbSize, &walk, playout);
     // The stretch of back-to-back records that the current one ends.

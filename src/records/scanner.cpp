@@ -156,7 +156,7 @@ int FSearchRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         long c = q + 1;
         unsigned L = pb[c];
         if (FCountByteCanStart(L) && c + (long)L <= cb) {
-            unsigned sum = (fFirst || L <= cbDirectMax) ? SumBytes(pb, cb, c, L) : ring.SumCandidate(c, L);
+            unsigned sum = (fFirst || L <= cbDirectMax) ? SumBytesLoop(pb, cb, c, L) : ring.SumCandidate(c, L);
             if ((sum & 0xFF) == 0) {
                 *ppos = c - 2;
                 *pcbRec = (int)L + 2;
