@@ -34,19 +34,28 @@ void AddTireText(LINE& line, VLR const* pvlr)
 void PrintVlrTab(LINE& line, VLR const* pvlr, int fMetric)
 {
     uint32_t grf = pvlr->grf;
-    // Each column ends with a tab whether or not the record has its value.
-    auto fixed = [&](uint32_t bit, double value, int prec) {
-        if (grf & bit)
-            line.Fixed(value, prec);
-        line.Ch('\t');
+    // Each column ends with a tab whether or not the record has its value. The tabs of the columns
+    // a record leaves empty, most of them, are written together before the next value.
+    int ctab = 1;
+    auto value = [&]() {
+        line.Tabs(ctab);
+        ctab = 0;
     };
-    auto integer = [&](uint32_t bit, long value) {
-        if (grf & bit)
-            line.Int(value);
-        line.Ch('\t');
+    auto fixed = [&](uint32_t bit, double v, int prec) {
+        if (grf & bit) {
+            value();
+            line.Fixed(v, prec);
+        }
+        ctab++;
+    };
+    auto integer = [&](uint32_t bit, long v) {
+        if (grf & bit) {
+            value();
+            line.Int(v);
+        }
+        ctab++;
     };
 
-    line.Ch('\t');
     fixed(fvlrOdometer, DistConvertMiles(pvlr->milesOdo, fMetric), 1);
     integer(fvlrSOC, pvlr->pctSOC);
     integer(fvlrElevation, DistConvertMeters(pvlr->mElevation, fMetric));
@@ -56,10 +65,11 @@ void PrintVlrTab(LINE& line, VLR const* pvlr, int fMetric)
     fixed(fvlrMotorAmps, pvlr->ampsMotor, 0);
     fixed(fvlrTorque, pvlr->lbftTorque, 0);
     if (grf & fvlrPedal) {
+        value();
         line.Fixed(pvlr->bPedal / 2.55, 0);
         line.Ch('%');
     }
-    line.Ch('\t');
+    ctab++;
     integer(fvlrBrake, pvlr->fBrake);
     integer(fvlrRegen, pvlr->fRegen);
     integer(fvlrTC, pvlr->fTCOff == 0 ? 1 : 0);
@@ -83,6 +93,7 @@ void PrintVlrTab(LINE& line, VLR const* pvlr, int fMetric)
     integer(fvlrBrickAh, pvlr->iBrickAhMin);
     fixed(fvlrCAC, pvlr->ahCAC, 2);
     integer(pvlr->codeError != 0 ? fvlrError : 0, pvlr->codeError);
+    line.Tabs(ctab);
     if (grf & fvlrDesc) {
         line.Ch(' ');
         line.Sz(pvlr->szDesc);

@@ -38,6 +38,19 @@ public:
 
     void Sz(const char* sz) { Cch(sz, strlen(sz)); }
 
+    // ctab tabs: a store of a fixed cchTabsMax of them, of which ctab are kept.
+    static constexpr int cchTabsMax = 48;
+    void Tabs(int ctab)
+    {
+        static constexpr char s_rgchTabs[cchTabsMax + 1] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+                                                            "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+        for (; ctab > cchTabsMax; ctab -= cchTabsMax)
+            Tabs(cchTabsMax);
+        Reserve(cchTabsMax);
+        memcpy(rgch + cch, s_rgchTabs, cchTabsMax);
+        cch += (size_t)ctab;
+    }
+
     // printf "%*s" (right-aligned) and "%-*s" (left-aligned).
     void SzRight(const char* sz, int cchWidth)
     {
@@ -103,7 +116,16 @@ public:
         } else {
             int s = -e;
             unsigned __int128 n = (unsigned __int128)m * pow10;   // below 2^83
-            if (s >= 84) {
+            if (s >= 19 && s < 64) {
+                // The usual figure: the quotient fits 64 bits and so do the bits shifted out.
+                uint64_t lo = (uint64_t)n;
+                uint64_t q64 = (lo >> s) | ((uint64_t)(n >> 64) << (64 - s));
+                uint64_t r = lo & ((1ull << s) - 1);
+                uint64_t half = 1ull << (s - 1);
+                if (r > half || (r == half && (q64 & 1)))
+                    q64++;
+                q = q64;
+            } else if (s >= 84) {
                 q = 0;   // below one half: rounds to zero, never a tie
             } else {
                 q = n >> s;
