@@ -123,8 +123,8 @@ void ReleaseBehind(JOININ* pin, long pos)
     long ibEnd = pos < pin->ibKept ? pstream->CbSize() : pos - cbKeptStep;
     ReleaseUnpinned(pin, (long)pin->ibKept, ibEnd);
     pin->ibKept = pos < pin->ibKept ? pos : ibEnd;
-    // The steps the walk comes to next are mapped in one go.
-    pstream->PopulateBytes(pos, pos + 2 * cbKeptStep);
+    // The step the walk comes to next is mapped in one go.
+    pstream->PopulateBytes(pos, pos + cbKeptStep);
 }
 
 // Takes the record at pos as the input's current one: read in place from the mapping, copied and

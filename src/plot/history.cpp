@@ -18,6 +18,7 @@
 #include "analysis/decoder.h"
 #include "input/download.h"
 #include "merge/merge.h"
+#include "support/bigtable.h"
 #include "support/timecal.h"
 #include "support/workers.h"
 
@@ -277,15 +278,57 @@ void DecodeSessions(HISTORY* phist, STREAM* pstream, const char* pszPath, unsign
     phist->rgsample.shrink_to_fit();
 }
 
-// The merge's sink: false (the merge stops) when memory runs out.
+// The merged log, written once in order: into a reservation of the bound on its length where the
+// system gives one (backed in large pages as it is written, where a vector's small ones each
+// fault once), else into a vector reserved as large.
+struct MERGED {
+    unsigned char* pbReserved = nullptr;
+    size_t cbReserved = 0;
+    size_t cb = 0;
+    std::vector<unsigned char> rgb;
+
+    MERGED() = default;
+    MERGED(MERGED const&) = delete;
+    MERGED& operator=(MERGED const&) = delete;
+    ~MERGED() { ReleaseTable(pbReserved, cbReserved); }
+    unsigned char const* Pb() const { return pbReserved ? pbReserved : rgb.data(); }
+};
+
+void ReserveMerged(MERGED* pmerged, size_t cbBound)
+{
+    pmerged->pbReserved = (unsigned char*)PvReserveTable(cbBound);
+    if (pmerged->pbReserved) {
+        pmerged->cbReserved = cbBound;
+        return;
+    }
+    try {
+        pmerged->rgb.reserve(cbBound);
+    } catch (std::bad_alloc const&) {
+    }
+}
+
+// The merge's sink: false (the merge stops) when memory runs out. Should the bound ever fall
+// short, what the reservation holds moves to the vector, which grows from there.
 bool FAppendMerged(void* pv, unsigned char const* pb, int cb)
 {
-    std::vector<unsigned char>* prgb = (std::vector<unsigned char>*)pv;
+    MERGED* pmerged = (MERGED*)pv;
+    if (pmerged->pbReserved && pmerged->cb + (size_t)cb <= pmerged->cbReserved) {
+        memcpy(pmerged->pbReserved + pmerged->cb, pb, (size_t)cb);
+        pmerged->cb += (size_t)cb;
+        return true;
+    }
     try {
-        prgb->insert(prgb->end(), pb, pb + cb);
+        if (pmerged->pbReserved) {
+            pmerged->rgb.assign(pmerged->pbReserved, pmerged->pbReserved + pmerged->cb);
+            ReleaseTable(pmerged->pbReserved, pmerged->cbReserved);
+            pmerged->pbReserved = nullptr;
+            pmerged->cbReserved = 0;
+        }
+        pmerged->rgb.insert(pmerged->rgb.end(), pb, pb + cb);
     } catch (std::bad_alloc const&) {
         return false;
     }
+    pmerged->cb = pmerged->rgb.size();
     return true;
 }
 
@@ -414,20 +457,17 @@ bool FReadHistory(char const* const* rgpszPath, int cpath, HISTORY* phist, std::
         DecodeSessions(phist, join.rgin[0].pstream, rgpszPath[0], rgtimestampLastValid[0]);
     } else {
         // Reserved whole, untouched until written: grown by doubling it would at times be held twice.
-        std::vector<unsigned char> rgbMerged;
-        try {
-            rgbMerged.reserve((size_t)CbMergeBound(join.rgin, cpath));
-        } catch (std::bad_alloc const&) {
-        }
+        MERGED merged;
+        ReserveMerged(&merged, (size_t)CbMergeBound(join.rgin, cpath));
         SCANSTATE scan;
         InitScanState(&scan);
-        phist->crecMerged = CrecMergeLogs(&scan, join.rgin, cpath, nullptr, FAppendMerged, &rgbMerged);
+        phist->crecMerged = CrecMergeLogs(&scan, join.rgin, cpath, nullptr, FAppendMerged, &merged);
         if (phist->crecMerged < 0) {
             *pstrErr = "out of memory";
             return false;
         }
         STREAM stream;
-        if (stream.FOpenMemory(rgbMerged.data(), rgbMerged.size()))
+        if (stream.FOpenMemory(merged.Pb(), merged.cb))
             DecodeSessions(phist, &stream, "merged", (unsigned int)time(nullptr));
     }
     for (int i = 0; i < cpath; i++) {
