@@ -149,7 +149,9 @@ void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
             unsigned char rgbBuf[cbRecordBuffer];
             unsigned long cbRec = (unsigned long)cb;
             unsigned char const* pb = PbRecordBytes(pstream, pos, &cbRec, rgbBuf);
-            ScanRecord(&prun->scan, pb, (int)cbRec, 0, &vlr);
+            // Decoded from the mapping in whole blocks, as a record nobody shows is, rather than
+            // from a copy of the record's own length.
+            ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, &vlr);
             SHOWNRECORD rec{pos, pb, (int)cbRec, timestamp, &vlr, grfDisplay, false};
             pcons->pfnRecord(pcons->pv, &rec);
             continue;

@@ -524,7 +524,7 @@ void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
     unsigned char rgbBuf[cbRecordBuffer];
     unsigned long cbRec = (unsigned long)cb;
     unsigned char const* pb = PbRecordBytes(ps->pstream, pos, &cbRec, rgbBuf);
-    ScanRecord(&ps->prun->scan, pb, (int)cbRec, 0, &ps->vlr);
+    ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, 0, &ps->vlr);
     if (ps->pcons->pfnRecord) {
         SHOWNRECORD rec{pos, pb, (int)cbRec, TimestampFromRh((RH const*)pb), &ps->vlr, grfDisplay, true};
         ps->pcons->pfnRecord(ps->pcons->pv, &rec);
