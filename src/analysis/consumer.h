@@ -20,6 +20,7 @@ struct SHOWNRECORD {
     VLR const* pvlr;            // grf 0: no value to show
     int grfDisplay;             // which parts of the line the place asks for: fdispOffset, fdispRawBytes, fdispHeaderBytes
     bool fTrace;                // a record of the summary's -u trace rather than of a listing
+    int rver;                   // the vehicle type it was decoded with (DecodeRecord's rver)
 };
 
 // What the summary says between its session lines (the -u trace and the forward scan's finds).

@@ -152,7 +152,7 @@ void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
             // Decoded from the mapping in whole blocks, as a record nobody shows is, rather than
             // from a copy of the record's own length.
             ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, &vlr);
-            SHOWNRECORD rec{pos, pb, (int)cbRec, timestamp, &vlr, grfDisplay, false};
+            SHOWNRECORD rec{pos, pb, (int)cbRec, timestamp, &vlr, grfDisplay, false, prun->scan.vehicle.rver};
             pcons->pfnRecord(pcons->pv, &rec);
             continue;
         }

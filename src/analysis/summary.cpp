@@ -526,7 +526,8 @@ void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
     unsigned char const* pb = PbRecordBytes(ps->pstream, pos, &cbRec, rgbBuf);
     ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, 0, &ps->vlr);
     if (ps->pcons->pfnRecord) {
-        SHOWNRECORD rec{pos, pb, (int)cbRec, TimestampFromRh((RH const*)pb), &ps->vlr, grfDisplay, true};
+        SHOWNRECORD rec{pos, pb, (int)cbRec, TimestampFromRh((RH const*)pb), &ps->vlr, grfDisplay, true,
+                        ps->prun->scan.vehicle.rver};
         ps->pcons->pfnRecord(ps->pcons->pv, &rec);
     }
 }

@@ -1,11 +1,13 @@
 // The listing's records formatted on every core. The caller fills one block at a time: with copies
 // of the records while fewer blocks wait than there are other threads to take them, so that none
 // of them waits for work, else with the records' lines, formatted at once (a copy only costs where
-// nobody else would format it, as when the other cores are busy). A block of copies waits for any
-// thread to format it (the caller's too, when it would otherwise wait), and the caller writes the
-// blocks in their order. A block of copies that ran out of memory while it was formatted is
-// formatted again by the caller, straight to standard output; when the caller's own block runs out,
-// everything taken is written and the rest of the listing is printed as it comes.
+// nobody else would format it, as when the other cores are busy). A block of copies holds the
+// records' bytes and the decoded values of its first record only: whoever formats it decodes the
+// others again, each from the values before it, as the walk decoded them. A block of copies waits
+// for any thread to format it (the caller's too, when it would otherwise wait), and the caller
+// writes the blocks in their order. A block of copies that ran out of memory while it was formatted
+// is formatted again by the caller, straight to standard output; when the caller's own block runs
+// out, everything taken is written and the rest of the listing is printed as it comes.
 #include "report/listpipe.h"
 
 #include <condition_variable>
@@ -34,7 +36,8 @@ struct LISTREC {
     long pos;
     int cb;
     int grfDisplay;
-    int ibVlr;   // its decoded values in the block's rgb, followed by its bytes
+    int rver;   // the vehicle type it was decoded with
+    int ibRec;  // its bytes in the block's rgb, zero past them up to cbFieldsMax
 };
 
 enum BLOCKSTATE { blockFree, blockWaiting, blockFormatting, blockFormatted };
@@ -46,26 +49,26 @@ struct LISTBLOCK {
     bool fLines;    // holds the lines the caller formatted as it filled it, no copies
     bool fFailed;   // the buffer ran out of memory
     OUTBUF out;
+    VLR vlrFirst;   // the first record's decoded values
     LISTREC rgrec[crecBlock];
-    // Each record's values and bytes back to back, so that a block's copies touch little memory:
-    // of the values only what comes before the description, unless the line shows it.
-    alignas(VLR) unsigned char rgb[crecBlock * (sizeof(VLR) + cbRecordBuffer)];
+    alignas(16) unsigned char rgb[crecBlock * cbRecordBuffer];
 };
 
-constexpr size_t cbVlrShort = offsetof(VLR, szDesc);
-static_assert(cbVlrShort % alignof(VLR) == 0 && cbRecordBuffer % alignof(VLR) == 0,
-              "each record's values stay aligned");
+static_assert(cbRecordBuffer % 16 == 0 && cbRecordBuffer >= cbFieldsMax, "each record's bytes stay aligned");
 
-VLR const* PvlrOf(LISTBLOCK const* pblock, LISTREC const& rec)
+// The lines of a block of copies, each record's values decoded from those of the record before
+// it, as the walk decodes them into the one VLR it keeps.
+void PrintBlockLines(LISTBLOCK const* pblock, DATEMEMO* pmemo)
 {
-    return (VLR const*)(pblock->rgb + rec.ibVlr);
-}
-
-unsigned char const* PbOf(LISTBLOCK const* pblock, LISTREC const& rec)
-{
-    VLR const* pvlr = PvlrOf(pblock, rec);
-    size_t cbVlr = (pvlr->grf & fvlrDesc) ? sizeof(VLR) : cbVlrShort;
-    return pblock->rgb + rec.ibVlr + cbVlr;
+    VLR vlr;
+    memcpy((void*)&vlr, (void const*)&pblock->vlrFirst, sizeof vlr);
+    for (int irec = 0; irec < pblock->crec; irec++) {
+        LISTREC const& rec = pblock->rgrec[irec];
+        unsigned char const* pb = pblock->rgb + rec.ibRec;
+        if (irec > 0)
+            DecodeRecord(pb, rec.rver, &vlr);
+        PrintRecordLineMemo(rec.pos, pb, rec.cb, &vlr, rec.grfDisplay, pmemo);
+    }
 }
 
 }   // namespace
@@ -100,10 +103,7 @@ void FormatBlock(LISTBLOCK* pblock, DATEMEMO* pmemo)
     pblock->out.cch = 0;
     pblock->out.fFailed = false;
     SetThreadOutput(&pblock->out);
-    for (int irec = 0; irec < pblock->crec; irec++) {
-        LISTREC const& rec = pblock->rgrec[irec];
-        PrintRecordLineMemo(rec.pos, PbOf(pblock, rec), rec.cb, PvlrOf(pblock, rec), rec.grfDisplay, pmemo);
-    }
+    PrintBlockLines(pblock, pmemo);
     SetThreadOutput(nullptr);
     pblock->fFailed = pblock->out.fFailed;
 }
@@ -175,11 +175,7 @@ void WriteOldest(LISTPIPE* ppipe, std::unique_lock<std::mutex>& lock)
     }
     lock.unlock();
     if (pblock->fFailed) {
-        for (int irec = 0; irec < pblock->crec; irec++) {
-            LISTREC const& rec = pblock->rgrec[irec];
-            PrintRecordLineMemo(rec.pos, PbOf(pblock, rec), rec.cb, PvlrOf(pblock, rec), rec.grfDisplay,
-                                &ppipe->memoCaller);
-        }
+        PrintBlockLines(pblock, &ppipe->memoCaller);
     } else {
         OutBlock(pblock->out.pch, pblock->out.cch);
     }
@@ -279,18 +275,23 @@ void PipeRecord(LISTPIPE* ppipe, SHOWNRECORD const* prec, int grfDisplay)
             SubmitBlock(ppipe);
         return;
     }
+    if (pblock->crec == 0)
+        memcpy((void*)&pblock->vlrFirst, (void const*)prec->pvlr, sizeof(VLR));
     LISTREC* plistrec = &pblock->rgrec[pblock->crec];
     plistrec->pos = prec->pos;
     plistrec->cb = prec->cb;
     plistrec->grfDisplay = grfDisplay;
-    plistrec->ibVlr = pblock->cb;
-    size_t cbVlr = (prec->pvlr->grf & fvlrDesc) ? sizeof(VLR) : cbVlrShort;
-    memcpy(pblock->rgb + pblock->cb, (void const*)prec->pvlr, cbVlr);
-    // The line reads the record's bytes and its header, even of a record shorter than one.
+    plistrec->rver = prec->rver;
+    plistrec->ibRec = pblock->cb;
+    // The line reads the record's bytes and its header, even of a record shorter than one; the
+    // decoder reads cbFieldsMax bytes, zero past the record's.
     int cbCopy = prec->cb > cbRecordHeader ? prec->cb : cbRecordHeader;
     QF_ASSERT(cbCopy <= cbRecordBuffer);
-    memcpy(pblock->rgb + pblock->cb + cbVlr, prec->pb, (size_t)cbCopy);
-    pblock->cb += (int)(cbVlr + ((size_t)cbCopy + alignof(VLR) - 1) / alignof(VLR) * alignof(VLR));
+    unsigned char* pbTo = pblock->rgb + pblock->cb;
+    memset(pbTo, 0, cbFieldsMax);
+    memcpy(pbTo, prec->pb, (size_t)cbCopy);
+    int cbTaken = cbCopy > cbFieldsMax ? cbCopy : cbFieldsMax;
+    pblock->cb += (cbTaken + 15) & ~15;
     if (++pblock->crec == crecBlock)
         SubmitBlock(ppipe);
 }

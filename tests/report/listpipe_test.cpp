@@ -48,8 +48,17 @@ TEST(ListPipe, BlocksOnSeveralThreadsPrintWhatOneThreadPrints)
         {"tab layout in metric units, several blocks", fdispTab | fdispMetric, 9000},
         {"raw and header bytes with offsets, several blocks", fdispOffset | fdispRawBytes | fdispHeaderBytes, 5000},
     };
-    const Rec rgrecKinds[] = {IdleRec(t0, 40), Dr1sRec(t0, 33.5, 120.0), D10mRec(t0, 61, 1234.5), D10mRec(t0, 62),
-                              C1mbRec(t0, 240.0, 32.0), VinfRec(t0, false)};
+    // An error record's code stays in the values the walk decodes into, and later lines show it;
+    // a one-minute drive record decodes by the vehicle of the last VINF record (none before the
+    // first): the blocks' formatters, which decode their records again, must do both as the walk.
+    const Rec rgrecKinds[] = {IdleRec(t0, 40),
+                              Dr1sRec(t0, 33.5, 120.0),
+                              D10mRec(t0, 61, 1234.5),
+                              D10mRec(t0, 62),
+                              C1mbRec(t0, 240.0, 32.0),
+                              Rec(rtDR1M, 40).U8(17, 90).U8(18, 60).U8(34, 70),
+                              VinfRec(t0, false),
+                              Rec(rtERR, 20).U16(14, 0x1234)};
     for (CASE const& c : rgcase) {
         struct RUNS {
             CASE const* pcase;
@@ -79,7 +88,8 @@ TEST(ListPipe, BlocksOnSeveralThreadsPrintWhatOneThreadPrints)
                 unsigned char* pb = pruns->pbPageEnd - bytes.size();
                 memcpy(pb, bytes.data(), bytes.size());
                 ScanRecord(&scan, pb, (int)bytes.size(), 0, &vlr);
-                SHOWNRECORD shown{100L * irec, pb, (int)bytes.size(), timestamp, &vlr, pruns->pcase->grfDisplay, false};
+                SHOWNRECORD shown{100L * irec, pb, (int)bytes.size(), timestamp, &vlr, pruns->pcase->grfDisplay, false,
+                                  scan.vehicle.rver};
                 if (ppipe)
                     PipeRecord(ppipe, &shown, shown.grfDisplay);
                 else
