@@ -1,7 +1,8 @@
 // The listing's records formatted on every core. The caller fills one block at a time: with copies
-// of the records while fewer blocks wait than there are other threads to take them, so that none
+// of the records while fewer blocks wait than two for each other thread to take them, so that none
 // of them waits for work, else with the records' lines, formatted at once (a copy only costs where
-// nobody else would format it, as when the other cores are busy). A block of copies holds the
+// nobody else would format it, as when the other cores are busy). The caller also walks and
+// decodes the log, so the other threads are given the larger share. A block of copies holds the
 // records' bytes and the decoded values of its first record only: whoever formats it decodes the
 // others again, each from the values before it, as the walk decoded them. A block of copies waits
 // for any thread to format it (the caller's too, when it would otherwise wait), and the caller
@@ -31,6 +32,9 @@ namespace {
 // the blocks of every thread stay in the caches' reach.
 constexpr int crecBlock = 2048;
 constexpr int cblockPerThread = 2;
+// The blocks of copies that may wait for each thread besides the caller's before the caller formats
+// a block itself.
+constexpr int cblockWaitingPerThread = 2;
 
 struct LISTREC {
     long pos;
@@ -246,7 +250,7 @@ void PipeRecord(LISTPIPE* ppipe, SHOWNRECORD const* prec, int grfDisplay)
     QF_ASSERT(pblock->state == blockFree && pblock->crec < crecBlock);
     if (pblock->crec == 0) {
         std::lock_guard<std::mutex> lock(ppipe->mtx);
-        pblock->fLines = ppipe->cwaiting >= ppipe->cthread;
+        pblock->fLines = ppipe->cwaiting >= cblockWaitingPerThread * ppipe->cthread;
         pblock->fFailed = false;
         pblock->out.cch = 0;
         pblock->out.fFailed = false;
