@@ -359,6 +359,11 @@ void StartInputs(JOININ* rgin, int cin, MERGEHOOK const* phook)
 {
     for (int i = 0; i < cin; i++) {
         JOININ* pin = &rgin[i];
+        // The passes before read each input whole, one input to a core, and let go of all of it
+        // after: they take the system's large blocks where it maps the file in them. The merge
+        // reads every input at once, each a little at a time, so that an input it reads at one
+        // place must hold no more than that place.
+        pin->pstream->PreferSmallPages();
         LSTAT const* plstat = &pin->lstat;
         pin->ibPinned = -1;
         bool fLoaded = false;
@@ -941,5 +946,4 @@ void AddJoinInput(JOINTABLE* pjoin, const char* pszName, STREAM* pstream)
     memset(pin, 0, sizeof *pin);
     pin->pszName = pszName;
     pin->pstream = pstream;
-    pstream->PreferSmallPages();
 }
