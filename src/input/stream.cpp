@@ -249,18 +249,25 @@ bool STREAM::FOpenFileSegment(char const* path, unsigned long ibStart, unsigned 
     return pbMap != nullptr;
 }
 
+// Cuts [*pibStart, *pibEnd) to the mapped bytes; false when that leaves nothing, or the stream is
+// no file mapping.
+bool STREAM::FClampToMapping(long* pibStart, long* pibEnd) const
+{
+    if (!pvMapBase || pbMap == nullptr)
+        return false;
+    if (*pibStart < 0)
+        *pibStart = 0;
+    if (*pibEnd > cbMap)
+        *pibEnd = cbMap;
+    return *pibStart < *pibEnd;
+}
+
 // MADV_DONTNEED on a private mapping of a file whose pages were never written drops them, and the
 // next read fills them from the file again; pages that the bus-error handler put over a cut file
 // are anonymous and come back as the zeros they were.
 void STREAM::ReleaseBytes(long ibStart, long ibEnd)
 {
-    if (!pvMapBase || pbMap == nullptr)
-        return;
-    if (ibStart < 0)
-        ibStart = 0;
-    if (ibEnd > cbMap)
-        ibEnd = cbMap;
-    if (ibStart >= ibEnd)
+    if (!FClampToMapping(&ibStart, &ibEnd))
         return;
     uintptr_t const cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
     uintptr_t const pbBase = (uintptr_t)pvMapBase;
@@ -275,13 +282,7 @@ void STREAM::ReleaseBytes(long ibStart, long ibEnd)
 void STREAM::PopulateBytes(long ibStart, long ibEnd)
 {
 #if defined(MADV_POPULATE_READ)
-    if (!pvMapBase || pbMap == nullptr)
-        return;
-    if (ibStart < 0)
-        ibStart = 0;
-    if (ibEnd > cbMap)
-        ibEnd = cbMap;
-    if (ibStart >= ibEnd)
+    if (!FClampToMapping(&ibStart, &ibEnd))
         return;
     uintptr_t const cbPage = (uintptr_t)sysconf(_SC_PAGESIZE);
     uintptr_t pbFirst = ((uintptr_t)pbMap + (uintptr_t)ibStart) & ~(cbPage - 1);

@@ -69,6 +69,7 @@ public:
     bool FChanged() const;
 
 private:
+    bool FClampToMapping(long* pibStart, long* pibEnd) const;
     void KeepMapping(void* pv, unsigned long cb);
     bool FReadInstead(int fd, unsigned long ibStart, unsigned long cb);
     long CbSizeUnmapped();
