@@ -454,8 +454,8 @@ void PutRecord(MERGEOUT* pmo, JOININ* pin)
 // How many of the cb bytes at pbA and pbB are the same before the first that differs.
 long CbSameStart(unsigned char const* pbA, unsigned char const* pbB, long cb)
 {
-    // A page at a time, the next page of both asked for while this one is compared: the bytes of
-    // the inputs other than the chosen one come from memory, a page apart.
+    // A page at a time, the next page of both asked for while this one is compared: the merge reads
+    // the other inputs' copies here for the first time, from memory.
     constexpr long cbPage = 4096;
     constexpr long cbLine = 64;
     long ibPage = 0;
