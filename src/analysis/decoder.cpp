@@ -148,10 +148,7 @@ void WalkPart(RUN* prun, STREAM* pstream, DECODE const& decode)
         if (fShow) {
             unsigned char rgbBuf[cbRecordBuffer];
             unsigned long cbRec = (unsigned long)cb;
-            unsigned char const* pb = PbRecordBytes(pstream, pos, &cbRec, rgbBuf);
-            // Decoded from the mapping in whole blocks, as a record nobody shows is, rather than
-            // from a copy of the record's own length.
-            ScanRecordFromFile(&prun->scan, pstream, pos, (unsigned long)cb, 0, &vlr);
+            unsigned char const* pb = PbScanShownRecord(&prun->scan, pstream, pos, &cbRec, rgbBuf, &vlr);
             SHOWNRECORD rec{pos, pb, (int)cbRec, timestamp, &vlr, grfDisplay, false, prun->scan.vehicle.rver};
             pcons->pfnRecord(pcons->pv, &rec);
             continue;

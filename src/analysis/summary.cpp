@@ -523,8 +523,7 @@ void FillDriveSession(SUMMARY* ps, DRIVESESSION* pds)
 {
     unsigned char rgbBuf[cbRecordBuffer];
     unsigned long cbRec = (unsigned long)cb;
-    unsigned char const* pb = PbRecordBytes(ps->pstream, pos, &cbRec, rgbBuf);
-    ScanRecordFromFile(&ps->prun->scan, ps->pstream, pos, (unsigned long)cb, 0, &ps->vlr);
+    unsigned char const* pb = PbScanShownRecord(&ps->prun->scan, ps->pstream, pos, &cbRec, rgbBuf, &ps->vlr);
     if (ps->pcons->pfnRecord) {
         SHOWNRECORD rec{pos, pb, (int)cbRec, TimestampFromRh((RH const*)pb), &ps->vlr, grfDisplay, true,
                         ps->prun->scan.vehicle.rver};

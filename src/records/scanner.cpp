@@ -272,6 +272,18 @@ unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb
     return rgbBuf;
 }
 
+unsigned char const* PbScanShownRecord(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long* pcb,
+                                       unsigned char* rgbBuf, VLR* pvlr)
+{
+    unsigned long const cb = *pcb;
+    unsigned char const* pb = PbRecordBytes(pstream, pos, pcb, rgbBuf);
+    if (pstream->PbMap())
+        ScanRecordFromFile(pscan, pstream, pos, cb, 0, pvlr);
+    else
+        ScanRecord(pscan, pb, (int)*pcb, 0, pvlr);
+    return pb;
+}
+
 void ScanRecordFromFileSlow(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long cb, int fCollect, VLR* pvlr)
 {
     unsigned char rgbBuf[cbRecordBuffer];

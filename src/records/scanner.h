@@ -189,6 +189,11 @@ inline void ScanRecordFromFile(SCANSTATE* pscan, STREAM* pstream, long pos, unsi
 // bytes), zero past the record or what could be read of it, with *pcb cut to the buffer. At least
 // cbRecordHeader bytes are readable either way.
 unsigned char const* PbRecordBytes(STREAM* pstream, long pos, unsigned long* pcb, unsigned char* rgbBuf);
+// PbRecordBytes, with the record decoded into *pvlr and tallied as ScanRecord takes it: from the
+// mapping in whole blocks where there is one (rather than from a copy of the record's own length),
+// else from the bytes read.
+unsigned char const* PbScanShownRecord(SCANSTATE* pscan, STREAM* pstream, long pos, unsigned long* pcb,
+                                       unsigned char* rgbBuf, VLR* pvlr);
 
 // Takes one record of cb bytes; bytes past cb read as zero. pvlr may be null: then the record is
 // decoded only when it is collected.
