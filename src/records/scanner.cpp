@@ -18,8 +18,9 @@ constexpr unsigned char bMarker1 = 0x02;
 // ---------------------------------------------------------------------------------------------
 // Checksums of candidates without re-adding their bytes: running sums (mod 256) of the bytes from
 // a start point, one per byte, kept in a small ring that is filled 16 bytes at a time and only
-// forward. A candidate at count byte c with length L reads two entries, those of bytes c - 1 and
-// c + L - 1, both within 271 bytes of the fill point, so every byte of a search is added once
+// forward, up to the next multiple of 64 past the candidate that needs it. A candidate at count
+// byte c with length L reads two entries, those of bytes c - 1 and c + L - 1, both within
+// 255 + 64 bytes of the fill point, so every byte of a search is added once
 // however many candidates overlap it. Short candidates, and the first one of each search
 // (normally the record the caller expects), are cheaper to add up directly; either way a byte is
 // added a bounded number of times.
@@ -29,7 +30,11 @@ constexpr int cbBlock = 16;
 // Candidates up to this length are summed directly rather than through the ring.
 constexpr unsigned cbDirectMax = 32;
 
-constexpr long cbRing = 512;   // > 271 + 16: the reach of a candidate behind the fill point, and a block
+// The ring is filled up to the next multiple of cbFillAhead past a candidate's end, so that the
+// next few candidates find their entries filled.
+constexpr long cbFillAhead = 64;
+
+constexpr long cbRing = 512;   // > 255 + 64: a candidate's reach behind the fill point
 
 struct PREFIXRING {
     unsigned char const* pb;
@@ -57,6 +62,7 @@ struct PREFIXRING {
         while (ib < ibEnd) {
 #if defined(__SSE2__)
             if (ib % cbBlock == 0 && ib + cbBlock <= cb) {
+                __builtin_prefetch(pb + ib + cbReadAhead);
                 __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pb + ib));
                 v = _mm_add_epi8(v, _mm_slli_si128(v, 1));
                 v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
@@ -81,10 +87,14 @@ struct PREFIXRING {
     // increasing c.
     unsigned SumCandidate(long c, unsigned L)
     {
-        if (!fValid || c > ibFill)
-            Start(c - c % cbBlock);
-        FillTo(c + (long)L);
-        return (unsigned)(Entry(c + (long)L - 1) - Entry(c - 1)) & 0xFF;
+        long ibEnd = c + (long)L;
+        if (ibEnd > ibFill) {
+            if (!fValid || c > ibFill)
+                Start(c - c % cbBlock);
+            long ibTo = (ibEnd + cbFillAhead - 1) / cbFillAhead * cbFillAhead;
+            FillTo(ibTo < cb ? ibTo : cb);
+        }
+        return (unsigned)(Entry(ibEnd - 1) - Entry(c - 1)) & 0xFF;
     }
 };
 
