@@ -59,22 +59,29 @@ struct PREFIXRING {
     {
         long ib = ibFill;
         unsigned char b = bLast;
-        while (ib < ibEnd) {
 #if defined(__SSE2__)
-            if (ib % cbBlock == 0 && ib + cbBlock <= cb) {
+        // Whole blocks: each block's own running sums, plus the sum of everything before it, which
+        // is carried in every byte of a register, so that one block need not wait for the last byte
+        // of the one before.
+        if (ib < ibEnd && ib % cbBlock == 0 && ib + cbBlock <= cb) {
+            __m128i vCarry = _mm_set1_epi8((char)b);
+            do {
                 __builtin_prefetch(pb + ib + cbReadAhead);
                 __m128i v = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pb + ib));
                 v = _mm_add_epi8(v, _mm_slli_si128(v, 1));
                 v = _mm_add_epi8(v, _mm_slli_si128(v, 2));
                 v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
                 v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
-                v = _mm_add_epi8(v, _mm_set1_epi8((char)b));
-                _mm_store_si128(reinterpret_cast<__m128i*>(&Entry(ib)), v);
-                b = (unsigned char)(_mm_extract_epi16(v, 7) >> 8);
+                _mm_store_si128(reinterpret_cast<__m128i*>(&Entry(ib)), _mm_add_epi8(v, vCarry));
+                // The block's total (its last byte) in every byte.
+                __m128i vTotal = _mm_shufflehi_epi16(_mm_unpackhi_epi8(v, v), 0xFF);
+                vCarry = _mm_add_epi8(vCarry, _mm_unpackhi_epi64(vTotal, vTotal));
                 ib += cbBlock;
-                continue;
-            }
+            } while (ib < ibEnd && ib + cbBlock <= cb);
+            b = (unsigned char)_mm_cvtsi128_si32(vCarry);
+        }
 #endif
+        while (ib < ibEnd) {
             b = (unsigned char)(b + pb[ib]);
             Entry(ib) = b;
             ib++;
