@@ -81,9 +81,18 @@ void DecodeVinf(unsigned char const* pb, [[maybe_unused]] int rver, VLR* pvlr)
         chKind = 'H';
     else if (pb[5] & bVinfLongTerm)
         chKind = 'L';
-    char szVers[20];
-    FormatFirmwareVersion(pvlr->versFirmware, szVers, sizeof szVers);
-    snprintf(pvlr->szDesc, sizeof pvlr->szDesc, "%c %.*s '%s'", chKind, cchVIN, pvlr->achVIN, szVers);
+    // "K VIN 'version'", the VIN up to its first zero byte; far shorter than the description's room.
+    static_assert(sizeof pvlr->szDesc > 2 + cchVIN + 2 + cchFirmwareVersionMax + 2);
+    char* pch = pvlr->szDesc;
+    *pch++ = chKind;
+    *pch++ = ' ';
+    for (int ich = 0; ich < cchVIN && pvlr->achVIN[ich] != 0; ich++)
+        *pch++ = pvlr->achVIN[ich];
+    *pch++ = ' ';
+    *pch++ = '\'';
+    pch += CchFirmwareVersion(pvlr->versFirmware, pch);
+    *pch++ = '\'';
+    *pch = 0;
 }
 
 void DecodeDay(unsigned char const* pb, [[maybe_unused]] int rver, VLR* pvlr)

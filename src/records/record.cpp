@@ -55,10 +55,43 @@ const char* SzDescForErrorCode(unsigned short code)
     return nullptr;
 }
 
+namespace {
+
+// The decimal digits of a byte's value at pch; returns where they end.
+char* PchByteDigits(char* pch, unsigned int b)
+{
+    if (b >= 100)
+        *pch++ = (char)('0' + b / 100);
+    if (b >= 10)
+        *pch++ = (char)('0' + b / 10 % 10);
+    *pch++ = (char)('0' + b % 10);
+    return pch;
+}
+
+}  // namespace
+
+int CchFirmwareVersion(unsigned int vers, char* pch)
+{
+    char* pchEnd = PchByteDigits(pch, vers >> 24);
+    *pchEnd++ = '.';
+    pchEnd = PchByteDigits(pchEnd, (vers >> 16) & 0xFF);
+    *pchEnd++ = '.';
+    pchEnd = PchByteDigits(pchEnd, (vers >> 8) & 0xFF);
+    *pchEnd++ = ' ';
+    pchEnd = PchByteDigits(pchEnd, vers & 0xFF);
+    return (int)(pchEnd - pch);
+}
+
 char* FormatFirmwareVersion(unsigned int vers, char* buf, int cb)
 {
-    if (cb > 0)
-        snprintf(buf, (size_t)cb, "%d.%d.%d %d", vers >> 24, (vers >> 16) & 0xFF, (vers >> 8) & 0xFF, vers & 0xFF);
+    if (cb <= 0)
+        return buf;
+    char rgch[cchFirmwareVersionMax];
+    int cch = CchFirmwareVersion(vers, rgch);
+    if (cch > cb - 1)
+        cch = cb - 1;
+    memcpy(buf, rgch, (size_t)cch);
+    buf[cch] = 0;
     return buf;
 }
 

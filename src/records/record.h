@@ -193,6 +193,11 @@ const char* SzFromRt(int rt);
 // The code a listing prints: the table's code, else "XX%02d" cut to four characters.
 const char* SzListCodeFromRt(int rt, char* buf5);
 const char* SzDescForErrorCode(unsigned short code);
+// A firmware version as "a.b.c d" (each part a byte, in decimal), without its terminating zero, at
+// pch: at most cchFirmwareVersionMax bytes; returns how many. FormatFirmwareVersion writes the same
+// into buf, cut to cb - 1 characters and terminated.
+constexpr int cchFirmwareVersionMax = 15;
+int CchFirmwareVersion(unsigned int vers, char* pch);
 char* FormatFirmwareVersion(unsigned int vers, char* buf, int cb);
 unsigned int VersFirmwareFromRecord(unsigned char const* rec);
 void SetFirmwareVersionInRecord(unsigned int vers, unsigned char* rec, int cb);

@@ -33,24 +33,28 @@ TEST_F(Decode, VinfLettersAndVehicleInfo)
         uint32_t dateRaw;
         bool fLongTerm;
         int a;
+        const char* szVin;
         const char* szDesc;
         const char* szVehicle;
     } const rgcase[] = {
-        {900000000u, true, 4, "H SFZRE8B19A3000123 '4.1.2 5'", "V2.x Roadster"},   // before 2001
-        {dateApr2019, true, 3, "L SFZRE8B19A3000123 '3.1.2 5'", "V1.5 Roadster"},
-        {dateApr2019, false, 5, "T SFZRE8B19A3000123 '5.1.2 5'", "V2.x Roadster"},
-        {dateApr2019, false, 6, "T SFZRE8B19A3000123 '6.1.2 5'", "Unknown Vehicle Type"},
+        {900000000u, true, 4, "SFZRE8B19A3000123", "H SFZRE8B19A3000123 '4.1.2 5'", "V2.x Roadster"},   // before 2001
+        {dateApr2019, true, 3, "SFZRE8B19A3000123", "L SFZRE8B19A3000123 '3.1.2 5'", "V1.5 Roadster"},
+        {dateApr2019, false, 5, "SFZRE8B19A3000123", "T SFZRE8B19A3000123 '5.1.2 5'", "V2.x Roadster"},
+        {dateApr2019, false, 6, "SFZRE8B19A3000123", "T SFZRE8B19A3000123 '6.1.2 5'", "Unknown Vehicle Type"},
         // 2001-01-01 00:00:00 exactly is no longer "H"
-        {978307200u, false, 4, "T SFZRE8B19A3000123 '4.1.2 5'", "V2.x Roadster"},
+        {978307200u, false, 4, "SFZRE8B19A3000123", "T SFZRE8B19A3000123 '4.1.2 5'", "V2.x Roadster"},
+        // A VIN ends at its first zero byte; version parts of two and three digits.
+        {dateApr2019, false, 10, "SFZ", "T SFZ '10.1.2 5'", "Unknown Vehicle Type"},
+        {dateApr2019, false, 255, "", "T  '255.1.2 5'", "Unknown Vehicle Type"},
     };
     for (auto const& c : rgcase) {
-        Scan(VinfRec(c.dateRaw, c.fLongTerm, "SFZRE8B19A3000123", c.a, 1, 2, 5));
+        Scan(VinfRec(c.dateRaw, c.fLongTerm, c.szVin, c.a, 1, 2, 5));
         EXPECT_EQ(vlr.grf, 0x82000000u);
         EXPECT_STREQ(vlr.szDesc, c.szDesc);
         EXPECT_EQ(vlr.versFirmware, (unsigned)c.a << 24 | 0x010205u);
-        EXPECT_EQ(memcmp(vlr.achVIN, "SFZRE8B19A3000123", 17), 0);
+        EXPECT_EQ(std::string(vlr.achVIN, strnlen(vlr.achVIN, 17)), c.szVin);
         EXPECT_EQ(scan.vehicle.versFirmware, vlr.versFirmware);
-        EXPECT_STREQ(scan.vehicle.achVIN, "SFZRE8B19A3000123");
+        EXPECT_STREQ(scan.vehicle.achVIN, c.szVin);
         EXPECT_EQ(scan.vehicle.rver, c.a);
         EXPECT_STREQ(scan.vehicle.pszRoadsterVersion, c.szVehicle);
     }

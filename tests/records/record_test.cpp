@@ -114,6 +114,11 @@ TEST(FirmwareVersion, FormatPackAndStore)
     EXPECT_STREQ(FormatFirmwareVersion(0, buf, 20), "0.0.0 0");
     FormatFirmwareVersion(0x01020304, buf, 4);
     EXPECT_STREQ(buf, "1.2");
+    FormatFirmwareVersion(0xFF00FE7F, buf, 6);
+    EXPECT_STREQ(buf, "255.0");
+    FormatFirmwareVersion(0xFF00FE7F, buf, 1);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(CchFirmwareVersion(0xFFFFFFFF, buf), cchFirmwareVersionMax);
 
     unsigned char rec[40] = {0x03, 0x02, 38, rtVINF};
     rec[12] = 2;
