@@ -2,6 +2,9 @@
 // it, note what it says of the vehicle, tally it, and hand it to the battery study's collector.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -86,32 +89,36 @@ inline unsigned SumBytesLoop(unsigned char const* pbData, long cbData, long ib, 
     return sum;
 }
 
-// The same sum, without a loop for the up to 32 bytes that most records are: two blocks, each
-// masked to the record's bytes.
-inline unsigned SumBytes(unsigned char const* pbData, long cbData, long ib, long cch)
-{
-#if defined(__SSE2__)
-    if (cch <= 32 && ib + 32 <= cbData) {
-        __m128i lo = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib));
-        __m128i hi = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbData + ib + 16));
-        unsigned char const* pbMask = s_rgbMaskFields + cbFieldsMax - cch;
-        lo = _mm_and_si128(lo, _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMask)));
-        hi = _mm_and_si128(hi, _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMask + 16)));
-        __m128i acc = _mm_add_epi64(_mm_sad_epu8(lo, _mm_setzero_si128()), _mm_sad_epu8(hi, _mm_setzero_si128()));
-        return (unsigned)_mm_cvtsi128_si32(acc) + (unsigned)_mm_extract_epi16(acc, 4);
-    }
-#endif
-    return SumBytesLoop(pbData, cbData, ib, cch);
-}
+// The marker's two bytes, 03 02, as one 16-bit word read from memory.
+constexpr uint16_t wRecordMarker = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 0x0203 : 0x0302;
 
 // The length of the record whose marker starts right at pos (0 <= pos, pos + 3 <= cb) in the cb
-// bytes at pb, or 0 when none does.
+// bytes at pb, or 0 when none does. The up to 32 bytes after the marker that most records are, with
+// 32 bytes readable there, are summed without a loop: two blocks, each masked to the record's bytes
+// and added bytewise (only the sum's low byte counts), then the halves' bytes.
 inline int CbRecordAt(unsigned char const* pb, long cb, long pos)
 {
-    if (pb[pos] != 0x03 || pb[pos + 1] != 0x02)
+    uint16_t wMarker;
+    memcpy(&wMarker, pb + pos, sizeof wMarker);
+    if (wMarker != wRecordMarker)
         return 0;
     unsigned L = pb[pos + 2];
-    if (L < 2 || pos + 2 + (long)L > cb || (SumBytes(pb, cb, pos + 2, L) & 0xFF) != 0)
+    if (L < 2)
+        return 0;
+#if defined(__SSE2__)
+    if (L <= 32 && pos + 2 + 32 <= cb) [[likely]] {
+        __m128i lo = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pb + pos + 2));
+        __m128i hi = _mm_loadu_si128(reinterpret_cast<__m128i const*>(pb + pos + 2 + 16));
+        unsigned char const* pbMask = s_rgbMaskFields + cbFieldsMax - L;
+        lo = _mm_and_si128(lo, _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMask)));
+        hi = _mm_and_si128(hi, _mm_loadu_si128(reinterpret_cast<__m128i const*>(pbMask + 16)));
+        __m128i v = _mm_add_epi8(lo, hi);
+        v = _mm_add_epi8(v, _mm_srli_si128(v, 8));
+        unsigned sum = (unsigned)_mm_cvtsi128_si32(_mm_sad_epu8(v, _mm_setzero_si128()));
+        return (sum & 0xFF) == 0 ? (int)L + 2 : 0;
+    }
+#endif
+    if (pos + 2 + (long)L > cb || (SumBytesLoop(pb, cb, pos + 2, L) & 0xFF) != 0)
         return 0;
     return (int)L + 2;
 }
