@@ -90,7 +90,7 @@ inline int FTrustedRecord(STREAM* pstream, long pos, long ibTrusted, int* pcb)
         return 0;
     unsigned char const* pb = pstream->PbMap() + pos;
     int cb = pb[2] + 2;
-    if (pb[0] != 0x03 || pb[1] != 0x02 || cb < 4 || pos + cb > ibTrusted)
+    if (!FMarkerAt(pb) || cb < 4 || pos + cb > ibTrusted)
         return 0;
     *pcb = cb;
     return 1;

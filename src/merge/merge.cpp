@@ -259,7 +259,7 @@ void FindRises(JOININ const* pin, uint32_t timestampFloor, std::vector<uint32_t>
         while (pbMap && posRun + 3 <= ibTrusted && (posRun >> cbit) == iblockRun) {
             __builtin_prefetch(pbMap + posRun + cbReadAhead);
             int cbRun = pbMap[posRun + 2] + 2;
-            if (pbMap[posRun] != 0x03 || pbMap[posRun + 1] != 0x02 || cbRun < cbRecordHeader ||
+            if (!FMarkerAt(pbMap + posRun) || cbRun < cbRecordHeader ||
                 posRun + cbRun > ibTrusted)
                 break;
             take(TimestampFromRh((RH const*)(pbMap + posRun)));
@@ -529,7 +529,7 @@ int CrecPassTogether(JOININ* rgin, unsigned int const* rgiGroup, int cgroup, HEA
     while (crec < crecMax && ib + cbRecordHeader <= cbAvail) {
         __builtin_prefetch(pb + ib + cbReadAhead);
         int cb = pb[ib + 2] + 2;
-        if (pb[ib] != 0x03 || pb[ib + 1] != 0x02 || cb < cbRecordHeader || ib + cb > cbAvail)
+        if (!FMarkerAt(pb + ib) || cb < cbRecordHeader || ib + cb > cbAvail)
             break;
         uint32_t ts = TimestampFromRh((RH const*)(pb + ib));
         int rt = pb[ib + 3];
@@ -751,7 +751,7 @@ long TakeRunOfRecords(unsigned char const* pbMap, long cbSize, long pos, long ib
         int cb;
         if (pos + 3 <= ibTrusted) {
             cb = pbMap[pos + 2] + 2;
-            if (pbMap[pos] != 0x03 || pbMap[pos + 1] != 0x02 || pos + cb > ibTrusted)
+            if (!FMarkerAt(pbMap + pos) || pos + cb > ibTrusted)
                 cb = 0;
         } else {
             cb = CbRecordAt(pbMap, cbSize, pos);

@@ -92,15 +92,21 @@ inline unsigned SumBytesLoop(unsigned char const* pbData, long cbData, long ib, 
 // The marker's two bytes, 03 02, as one 16-bit word read from memory.
 constexpr uint16_t wRecordMarker = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 0x0203 : 0x0302;
 
+// Whether the two bytes at pb are a record's marker: one comparison, where two bytes would be two.
+inline bool FMarkerAt(unsigned char const* pb)
+{
+    uint16_t wMarker;
+    memcpy(&wMarker, pb, sizeof wMarker);
+    return wMarker == wRecordMarker;
+}
+
 // The length of the record whose marker starts right at pos (0 <= pos, pos + 3 <= cb) in the cb
 // bytes at pb, or 0 when none does. The up to 32 bytes after the marker that most records are, with
 // 32 bytes readable there, are summed without a loop: two blocks, each masked to the record's bytes
 // and added bytewise (only the sum's low byte counts), then the halves' bytes.
 inline int CbRecordAt(unsigned char const* pb, long cb, long pos)
 {
-    uint16_t wMarker;
-    memcpy(&wMarker, pb + pos, sizeof wMarker);
-    if (wMarker != wRecordMarker)
+    if (!FMarkerAt(pb + pos))
         return 0;
     unsigned L = pb[pos + 2];
     if (L < 2)
