@@ -157,7 +157,7 @@ int FSearchRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
     bool fFirst = true;
     while (q <= qMax) {
         // A walk's next record, or the next of a run of candidates, usually sits right here.
-        if (pb[q] != bMarker1 || pb[q - 1] != bMarker0) {
+        if (!FMarkerAt(pb + q - 1)) {
             q = QFindMarkerPair(pb, q, qMax);
             if (q > qMax)
                 break;
@@ -173,7 +173,7 @@ int FSearchRecordInBytes(unsigned char const* pb, long cb, long* ppos, long posL
         long c = q + 1;
         unsigned L = pb[c];
         if (FCountByteCanStart(L) && c + (long)L <= cb) {
-            unsigned sum = (fFirst || L <= cbDirectMax) ? SumBytesLoop(pb, cb, c, L) : ring.SumCandidate(c, L);
+            unsigned sum = (fFirst || L <= cbDirectMax) ? SumBytes(pb, cb, c, L) : ring.SumCandidate(c, L);
             if ((sum & 0xFF) == 0) {
                 *ppos = c - 2;
                 *pcbRec = (int)L + 2;

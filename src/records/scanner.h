@@ -67,7 +67,7 @@ static_assert(cbFieldsMax == 48, "the mask above holds cbFieldsMax bytes of 0xFF
 constexpr long cbReadAhead = 1024;
 
 // Sum of the cch bytes at ib, all of them inside the cbData bytes at pbData.
-inline unsigned SumBytesLoop(unsigned char const* pbData, long cbData, long ib, long cch)
+inline unsigned SumBytes(unsigned char const* pbData, long cbData, long ib, long cch)
 {
     unsigned sum = 0;
 #if defined(__SSE2__)
@@ -124,7 +124,7 @@ inline int CbRecordAt(unsigned char const* pb, long cb, long pos)
         return (sum & 0xFF) == 0 ? (int)L + 2 : 0;
     }
 #endif
-    if (pos + 2 + (long)L > cb || (SumBytesLoop(pb, cb, pos + 2, L) & 0xFF) != 0)
+    if (pos + 2 + (long)L > cb || (SumBytes(pb, cb, pos + 2, L) & 0xFF) != 0)
         return 0;
     return (int)L + 2;
 }
