@@ -172,7 +172,7 @@ void TakeOdometerReading(SUMMARY* ps)
     pd->milesOdoLast = pvlr->milesOdo;
 }
 
-void TrackSpans(SUMMARY* ps, uint32_t timestampHeader)
+inline void TrackSpans(SUMMARY* ps, uint32_t timestampHeader)
 {
     WALKSUM* pw = &ps->walk;
     VLR const* pvlr = &ps->vlr;
@@ -369,6 +369,21 @@ void TakeChargeRecord(SUMMARY* ps)
     }
 }
 
+// A DR1S record's second in the open drive.
+inline void AddDriveSecond(DRIVE* pd, VLR const* pvlr)
+{
+    pd->timestampDriveEnd = pvlr->timestamp;
+    pd->crecDrive++;
+    if (pvlr->fTCOff)
+        pd->cTCOff++;
+    if (pvlr->mphSpeed > pd->mphMax)
+        pd->mphMax = pvlr->mphSpeed;
+    if (pvlr->mphSpeed > 0) {
+        pd->cMoving++;
+        pd->fOdoCurrent = false;
+    }
+}
+
 void TakeDriveRecord(SUMMARY* ps)
 {
     DRIVE* pd = &ps->drive;
@@ -388,21 +403,11 @@ void TakeDriveRecord(SUMMARY* ps)
         pd->mphMax = 0;
         pd->cdegBattery = 0;
         pd->degBatterySum = 0;
-        pd->timestampDriveStart = pd->timestampDriveEnd = pvlr->timestamp;
+        pd->timestampDriveStart = pvlr->timestamp;
         if (ps->fFiltered)
             Note(ps, snoteStartDrive);
-    } else {
-        pd->timestampDriveEnd = pvlr->timestamp;
     }
-    pd->crecDrive++;
-    if (pvlr->fTCOff)
-        pd->cTCOff++;
-    if (pvlr->mphSpeed > pd->mphMax)
-        pd->mphMax = pvlr->mphSpeed;
-    if (pvlr->mphSpeed > 0) {
-        pd->cMoving++;
-        pd->fOdoCurrent = false;
-    }
+    AddDriveSecond(pd, pvlr);
 }
 
 KIND TakeRecordByType(SUMMARY* ps)
@@ -681,6 +686,41 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
     CloseDriveIfDue(ps, pstep, kind);
 }
 
+// The one-second records that follow in the scan's run while a drive is open and no charge is,
+// taken as TakeStep takes them when it shows no record (the notes and the session hook are asked
+// as there) without its dispatch: such a record only adds its second to the open drive, which it
+// cannot close, and closes nothing else. One too short for its fields, which the usual way reads
+// zero-padded, or too long for that way's copy, is left to it.
+void TakeDriveSeconds(SUMMARY* ps, RINGWALK* pwalk)
+{
+    STREAM* pstream = ps->pstream;
+    SCANSTATE* pscan = &ps->prun->scan;
+    CONSUMER const* pcons = ps->pcons;
+    VLR* pvlr = &ps->vlr;
+    long pos = pwalk->pos;
+    int cb;
+    while (FTrustedRecord(pstream, pos, pwalk->ibTrusted, &cb)) {
+        unsigned char const* pb = pstream->PbMap() + pos;
+        if (pb[3] != rtDR1S || cb < cbDr1sFields || cb >= cbFieldsMax)
+            break;
+        uint32_t const timestamp = TimestampFromRh((RH const*)pb);
+        ShowNotes(pcons, ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u, timestamp, 0);
+        DecodeDr1sRecord(pb, pvlr);
+        TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
+        ps->walk.timestampPrev = pvlr->timestamp;
+        if (pcons->pfnSessionRecord)
+            pcons->pfnSessionRecord(pcons->pv, pvlr);
+        TrackSpans(ps, timestamp);
+        ps->walk.cDR1S++;
+        AddDriveSecond(&ps->drive, pvlr);
+        pos += cb;
+    }
+    if (pos != pwalk->pos) {
+        pwalk->pos = pos;
+        pstream->FSetPos(pos);
+    }
+}
+
 void WalkRing(SUMMARY* ps)
 {
     RINGWALK walk;
@@ -699,6 +739,8 @@ void WalkRing(SUMMARY* ps)
         // A record of type 0 ends the walk as the end step would.
         if (step.fUndecoded)
             return;
+        if (!ps->fFiltered && ps->drive.crecDrive > 0 && ps->charge.crecCharge == 0)
+            TakeDriveSeconds(ps, &walk);
     }
     STEP stepEnd = {-1, 0, ps->walk.timestampPrev + secEndStep, grfdispNone, true};
     TakeStep(ps, &stepEnd);

@@ -286,6 +286,14 @@ unsigned GrfRtOfSelection(unsigned grfsel)
     return grfRt;
 }
 
+void DecodeDr1sRecord(unsigned char const* pb, VLR* pvlr)
+{
+    pvlr->rt = rtDR1S;
+    pvlr->timestamp = TimestampFromRh((RH const*)pb);
+    pvlr->grf = grfDr1s;
+    DecodeDr1s(pb, 0, pvlr);
+}
+
 void DecodeRecord(unsigned char const* pb, int rver, VLR* pvlr)
 {
     pvlr->rt = pb[3];

@@ -148,10 +148,17 @@ unsigned GrfRtOfSelection(unsigned grfsel);
 // The highest offset any decoded field reaches, rounded up: a decoder may read this many bytes.
 constexpr int cbFieldsMax = 48;
 
+// The bytes a one-second drive record's decoder reads: such a record of at least this many bytes
+// decodes the same where it lies, with nothing readable after it, as padded.
+constexpr int cbDr1sFields = 25;
+
 // Decodes the record at pb (cbFieldsMax bytes readable, zero past the record's end) into the VLR:
 // type, corrected timestamp, the fields and their grf bits. The running sums grow; nothing else
 // outside the VLR is read or written. rver is the vehicle type of the last VINF record.
 void DecodeRecord(unsigned char const* pb, int rver, VLR* pvlr);
+// DecodeRecord for a one-second drive record (type rtDR1S) of at least cbDr1sFields bytes, which may
+// lie where it was found: the walks' most common record, decoded without the table's dispatch.
+void DecodeDr1sRecord(unsigned char const* pb, VLR* pvlr);
 
 // VINF layout shared by the decoder and the vehicle information.
 constexpr int ibVehicleType = 14;

@@ -58,6 +58,13 @@ void WatchCharge(void* pv, CHARGESESSION const* pcs)
     pwatch->consReport.pfnCharge(pv, pcs);
 }
 
+void WatchTotals(void* pv, SUMMARYTOTALS const* ptotals)
+{
+    WATCHER* pwatch = (WATCHER*)pv;
+    pwatch->pseen->totals = *ptotals;
+    pwatch->consReport.pfnTotals(pv, ptotals);
+}
+
 void WatchNotes(void* pv, uint32_t timestampPrev, uint32_t timestampCur, int cchIndent)
 {
     SUMMARYOPT const* popt = ((WATCHER*)pv)->popt;
@@ -95,6 +102,7 @@ std::string RunSummary(const LogBuilder& log, const SUMMARYOPT& opt, const char*
     CONSUMER cons = watch.consReport;
     cons.pfnDrive = WatchDrive;
     cons.pfnCharge = WatchCharge;
+    cons.pfnTotals = WatchTotals;
     cons.pfnNotes = opt.pfnNotes ? WatchNotes : nullptr;
     DECODE decode;
     decode.mode = opt.fChargeDetail ? modeDetail : modeSummary;

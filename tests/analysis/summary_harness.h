@@ -25,6 +25,7 @@ struct SUMMARYOPT {
 struct SESSIONSSEEN {
     std::vector<DRIVESESSION> rgdrive;
     std::vector<CHARGESESSION> rgcharge;
+    SUMMARYTOTALS totals{};
 };
 
 // A long-term VINF and DAY record dated a little before ts, then a transient VINF: the start of a

@@ -22,6 +22,17 @@ protected:
 
     void Scan(Rec const& rec) { Scan(rec.Get()); }
     void Scan(Bytes const& bytes) { ScanRecord(&scan, bytes.data(), (int)bytes.size(), 0, &vlr); }
+    // A DR1S record scanned as above, and decoded where it lies from its first cbDr1sFields bytes
+    // alone (held in a buffer of just that size, so that a read past them is caught): the same VLR.
+    void ScanDr1s(Rec const& rec)
+    {
+        VLR vlrDirect = vlr;
+        Scan(rec);
+        Bytes bytes = rec.Get();
+        std::vector<unsigned char> rgbFields(bytes.begin(), bytes.begin() + cbDr1sFields);
+        DecodeDr1sRecord(rgbFields.data(), &vlrDirect);
+        EXPECT_EQ(memcmp(&vlrDirect, &vlr, sizeof vlr), 0);
+    }
 
     SCANSTATE scan;
     VLR vlr;
@@ -181,7 +192,7 @@ TEST_F(Decode, Dr1sSignBitAndSums)
 {
     Rec first = Rec(rtDR1S, 26, dateApr2019).I16(10, 760).I16(12, -320).I16(14, 655);
     first.U16(16, 32768).U16(20, 16384).U8(22, 255).U8(24, 0x4D);
-    Scan(first);
+    ScanDr1s(first);
     EXPECT_EQ(vlr.grf, 0x040083FCu);
     EXPECT_DOUBLE_EQ(vlr.voltsESS, 380.0);
     EXPECT_DOUBLE_EQ(vlr.ampsESS, 10.0);
@@ -198,7 +209,7 @@ TEST_F(Decode, Dr1sSignBitAndSums)
 
     Rec second = Rec(rtDR1S, 26, dateApr2019).I16(10, 760).I16(12, 320).I16(14, 345);
     second.U16(16, 32768).U16(20, 16384).U8(24, 0x00);
-    Scan(second);
+    ScanDr1s(second);
     EXPECT_DOUBLE_EQ(vlr.ampsESS, -10.0);
     EXPECT_DOUBLE_EQ(vlr.ampsMotor, -500.0);
     EXPECT_NEAR(vlr.lbftTorque, -73.7562, 1e-9);
