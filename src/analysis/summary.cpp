@@ -705,7 +705,7 @@ void TakeDriveSeconds(SUMMARY* ps, RINGWALK* pwalk)
             break;
         uint32_t const timestamp = TimestampFromRh((RH const*)pb);
         ShowNotes(pcons, ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u, timestamp, 0);
-        DecodeDr1sRecord(pb, pvlr);
+        DecodeDr1sRecord(pb, pscan->vehicle.rver, pvlr);
         TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
         ps->walk.timestampPrev = pvlr->timestamp;
         if (pcons->pfnSessionRecord)

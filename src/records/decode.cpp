@@ -286,12 +286,12 @@ unsigned GrfRtOfSelection(unsigned grfsel)
     return grfRt;
 }
 
-void DecodeDr1sRecord(unsigned char const* pb, VLR* pvlr)
+void DecodeDr1sRecord(unsigned char const* pb, int rver, VLR* pvlr)
 {
     pvlr->rt = rtDR1S;
     pvlr->timestamp = TimestampFromRh((RH const*)pb);
     pvlr->grf = grfDr1s;
-    DecodeDr1s(pb, 0, pvlr);
+    DecodeDr1s(pb, rver, pvlr);
 }
 
 void DecodeRecord(unsigned char const* pb, int rver, VLR* pvlr)

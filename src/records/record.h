@@ -158,7 +158,7 @@ constexpr int cbDr1sFields = 25;
 void DecodeRecord(unsigned char const* pb, int rver, VLR* pvlr);
 // DecodeRecord for a one-second drive record (type rtDR1S) of at least cbDr1sFields bytes, which may
 // lie where it was found: the walks' most common record, decoded without the table's dispatch.
-void DecodeDr1sRecord(unsigned char const* pb, VLR* pvlr);
+void DecodeDr1sRecord(unsigned char const* pb, int rver, VLR* pvlr);
 
 // VINF layout shared by the decoder and the vehicle information.
 constexpr int ibVehicleType = 14;

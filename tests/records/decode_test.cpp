@@ -30,7 +30,7 @@ protected:
         Scan(rec);
         Bytes bytes = rec.Get();
         std::vector<unsigned char> rgbFields(bytes.begin(), bytes.begin() + cbDr1sFields);
-        DecodeDr1sRecord(rgbFields.data(), &vlrDirect);
+        DecodeDr1sRecord(rgbFields.data(), scan.vehicle.rver, &vlrDirect);
         EXPECT_EQ(memcmp(&vlrDirect, &vlr, sizeof vlr), 0);
     }
 
