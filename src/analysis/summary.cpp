@@ -664,6 +664,21 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
 
 // ---- The walk -------------------------------------------------------------------------------
 
+// The notes due between the record the walk decoded last and the one at timestamp.
+inline void ShowNotesBefore(SUMMARY const* ps, uint32_t timestamp)
+{
+    uint32_t timestampAfter = ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : ps->vlr.timestamp - 3600u;
+    ShowNotes(ps->pcons, timestampAfter, timestamp, 0);
+}
+
+// The walk has decoded a record into its VLR: the last time, and the session hook.
+inline void TellRecordTaken(SUMMARY* ps)
+{
+    ps->walk.timestampPrev = ps->vlr.timestamp;
+    if (ps->pcons->pfnSessionRecord)
+        ps->pcons->pfnSessionRecord(ps->pcons->pv, &ps->vlr);
+}
+
 [[gnu::always_inline]] inline void TakeStep(SUMMARY* ps, STEP const* pstep)
 {
     VLR* pvlr = &ps->vlr;
@@ -671,12 +686,9 @@ void CloseDriveIfDue(SUMMARY* ps, STEP const* pstep, KIND kind)
         pvlr->rt = rtNil;
         pvlr->grf = 0;
     } else {
-        uint32_t timestampAfter = ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u;
-        ShowNotes(ps->pcons, timestampAfter, pstep->timestamp, 0);
+        ShowNotesBefore(ps, pstep->timestamp);
         TakeRecord(ps, pstep->pos, pstep->cb, pstep->grfDisplay);
-        ps->walk.timestampPrev = pvlr->timestamp;
-        if (ps->pcons->pfnSessionRecord)
-            ps->pcons->pfnSessionRecord(ps->pcons->pv, pvlr);
+        TellRecordTaken(ps);
     }
     TrackSpans(ps, pstep->timestamp);
     KIND const kind = TakeRecordByType(ps);
@@ -695,7 +707,6 @@ void TakeDriveSeconds(SUMMARY* ps, RINGWALK* pwalk)
 {
     STREAM* pstream = ps->pstream;
     SCANSTATE* pscan = &ps->prun->scan;
-    CONSUMER const* pcons = ps->pcons;
     VLR* pvlr = &ps->vlr;
     long pos = pwalk->pos;
     int cb;
@@ -704,12 +715,10 @@ void TakeDriveSeconds(SUMMARY* ps, RINGWALK* pwalk)
         if (pb[3] != rtDR1S || cb < cbDr1sFields || cb >= cbFieldsMax)
             break;
         uint32_t const timestamp = TimestampFromRh((RH const*)pb);
-        ShowNotes(pcons, ps->walk.timestampPrev != 0 ? ps->walk.timestampPrev : pvlr->timestamp - 3600u, timestamp, 0);
+        ShowNotesBefore(ps, timestamp);
         DecodeDr1sRecord(pb, pscan->vehicle.rver, pvlr);
         TallyRecord(&pscan->tags, pb, cb, pscan->vehicle.versFirmware);
-        ps->walk.timestampPrev = pvlr->timestamp;
-        if (pcons->pfnSessionRecord)
-            pcons->pfnSessionRecord(pcons->pv, pvlr);
+        TellRecordTaken(ps);
         TrackSpans(ps, timestamp);
         ps->walk.cDR1S++;
         AddDriveSecond(&ps->drive, pvlr);
